@@ -1,0 +1,194 @@
+#include "analysis/chunk_stream.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "core/support.h"
+#include "core/window.h"
+
+namespace morvane {
+
+namespace {
+
+// Every chunk begins with a 4-byte id and a big-endian size that counts the
+// header itself.
+constexpr int kChunkHeaderSize = 8;
+constexpr std::int64_t kSsmpDataOffset = 24;   // from the chunk start
+constexpr std::int64_t kSsndBodyOffset = 8;
+// An IFF audio file is read at three fixed offsets only.
+constexpr std::int64_t kFormTypeOffset = 8;
+constexpr std::int64_t kFormRateOffset = 42;
+constexpr std::int64_t kFormCompressionOffset = 50;
+
+bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
+
+// The four bytes as text, cut at the first zero byte.
+std::string FourCharacters(const unsigned char* bytes) {
+  std::size_t length = 0;
+  while (length < 4 && bytes[length] != 0) ++length;
+  return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+
+std::int32_t ReadNumber(ByteFile& file) {
+  unsigned char bytes[4];
+  file.Read(bytes, 4);
+  return ReadBigEndian32(bytes);
+}
+
+void WriteNumber(ByteFile& map, std::int32_t value) {
+  unsigned char bytes[4];
+  WriteLittleEndian32(bytes, static_cast<std::uint32_t>(value));
+  map.Write(bytes, 4);
+}
+
+void WriteKind(ByteFile& map, const char* kind) { map.Write(kind, 4); }
+
+// The counters are 16-bit and wrap after 65535.
+struct Counters {
+  std::uint16_t snds = 0, shdr = 0, ssmp = 0, ssnd = 0;
+};
+
+void ReadSoundHeader(ByteFile& input, ByteFile& map, Window& window) {
+  // Eleven fields in file order: version, buffers, amplitude, balance, data
+  // format, sample size, rate, compression ratio, compression type,
+  // channels, samples.
+  const std::int32_t version = ReadNumber(input);
+  const std::int32_t buffers = ReadNumber(input);
+  const std::int32_t amplitude = ReadNumber(input);
+  const std::int32_t balance = ReadNumber(input);
+  unsigned char dataFormat[4];
+  input.Read(dataFormat, 4);
+  const std::int32_t sampleSize = ReadNumber(input);
+  const std::int32_t sampleRate = ReadNumber(input);
+  const std::int32_t compressionRatio = ReadNumber(input);
+  unsigned char compressionType[4];
+  input.Read(compressionType, 4);
+  const std::int32_t channels = ReadNumber(input);
+  const std::int32_t samples = ReadNumber(input);
+
+  window.SetLabel(ValueLabel::Label16, DecimalText(version));
+  window.SetLabel(ValueLabel::Label17, DecimalText(buffers));
+  window.SetLabel(ValueLabel::Label18, DecimalText(amplitude));
+  window.SetLabel(ValueLabel::Label19, DecimalText(balance));
+  window.SetLabel(ValueLabel::Label20, FourCharacters(dataFormat));
+  window.SetLabel(ValueLabel::Label21, DecimalText(sampleSize) + " (Bit)");
+  window.SetLabel(ValueLabel::Label15, DecimalText(sampleRate) + " (Hz)");
+  window.SetLabel(ValueLabel::Label24, DecimalText(compressionRatio));
+  window.SetLabel(ValueLabel::Label14, FourCharacters(compressionType));
+  window.SetLabel(ValueLabel::Label23, DecimalText(channels));
+  window.SetLabel(ValueLabel::Label22, DecimalText(samples));
+
+  // The record keeps nine of the fields; version and data format stay out.
+  WriteKind(map, "SHDR");
+  WriteNumber(map, buffers);
+  WriteNumber(map, amplitude);
+  WriteNumber(map, balance);
+  WriteNumber(map, sampleSize);
+  WriteNumber(map, sampleRate);
+  WriteNumber(map, compressionRatio);
+  map.Write(compressionType, 4);
+  WriteNumber(map, channels);
+  WriteNumber(map, samples);
+}
+
+void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t chunkSize, ByteFile& input,
+                 ByteFile& map, Window& window, Counters& counters) {
+  if (IsId(id, "SNDS")) {
+    ++counters.snds;
+    WriteKind(map, "SNDS");
+    WriteNumber(map, chunkSize);
+    // The sub-chunk's fields are read whatever the chunk size says.
+    window.SetLabel(ValueLabel::Label28, DecimalText(ReadNumber(input)));
+    window.SetLabel(ValueLabel::Label30, DecimalText(ReadNumber(input)));
+    unsigned char subId[4];
+    input.Read(subId, 4);
+    if (IsId(subId, "SSMP")) {
+      ++counters.ssmp;
+      const std::int32_t dataLength = ReadNumber(input);
+      WriteKind(map, "SSMP");
+      WriteNumber(map, static_cast<std::int32_t>(chunkStart + kSsmpDataOffset));
+      WriteNumber(map, dataLength);
+    } else if (IsId(subId, "SHDR")) {
+      ReadSoundHeader(input, map, window);
+      ++counters.shdr;
+    }
+  } else if (IsId(id, "SSND")) {
+    ++counters.ssnd;
+    WriteKind(map, "SSND");
+    WriteNumber(map, chunkSize);
+    WriteNumber(map, static_cast<std::int32_t>(chunkStart + kSsndBodyOffset));
+  }
+}
+
+void ReadIffAudioFile(ByteFile& input, Window& window) {
+  unsigned char bytes[4];
+  input.Seek(kFormTypeOffset);
+  input.Read(bytes, 4);
+  window.SetLabel(ValueLabel::Label13, FourCharacters(bytes));
+  // The first two bytes of the 80-bit rate's mantissa equal the rate in
+  // hertz for rates of 32768 to 65535; the exponent is not consulted.
+  input.Seek(kFormRateOffset);
+  input.Read(bytes, 4);
+  const int rate = (bytes[0] << 8) | bytes[1];
+  window.SetLabel(ValueLabel::Label15, DecimalText(rate) + " (Hz)");
+  input.Seek(kFormCompressionOffset);
+  input.Read(bytes, 4);
+  window.SetLabel(ValueLabel::Label14, FourCharacters(bytes));
+}
+
+void WalkChunks(ByteFile& input, ByteFile& map, Window& window, Counters& counters) {
+  input.Seek(0);
+  while (!input.Eof()) {
+    const std::int64_t chunkStart = input.Position();
+    unsigned char header[kChunkHeaderSize];
+    input.Read(header, kChunkHeaderSize);
+    const std::int32_t chunkSize = ReadBigEndian32(header + 4);
+    HandleChunk(header, chunkStart, chunkSize, input, map, window, counters);
+    // Bodies are skipped by moving, never read. A size that would move
+    // before offset 0 or to 2^31 and beyond fails here.
+    input.Seek(chunkStart + chunkSize);
+    window.ProcessPendingMessages();
+    if (chunkSize < 1) break;
+  }
+}
+
+}  // namespace
+
+void AnalyzeStream(SharedState& state, Window& window) {
+  ByteFile& input = state.InputFile;
+  ByteFile& map = state.SecondFile;
+  try {
+    window.AppendMemoLine(state.SelectedPath);
+    state.ProgressStep = 1;
+    Counters counters;
+
+    unsigned char first[4];
+    input.Seek(0);
+    input.Read(first, 4);
+    if (IsId(first, "FORM")) {
+      ReadIffAudioFile(input, window);
+    } else {
+      WalkChunks(input, map, window, counters);
+    }
+
+    state.ProgressStep = 0;
+    Progress(state, window);
+
+    window.AppendMemoLine("Summary Info:");
+    window.AppendMemoLine("SNDS chunks founded:" + DecimalText(counters.snds));
+    window.AppendMemoLine("SHDR sub-chunks founded:" + DecimalText(counters.shdr));
+    window.AppendMemoLine("SSMP sub-chunks founded:" + DecimalText(counters.ssmp));
+    window.AppendMemoLine("SSND chunks founded:" + DecimalText(counters.ssnd));
+    window.AppendMemoLine("");
+
+    input.Close();
+    map.Close();
+  } catch (...) {
+    input.CloseQuietly();
+    map.CloseQuietly();
+    throw;
+  }
+}
+
+}  // namespace morvane

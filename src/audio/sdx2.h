@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+namespace morvane {
+
+// The decoder's two channel states, alive for one decode run.
+struct Sdx2State {
+  std::int16_t channel[2] = {0, 0};  // [0] gives output sample 1, [1] sample 2
+};
+
+struct Sdx2Frame {
+  std::int16_t sample1;  // left
+  std::int16_t sample2;  // right
+};
+
+// Decodes one frame. The channels are crossed against the byte order: the
+// second byte feeds output sample 1 (left), the first byte output sample 2.
+Sdx2Frame DecodeSdx2Frame(Sdx2State& state, std::uint8_t firstByte, std::uint8_t secondByte);
+
+}  // namespace morvane

@@ -1,0 +1,233 @@
+#include "core/byte_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace morvane {
+
+namespace {
+constexpr std::size_t kBufferSize = 64 * 1024;
+// After a move the layer reads a little and doubles the amount while the
+// reads stay sequential: the analysis reads 8 to 64 bytes per chunk and must
+// not pull in the bodies it skips.
+constexpr std::size_t kFirstReadAhead = 512;
+constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
+
+std::int64_t faultTarget = 0;
+std::int64_t faultCount = 0;
+int faultErrno = 0;
+}  // namespace
+
+namespace faults {
+namespace detail {
+bool armed = false;
+
+bool Tick() {
+  if (!armed) return false;
+  ++faultCount;
+  if (faultCount == faultTarget) {
+    armed = false;
+    return true;
+  }
+  return false;
+}
+
+void Raise(const std::string& path) { throw CommandError(CodeFromErrno(faultErrno, path)); }
+}  // namespace detail
+
+void FailOperation(std::int64_t k, int errnoValue) {
+  faultTarget = k;
+  faultCount = 0;
+  faultErrno = errnoValue;
+  detail::armed = k > 0;
+}
+
+void Disarm() {
+  detail::armed = false;
+  faultCount = 0;
+}
+
+std::int64_t OperationsPerformed() { return faultCount; }
+}  // namespace faults
+
+ByteFile::~ByteFile() { CloseQuietly(); }
+
+void ByteFile::RaiseErrno(int errnoValue) const { throw CommandError(CodeFromErrno(errnoValue, path_)); }
+
+void ByteFile::RaiseNotOpen() const { throw CommandError(kFileNotOpen); }
+
+void ByteFile::Open(const std::string& path, Mode mode) {
+  CloseQuietly();
+  path_ = path;
+  if (faults::detail::Tick()) faults::detail::Raise(path);
+  const int flags = mode == Mode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) RaiseErrno(errno);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    RaiseErrno(error);
+  }
+  fd_ = fd;
+  reading_ = mode == Mode::kRead;
+  writing_ = !reading_;
+  buffer_.resize(kBufferSize);
+  bufferStart_ = 0;
+  cursor_ = 0;
+  end_ = 0;
+  readAhead_ = kFirstReadAhead;
+  knownSize_ = reading_ ? info.st_size : 0;
+}
+
+void ByteFile::ReadSlow(void* destination, std::size_t count) {
+  if (faults::detail::Tick()) faults::detail::Raise(path_);
+  if (!reading_) RaiseNotOpen();
+  auto* out = static_cast<unsigned char*>(destination);
+  while (count > 0) {
+    if (cursor_ == end_) {
+      bufferStart_ += static_cast<std::int64_t>(end_);
+      cursor_ = end_ = 0;
+      if (count >= buffer_.size()) {
+        // A large read goes straight to the caller.
+        const ssize_t got = ::pread(fd_, out, count, bufferStart_);
+        if (got < 0) RaiseErrno(errno);
+        bufferStart_ += got;
+        if (static_cast<std::size_t>(got) < count) throw CommandError(kReadBeyondEnd);
+        return;
+      }
+      const ssize_t got = ::pread(fd_, buffer_.data(), std::max(readAhead_, count), bufferStart_);
+      if (got < 0) RaiseErrno(errno);
+      if (got == 0) throw CommandError(kReadBeyondEnd);
+      end_ = static_cast<std::size_t>(got);
+      readAhead_ = std::min(readAhead_ * 2, buffer_.size());
+    }
+    const std::size_t take = std::min(count, end_ - cursor_);
+    std::memcpy(out, buffer_.data() + cursor_, take);
+    cursor_ += take;
+    out += take;
+    count -= take;
+  }
+}
+
+void ByteFile::WriteSlow(const void* source, std::size_t count) {
+  if (faults::detail::Tick()) faults::detail::Raise(path_);
+  if (!writing_) RaiseNotOpen();
+  if (count > buffer_.size() - cursor_) Flush();
+  if (count >= buffer_.size()) {
+    const auto* in = static_cast<const unsigned char*>(source);
+    while (count > 0) {
+      const ssize_t put = ::pwrite(fd_, in, count, bufferStart_);
+      if (put < 0) RaiseErrno(errno);
+      if (put == 0) throw CommandError(kDiskFull);
+      bufferStart_ += put;
+      in += put;
+      count -= static_cast<std::size_t>(put);
+    }
+    knownSize_ = std::max(knownSize_, bufferStart_);
+    return;
+  }
+  std::memcpy(buffer_.data() + cursor_, source, count);
+  cursor_ += count;
+}
+
+void ByteFile::Flush() {
+  std::size_t done = 0;
+  while (done < cursor_) {
+    const ssize_t put = ::pwrite(fd_, buffer_.data() + done, cursor_ - done, bufferStart_);
+    if (put <= 0) {
+      // What fitted stays on disk; the rest of the buffer is dropped so that
+      // the clean-up does not try it again.
+      const int error = put < 0 ? errno : ENOSPC;
+      cursor_ = 0;
+      RaiseErrno(error);
+    }
+    done += static_cast<std::size_t>(put);
+    bufferStart_ += put;
+  }
+  cursor_ = 0;
+  knownSize_ = std::max(knownSize_, bufferStart_);
+}
+
+void ByteFile::Seek(std::int64_t position) {
+  if (faults::detail::Tick()) faults::detail::Raise(path_);
+  if (fd_ < 0) RaiseNotOpen();
+  if (position < 0 || position >= kPositionLimit) throw CommandError(kBadSeek);
+  if (writing_) {
+    Flush();
+    bufferStart_ = position;
+    return;
+  }
+  if (position >= bufferStart_ && position <= bufferStart_ + static_cast<std::int64_t>(end_)) {
+    cursor_ = static_cast<std::size_t>(position - bufferStart_);
+    return;
+  }
+  bufferStart_ = position;
+  cursor_ = end_ = 0;
+  readAhead_ = kFirstReadAhead;
+}
+
+std::int32_t ByteFile::Position() const {
+  if (fd_ < 0) RaiseNotOpen();
+  return static_cast<std::int32_t>(bufferStart_ + static_cast<std::int64_t>(cursor_));
+}
+
+std::int64_t ByteFile::Size() {
+  if (fd_ < 0) RaiseNotOpen();
+  if (writing_) return std::max(knownSize_, bufferStart_ + static_cast<std::int64_t>(cursor_));
+  return knownSize_;
+}
+
+bool ByteFile::Eof() {
+  if (fd_ < 0) RaiseNotOpen();
+  const std::int64_t position = bufferStart_ + static_cast<std::int64_t>(cursor_);
+  if (position < Size()) return false;
+  if (reading_) {
+    // Another program may have added to the file since it was opened.
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0) knownSize_ = info.st_size;
+    return position >= knownSize_;
+  }
+  return true;
+}
+
+void ByteFile::Close() {
+  if (faults::detail::Tick()) {
+    CloseQuietly();
+    faults::detail::Raise(path_);
+  }
+  if (fd_ < 0) RaiseNotOpen();
+  int error = 0;
+  if (writing_) {
+    try {
+      Flush();
+    } catch (const CommandError&) {
+      CloseQuietly();
+      throw;
+    }
+  }
+  if (::close(fd_) != 0) error = errno;
+  fd_ = -1;
+  reading_ = writing_ = false;
+  if (error != 0 && error != EINTR) RaiseErrno(error);
+}
+
+void ByteFile::CloseQuietly() noexcept {
+  if (fd_ < 0) return;
+  if (writing_) {
+    try {
+      Flush();
+    } catch (...) {
+    }
+  }
+  ::close(fd_);
+  fd_ = -1;
+  reading_ = writing_ = false;
+  cursor_ = end_ = 0;
+}
+
+}  // namespace morvane

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+
+namespace morvane {
+
+// Test switch of the file layer: the k-th file operation from now on (open,
+// read, write, seek, close; counted per call, not per system call) fails as
+// if the platform had answered with errnoValue. Off unless armed.
+namespace faults {
+void FailOperation(std::int64_t k, int errnoValue);
+void Disarm();
+// File operations performed since the last FailOperation or Disarm.
+std::int64_t OperationsPerformed();
+namespace detail {
+extern bool armed;
+bool Tick();  // true when this operation is the one that must fail
+[[noreturn]] void Raise(const std::string& path);
+}  // namespace detail
+}  // namespace faults
+
+// A file for byte-granular access: read exactly N, write exactly N, seek,
+// position, end test, close. A file is opened either for reading or created
+// for writing. Both directions are buffered, so reading 4 bytes at a time or
+// copying in 10-byte blocks costs a memcpy, not a system call. Positions are
+// signed 32-bit: a move to 2^31 or more, or before 0, fails.
+class ByteFile {
+ public:
+  enum class Mode { kRead, kCreate };
+
+  ByteFile() = default;
+  ~ByteFile();
+  ByteFile(const ByteFile&) = delete;
+  ByteFile& operator=(const ByteFile&) = delete;
+
+  // Opens an existing file for reading, or creates (empties) one for
+  // writing. Any earlier opening is dropped first.
+  void Open(const std::string& path, Mode mode);
+  bool IsOpen() const noexcept { return fd_ >= 0; }
+  const std::string& Path() const noexcept { return path_; }
+
+  void Read(void* destination, std::size_t count) {
+    if (!faults::detail::armed && reading_ && count <= end_ - cursor_) {
+      std::memcpy(destination, buffer_.data() + cursor_, count);
+      cursor_ += count;
+      return;
+    }
+    ReadSlow(destination, count);
+  }
+
+  void Write(const void* source, std::size_t count) {
+    if (!faults::detail::armed && writing_ && count <= buffer_.size() - cursor_) {
+      std::memcpy(buffer_.data() + cursor_, source, count);
+      cursor_ += count;
+      return;
+    }
+    WriteSlow(source, count);
+  }
+
+  void Seek(std::int64_t position);
+  std::int32_t Position() const;
+  // True when the position is at or beyond the end of the file.
+  bool Eof();
+  std::int64_t Size();
+
+  // Writes what is buffered and closes; raises the failure of either.
+  void Close();
+  // Closes without raising: the clean-up after an error that is already on
+  // its way to the user.
+  void CloseQuietly() noexcept;
+
+ private:
+  void ReadSlow(void* destination, std::size_t count);
+  void WriteSlow(const void* source, std::size_t count);
+  void Flush();
+  [[noreturn]] void RaiseErrno(int errnoValue) const;
+  [[noreturn]] void RaiseNotOpen() const;
+
+  int fd_ = -1;
+  std::string path_;
+  bool reading_ = false;
+  bool writing_ = false;
+  std::vector<unsigned char> buffer_;
+  // File offset of buffer_[0]. Reading: bytes [cursor_, end_) are unread.
+  // Writing: bytes [0, cursor_) are waiting to be written.
+  std::int64_t bufferStart_ = 0;
+  std::size_t cursor_ = 0;
+  std::size_t end_ = 0;
+  std::size_t readAhead_ = 0;
+  std::int64_t knownSize_ = 0;
+};
+
+}  // namespace morvane

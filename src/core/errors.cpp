@@ -1,0 +1,79 @@
+#include "core/errors.h"
+
+#include <cerrno>
+#include <filesystem>
+
+namespace morvane {
+
+std::string ErrorText(int code) {
+  switch (code) {
+    case kFileNotFound:
+      return "File not found";
+    case kInvalidFilename:
+      return "Invalid filename";
+    case kTooManyOpenFiles:
+      return "Too many open files";
+    case kFileAccessDenied:
+      return "File access denied";
+    case kReadBeyondEnd:
+      return "Read beyond end of file";
+    case kDiskFull:
+      return "Disk full";
+    default:
+      return "I/O error " + std::to_string(code);
+  }
+}
+
+int CodeFromErrno(int errnoValue, const std::string& path) {
+  switch (errnoValue) {
+    case ENOENT: {
+      // A missing folder is an invalid name; a missing file in an existing
+      // folder is not found.
+      std::error_code ec;
+      const auto parent = std::filesystem::path(path).parent_path();
+      if (!path.empty() && !parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+        return kInvalidFilename;
+      }
+      return kFileNotFound;
+    }
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return kInvalidFilename;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+      return kFileAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return kDiskFull;
+    case EBADF:
+      return kFileNotOpen;
+    default:
+      break;
+  }
+  switch (errnoValue) {
+    case kFileNotFound:
+    case kInvalidFilename:
+    case kTooManyOpenFiles:
+    case kFileAccessDenied:
+    case kReadBeyondEnd:
+    case kDiskFull:
+    case kFileNotOpen:
+      return errnoValue + 1000;
+    default:
+      return errnoValue;
+  }
+}
+
+std::string ErrorBoxText(const std::string& text) {
+  if (text.empty() || static_cast<unsigned char>(text.back()) <= 46) return text;
+  return text + ".";
+}
+
+}  // namespace morvane

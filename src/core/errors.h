@@ -1,0 +1,49 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace morvane {
+
+// Codes of failed file operations. 2 to 5 come from the platform when a file
+// cannot be opened; 100, 101 and 103 come from the file layer itself.
+inline constexpr int kFileNotFound = 2;
+inline constexpr int kInvalidFilename = 3;
+inline constexpr int kTooManyOpenFiles = 4;
+inline constexpr int kFileAccessDenied = 5;
+inline constexpr int kReadBeyondEnd = 100;
+inline constexpr int kDiskFull = 101;
+inline constexpr int kFileNotOpen = 103;
+// A move to a position before 0 or at 2^31 and beyond (the platform's EINVAL).
+inline constexpr int kBadSeek = 22;
+// Errors that carry a text of their own (gauge range, loading a sound file).
+inline constexpr int kNoFileCode = 0;
+
+// The text of a failed file operation, by its code.
+std::string ErrorText(int code);
+
+// Maps an errno value onto the codes above. Values that would collide with a
+// code of the table (EIO is 5, EINTR 4, ESRCH 3) are moved up by 1000.
+int CodeFromErrno(int errnoValue, const std::string& path = {});
+
+// The one error type of the program: a text and a code. The file layer, the
+// gauge and the passes raise it; the command handler catches it in one place.
+class CommandError : public std::exception {
+ public:
+  explicit CommandError(int code) : code_(code), text_(ErrorText(code)) {}
+  CommandError(int code, std::string text) : code_(code), text_(std::move(text)) {}
+
+  int code() const noexcept { return code_; }
+  const std::string& text() const noexcept { return text_; }
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  int code_;
+  std::string text_;
+};
+
+// The text an error box shows: a full stop is added unless the text is empty
+// or already ends in a character of code 46 (the full stop) or less.
+std::string ErrorBoxText(const std::string& text);
+
+}  // namespace morvane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/byte_file.h"
+
+namespace morvane {
+
+class Window;
+
+// An in-memory byte buffer with one position: the read position of the
+// source image, the write position of the wave image.
+struct ByteImage {
+  std::vector<unsigned char> bytes;
+  std::size_t position = 0;
+};
+
+// The one process-wide state through which the commands and passes share the
+// selected file, its open files, its size and the flags.
+struct SharedState {
+  std::string SelectedPath;
+  ByteFile InputFile;
+  ByteFile SecondFile;
+  std::int32_t TotalSize = 0;
+  std::uint8_t ProgressStep = 1;
+  bool FileOpened = false;
+  bool MapMissing = false;
+  bool StopRequested = false;
+  // Shared so that a player still reading an image keeps it alive.
+  std::shared_ptr<ByteImage> SourceImage;
+  std::shared_ptr<ByteImage> WaveImage;
+};
+
+// Steps 3 to 5 of FileOpen once the dialog has answered: takes the path,
+// opens it for reading as InputFile ("Input Error " when that fails) and sets
+// TotalSize. Gives nothing; the caller reads FileOpened.
+void OpenSelectedFile(SharedState& state, Window& window, const std::string& path);
+
+// Moves the gauge on by ProgressStep, or fills it when the step is 0.
+void Progress(SharedState& state, Window& window);
+
+}  // namespace morvane

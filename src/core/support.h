@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace morvane {
+
+// Signed decimal text: no leading zeros, blanks or separators; "-" for
+// negative values, the most negative one included.
+std::string DecimalText(std::int32_t value);
+
+// An optional sign as the very first character, then decimal digits up to
+// the first other character, in 32-bit arithmetic that wraps. No blank is
+// skipped: empty text, letters or a leading blank give 0.
+std::int32_t ParseLeadingInt(const std::string& text);
+
+// The text without its leading and trailing characters of code 32 or less.
+std::string TrimBlanks(const std::string& text);
+
+// The low 32 bits of the file's size as a signed number, read from its
+// directory entry without opening it; 0 when no such file exists.
+std::int32_t QueryFileSize(const std::string& path);
+
+// Numbers in the stream are big-endian, in the map and the WAV little-endian.
+inline std::int32_t ReadBigEndian32(const unsigned char* bytes) {
+  return static_cast<std::int32_t>((std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+                                   (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]});
+}
+
+inline std::int32_t ReadLittleEndian32(const unsigned char* bytes) {
+  return static_cast<std::int32_t>((std::uint32_t{bytes[3]} << 24) | (std::uint32_t{bytes[2]} << 16) |
+                                   (std::uint32_t{bytes[1]} << 8) | std::uint32_t{bytes[0]});
+}
+
+inline void WriteLittleEndian32(unsigned char* bytes, std::uint32_t value) {
+  bytes[0] = static_cast<unsigned char>(value);
+  bytes[1] = static_cast<unsigned char>(value >> 8);
+  bytes[2] = static_cast<unsigned char>(value >> 16);
+  bytes[3] = static_cast<unsigned char>(value >> 24);
+}
+
+inline void WriteLittleEndian16(unsigned char* bytes, std::uint16_t value) {
+  bytes[0] = static_cast<unsigned char>(value);
+  bytes[1] = static_cast<unsigned char>(value >> 8);
+}
+
+}  // namespace morvane

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace morvane::test {
+
+using Bytes = std::vector<unsigned char>;
+
+// Builds chunk streams from bytes: numbers big-endian, as the stream stores them.
+class StreamBuilder {
+ public:
+  // Appends any chunk: id, big-endian size (as given), then the body.
+  StreamBuilder& Chunk(const std::string& id, std::int32_t size, const Bytes& body = {});
+  // A chunk whose size counts its header and body.
+  StreamBuilder& Sized(const std::string& id, const Bytes& body);
+  // "SNDS" with an "SSMP" sub-chunk holding data; size 24 + data unless given.
+  StreamBuilder& Ssmp(const Bytes& data, std::int32_t time = 0, std::int32_t stream = 0);
+  // "SNDS" of size 64 with an "SHDR" sub-chunk.
+  struct Header {
+    std::int32_t version = 0, buffers = 1, amplitude = 100, balance = 0;
+    std::string dataFormat = "SDX2";
+    std::int32_t sampleSize = 16, sampleRate = 22050, compressionRatio = 2;
+    std::string compressionType = "SDX2";
+    std::int32_t channels = 2, samples = 0, time = 0, stream = 0;
+  };
+  StreamBuilder& Shdr(const Header& header);
+  StreamBuilder& Raw(const Bytes& bytes);
+
+  const Bytes& bytes() const { return bytes_; }
+  std::size_t size() const { return bytes_.size(); }
+
+ private:
+  Bytes bytes_;
+};
+
+void AppendBigEndian32(Bytes& out, std::int32_t value);
+void AppendLittleEndian32(Bytes& out, std::int32_t value);
+void AppendId(Bytes& out, const std::string& id);  // 4 bytes, zero padded
+
+// Deterministic pseudo-random bytes.
+Bytes PatternBytes(std::size_t count, std::uint32_t seed);
+
+}  // namespace morvane::test
