@@ -19,6 +19,8 @@ class SoundPlayer {
  public:
   virtual ~SoundPlayer() = default;
   virtual void Play(std::shared_ptr<const ByteImage> image) = 0;
+  // Stops what is playing and lets go of its image.
+  virtual void Stop() {}
 };
 
 // Creates both images, closes InputFile, loads SelectedPath into SourceImage

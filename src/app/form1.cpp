@@ -1,0 +1,389 @@
+#include "app/form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <optional>
+
+#include "analysis/chunk_stream.h"
+#include "analysis/map_file.h"
+#include "app/sound_player.h"
+#include "extract/sound_extraction.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int kClientWidth = 617;
+constexpr int kClientHeight = 298;
+constexpr int kLabelHeight = 13;
+
+// The information rows: caption label, its text, value label, and the top.
+struct InfoRow {
+  int caption;
+  const char* text;
+  int value;
+  int top;
+  int captionLeft = 400;
+  int valueLeft = 512;
+};
+const InfoRow kInfoRows[] = {
+    {25, "Video Format:", 26, 24},      {1, "Audio Format:", 13, 40},
+    {2, "Compression Type:", 14, 56},   {3, "Frequency:", 15, 72},
+    {4, "Version:", 16, 96},            {5, "Number Of Buffers:", 17, 120},
+    {6, "Initial Amplitude:", 18, 136}, {7, "Initial Balance:", 19, 152},
+    {8, "Data Format:", 20, 168},       {9, "Sample Size:", 21, 192},
+    {10, "Number Of Samples:", 22, 208}, {11, "Number Of Channels:", 23, 224},
+    {12, "Compression Ratio:", 24, 240}, {27, "Time:", 28, 264, 400, 432},
+    {29, "Stream:", 30, 264, 496, 544},
+};
+
+QFont WindowFont() {
+  // "MS Sans Serif" where installed, else a sans font of the same pixel size
+  // and of about its width, so that every text fits its control.
+  for (const char* family : {"MS Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans Condensed"}) {
+    QFont font(QString::fromLatin1(family));
+    font.setPixelSize(11);
+    if (QFontInfo(font).family() == font.family()) return font;
+  }
+  QFont font(QStringLiteral("Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+QIcon WindowIcon() {
+  // A speaker sending out waves, 32 x 32.
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(32, 32, 96));
+  painter.drawRect(4, 12, 6, 8);
+  painter.drawPolygon(QPolygon({QPoint(10, 12), QPoint(18, 5), QPoint(18, 27), QPoint(10, 20)}));
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(QColor(192, 32, 32), 2));
+  painter.drawArc(QRect(14, 10, 10, 12), -60 * 16, 120 * 16);
+  painter.drawArc(QRect(12, 5, 18, 22), -60 * 16, 120 * 16);
+  return QIcon(pixmap);
+}
+
+QString FromBytes(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_ptr<SoundPlayer> player)
+    : state_(state), dialogs_(std::move(dialogs)), player_(std::move(player)) {
+  if (!dialogs_) dialogs_ = std::make_unique<QtDialogs>(this);
+  if (!player_) player_ = std::make_unique<QtSoundPlayer>();
+
+  setWindowTitle(QStringLiteral("Tarrow Morvane ver.0.2.5"));
+  setWindowIcon(WindowIcon());
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(WindowFont());
+
+  auto* client = new QWidget(this);
+  client->setAutoFillBackground(true);
+  QPalette palette = client->palette();
+  palette.setColor(QPalette::Window, QColor(192, 192, 192));
+  client->setPalette(palette);
+  client->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+
+  auto* about = menuBar()->addAction(QStringLiteral("About"));
+  About1 = about;
+  connect(About1, &QAction::triggered, this, &Form1::About1Click);
+
+  Memo1 = new QPlainTextEdit(client);
+  Memo1->setGeometry(48, 24, 337, 161);
+  Memo1->setReadOnly(true);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+  auto button = [client](const char* text, int left, int top, int width) {
+    auto* b = new QPushButton(QString::fromLatin1(text), client);
+    b->setGeometry(left, top, width, 25);
+    b->setAutoDefault(false);
+    return b;
+  };
+  BitBtn1 = button("Analyze File", 48, 216, 89);
+  BitBtn2 = button("Extract Chunks", 152, 216, 81);
+  Button1 = button("STOP", 240, 216, 41);
+  Button1->setEnabled(false);
+  Button2 = button("PLAY", 48, 256, 41);
+  BitBtn3 = button("SDX2 to WAV", 104, 256, 75);
+
+  Gauge1 = new GaugeWidget(client);
+  Gauge1->setGeometry(288, 216, 100, 25);
+
+  Edit1 = new QLineEdit(client);
+  Edit1->setGeometry(200, 256, 49, 21);
+  Edit1->setMaxLength(5);
+  Edit2 = new QLineEdit(QStringLiteral("- 2 -"), client);
+  Edit2->setGeometry(280, 256, 25, 21);
+  Edit2->setEnabled(false);
+
+  auto label = [client, this](int number, const QString& text, int left, int top) {
+    auto* l = new QLabel(text, client);
+    l->move(left, top);
+    l->adjustSize();
+    l->resize(l->width(), kLabelHeight);
+    Labels[static_cast<std::size_t>(number)] = l;
+  };
+  for (const InfoRow& row : kInfoRows) {
+    label(row.caption, QString::fromLatin1(row.text), row.captionLeft, row.top);
+    label(row.value, QStringLiteral("Unknown"), row.valueLeft, row.top);
+  }
+  label(31, QStringLiteral("Hz"), 256, 264);
+  label(32, QStringLiteral("Compress Ratio"), 312, 264);
+
+  setTabOrder(BitBtn1, Memo1);
+  setTabOrder(Memo1, BitBtn2);
+  setTabOrder(BitBtn2, BitBtn3);
+  setTabOrder(BitBtn3, Edit1);
+  setTabOrder(Edit1, Button1);
+  setTabOrder(Button1, Edit2);
+  setTabOrder(Edit2, Button2);
+
+  connect(BitBtn1, &QPushButton::clicked, this, &Form1::BitBtn1Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &Form1::BitBtn2Click);
+  connect(BitBtn3, &QPushButton::clicked, this, &Form1::BitBtn3Click);
+  connect(Button1, &QPushButton::clicked, this, &Form1::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &Form1::Button2Click);
+
+  SetMemoText("Information about file:");
+  FormCreate();
+
+  adjustSize();
+  setFixedSize(sizeHint());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  pumpClock_.start();
+}
+
+Form1::~Form1() {
+  if (player_) player_->Stop();
+}
+
+void Form1::FormCreate() {
+  // The message boxes take their caption from the dialogs layer: "Morvane".
+}
+
+// --- what the passes reach ---
+
+void Form1::SetLabel(ValueLabel label, const std::string& text) {
+  QLabel* target = Labels[static_cast<std::size_t>(label)];
+  target->setText(FromBytes(text));
+  target->adjustSize();
+  target->resize(target->width(), kLabelHeight);
+}
+
+void Form1::SetMemoText(const std::string& text) {
+  memoText_ = text;
+  QString shown = FromBytes(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  Memo1->setPlainText(shown);
+}
+
+void Form1::AppendMemoLine(const std::string& line) {
+  memoText_ += "\r\n";
+  memoText_ += line;
+  // The same as setting the whole text back, without redoing its layout.
+  Memo1->appendPlainText(FromBytes(line));
+}
+
+void Form1::SetStopEnabled(bool enabled) { Button1->setEnabled(enabled); }
+
+std::string Form1::RateText() const { return Edit1->text().toStdString(); }
+
+void Form1::NotifyUser(const std::string& text) { dialogs_->NotifyUser(FromBytes(text)); }
+
+void Form1::ProcessPendingMessages() {
+  if (--pumpCountdown_ != 0) return;
+  const qint64 now = pumpClock_.nsecsElapsed();
+  if (pumpIntervalMs_ > 0) {
+    const qint64 sinceClock = now - lastClockNs_;
+    if (sinceClock < 250'000 && pumpStride_ < 1024) {
+      pumpStride_ *= 2;
+    } else if (sinceClock > 1'000'000 && pumpStride_ > 1) {
+      pumpStride_ /= 2;
+    }
+  }
+  lastClockNs_ = now;
+  pumpCountdown_ = pumpStride_;
+  if (now - lastLookNs_ >= qint64{pumpIntervalMs_} * 1'000'000) LookAtQueue();
+}
+
+void Form1::LookAtQueue() {
+  const qint64 now = pumpClock_.nsecsElapsed();
+  longestPumpGapNs_ = std::max(longestPumpGapNs_, now - lastLookNs_);
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  lastLookNs_ = pumpClock_.nsecsElapsed();
+}
+
+// --- the commands ---
+
+void Form1::RunCommand(const std::function<void()>& work, const std::function<void()>& closing) {
+  if (commandRunning_) {
+    // One command at a time: the enabled states stay as they are.
+    ++refusedClicks_;
+    QApplication::beep();
+    return;
+  }
+  commandRunning_ = true;
+  longestPumpGapNs_ = 0;
+  lastLookNs_ = lastClockNs_ = pumpClock_.nsecsElapsed();
+  pumpStride_ = pumpCountdown_ = 1;
+  std::optional<std::string> error;
+  try {
+    work();
+  } catch (const CommandError& failure) {
+    error = failure.text();
+  } catch (const std::bad_alloc&) {
+    error = "Out of memory";
+  } catch (const std::exception& failure) {
+    error = failure.what();
+  }
+  closing();
+  if (error) dialogs_->ShowError(FromBytes(ErrorBoxText(*error)));
+  commandRunning_ = false;
+  if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void Form1::FileOpen() {
+  const QString path = dialogs_->AskOpenFileName(QStringLiteral("Open File"), QDir::currentPath(),
+                                                 QStringLiteral("All files (*.*)|*.*|"));
+  OpenSelectedFile(state_, *this, QFile::encodeName(path).toStdString());
+  BitBtn1->setEnabled(true);
+}
+
+void Form1::BitBtn1Click() {
+  RunCommand(
+      [this] {
+        BitBtn1->setEnabled(false);
+        FileOpen();
+        if (state_.FileOpened) {
+          Gauge().SetPosition(0);
+          CreateMapFile(state_, *this);
+          AnalyzeStream(state_, *this);
+          NotifyUser("Process finished");
+        }
+      },
+      [this] {
+        BitBtn1->setEnabled(true);
+        state_.FileOpened = false;
+        state_.ProgressStep = 1;
+      });
+}
+
+void Form1::BitBtn2Click() {
+  RunCommand(
+      [this] {
+        BitBtn1->setEnabled(false);
+        BitBtn2->setEnabled(false);
+        BitBtn3->setEnabled(false);
+        FileOpen();
+        if (state_.FileOpened) {
+          Gauge().SetPosition(0);
+          OpenMapFile(state_, *this);
+          if (!state_.MapMissing) {
+            extractionRunning_ = true;
+            ExtractSounds(state_, *this);
+            extractionRunning_ = false;
+            // A walk ended by STOP is a normal end too.
+            NotifyUser("Process Completed");
+          }
+        }
+      },
+      [this] {
+        extractionRunning_ = false;
+        state_.MapMissing = false;
+        BitBtn1->setEnabled(true);
+        BitBtn2->setEnabled(true);
+        BitBtn3->setEnabled(true);
+        state_.FileOpened = false;
+        state_.ProgressStep = 1;
+      });
+}
+
+void Form1::BitBtn3Click() {
+  RunCommand(
+      [this] {
+        BitBtn1->setEnabled(false);
+        BitBtn2->setEnabled(false);
+        BitBtn3->setEnabled(false);
+        FileOpen();
+        if (state_.FileOpened) {
+          Gauge().SetPosition(0);
+          // A conversion ends the sound of an earlier PLAY and frees it.
+          player_->Stop();
+          ConvertToWav(state_, *this);
+          NotifyUser("Process Completed");
+        }
+      },
+      [this] {
+        BitBtn1->setEnabled(true);
+        BitBtn2->setEnabled(true);
+        BitBtn3->setEnabled(true);
+        state_.FileOpened = false;
+        state_.ProgressStep = 1;
+      });
+}
+
+void Form1::Button2Click() {
+  RunCommand(
+      [this] {
+        FileOpen();
+        if (state_.FileOpened) {
+          player_->Stop();
+          state_.SourceImage.reset();
+          state_.WaveImage.reset();
+          PrepareWave(state_, *this);
+          PlayInMemory(state_, *this, *player_);
+        }
+      },
+      [this] { state_.FileOpened = false; });
+}
+
+void Form1::Button1Click() {
+  state_.StopRequested = true;
+  Button1->setEnabled(false);
+}
+
+void Form1::About1Click() {
+  NotifyUser(
+      "Tarrow Morvane ver.0.2.3\r\n\r\nWritten by Tarrow, who digs the sound out of stream files.\r\n"
+      "With thanks to the assistant who tried every file.");
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (commandRunning_) {
+    // The window stays until the command has ended; a walk stops as STOP
+    // would stop it.
+    closeRequested_ = true;
+    if (extractionRunning_) Button1Click();
+    event->ignore();
+    return;
+  }
+  player_->Stop();
+  event->accept();
+}
+
+}  // namespace morvane

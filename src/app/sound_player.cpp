@@ -1,0 +1,118 @@
+#include "app/sound_player.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QMediaDevices>
+#include <QtDebug>
+#include <cstring>
+
+#include "core/support.h"
+
+namespace morvane {
+
+namespace {
+
+struct WavFormat {
+  int channels = 0;
+  int sampleRate = 0;
+  int bitsPerSample = 0;
+  std::size_t dataOffset = 0;
+  std::size_t dataSize = 0;
+};
+
+int Read16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
+
+// Reads the format and the data's place from a RIFF WAVE image, walking its
+// chunks; gives false when it is no PCM image this player can hand on.
+bool ReadWavFormat(const std::vector<unsigned char>& image, WavFormat& format) {
+  if (image.size() < 12 || std::memcmp(image.data(), "RIFF", 4) != 0 ||
+      std::memcmp(image.data() + 8, "WAVE", 4) != 0) {
+    return false;
+  }
+  bool haveFormat = false;
+  std::size_t at = 12;
+  while (at + 8 <= image.size()) {
+    const auto size = static_cast<std::uint32_t>(ReadLittleEndian32(image.data() + at + 4));
+    const std::size_t body = at + 8;
+    if (std::memcmp(image.data() + at, "fmt ", 4) == 0 && size >= 16 && body + 16 <= image.size()) {
+      if (Read16(image.data() + body) != 1) return false;  // PCM only
+      format.channels = Read16(image.data() + body + 2);
+      format.sampleRate = ReadLittleEndian32(image.data() + body + 4);
+      format.bitsPerSample = Read16(image.data() + body + 14);
+      haveFormat = true;
+    } else if (std::memcmp(image.data() + at, "data", 4) == 0) {
+      format.dataOffset = body;
+      format.dataSize = std::min<std::size_t>(size, image.size() - body);
+      return haveFormat;
+    }
+    at = body + size + (size & 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {}
+
+QtSoundPlayer::~QtSoundPlayer() { Stop(); }
+
+void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
+  Stop();
+  WavFormat wav;
+  if (!image || !ReadWavFormat(image->bytes, wav)) {
+    qWarning("Morvane: the sound image is no PCM WAVE image; nothing is played");
+    return;
+  }
+  QAudioFormat format;
+  format.setSampleRate(wav.sampleRate);
+  format.setChannelCount(wav.channels);
+  format.setSampleFormat(wav.bitsPerSample == 16 ? QAudioFormat::Int16
+                         : wav.bitsPerSample == 8 ? QAudioFormat::UInt8
+                         : wav.bitsPerSample == 32 ? QAudioFormat::Int32
+                                                   : QAudioFormat::Unknown);
+  if (!format.isValid() || wav.sampleRate <= 0) {
+    qWarning("Morvane: cannot play a sound of %d Hz, %d channels, %d bits", wav.sampleRate, wav.channels,
+             wav.bitsPerSample);
+    return;
+  }
+  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+  if (device.isNull()) {
+    qWarning("Morvane: no audio output device; nothing is played");
+    return;
+  }
+  image_ = std::move(image);
+  // The buffer reads the samples in place: the image is not copied.
+  samples_ = QByteArray::fromRawData(reinterpret_cast<const char*>(image_->bytes.data() + wav.dataOffset),
+                                     static_cast<qsizetype>(wav.dataSize));
+  buffer_.setData(samples_);
+  buffer_.open(QIODevice::ReadOnly);
+  sink_ = std::make_unique<QAudioSink>(device, format);
+  connect(sink_.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
+    if (!sink_) return;
+    if (state == QAudio::IdleState) {
+      sink_->stop();
+    } else if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError &&
+               sink_->error() != QAudio::UnderrunError) {
+      qWarning("Morvane: playback failed (error %d)", static_cast<int>(sink_->error()));
+    }
+  });
+  sink_->start(&buffer_);
+  if (sink_->error() != QAudio::NoError) qWarning("Morvane: playback could not start");
+}
+
+void QtSoundPlayer::Stop() {
+  if (sink_) {
+    sink_->disconnect(this);
+    sink_->stop();
+    sink_.reset();
+  }
+  buffer_.close();
+  buffer_.setData(QByteArray());
+  samples_.clear();
+  image_.reset();
+}
+
+bool QtSoundPlayer::IsPlaying() const { return sink_ && sink_->state() == QAudio::ActiveState; }
+
+}  // namespace morvane

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "audio/wav_image.h"
+
+namespace morvane::test {
+
+// Answers the open dialog from a script and records the message boxes.
+// Each hook runs while its dialog would be on screen.
+class ScriptedDialogs : public Dialogs {
+ public:
+  QString AskOpenFileName(const QString& title, const QString& folder, const QString& filter) override {
+    asked.push_back({title, folder, filter});
+    if (onAsk) onAsk();
+    if (answers.empty()) return {};
+    QString answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void NotifyUser(const QString& text) override {
+    notices << text;
+    if (onNotify) onNotify(text);
+  }
+  void ShowError(const QString& text) override { errors << text; }
+
+  struct Asked {
+    QString title, folder, filter;
+  };
+  std::deque<QString> answers;
+  std::vector<Asked> asked;
+  QStringList notices;
+  QStringList errors;
+  std::function<void()> onAsk;
+  std::function<void(const QString&)> onNotify;
+};
+
+// Records what PLAY hands to the player.
+class RecordingPlayer : public SoundPlayer {
+ public:
+  void Play(std::shared_ptr<const ByteImage> image) override { played.push_back(std::move(image)); }
+  void Stop() override { ++stops; }
+  std::vector<std::shared_ptr<const ByteImage>> played;
+  int stops = 0;
+};
+
+}  // namespace morvane::test
