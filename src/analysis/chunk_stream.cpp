@@ -14,7 +14,7 @@ namespace {
 // Every chunk begins with a 4-byte id and a big-endian size that counts the
 // header itself.
 constexpr int kChunkHeaderSize = 8;
-constexpr std::int64_t kSsmpDataOffset = 24;   // from the chunk start
+constexpr std::int64_t kSsmpDataOffset = 24;  // from the chunk start
 constexpr std::int64_t kSsndBodyOffset = 8;
 // An IFF audio file is read at three fixed offsets only.
 constexpr std::int64_t kFormTypeOffset = 8;
@@ -98,9 +98,12 @@ void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t 
     ++counters.snds;
     WriteKind(map, "SNDS");
     WriteNumber(map, chunkSize);
-    // The sub-chunk's fields are read whatever the chunk size says.
-    window.SetLabel(ValueLabel::Label28, DecimalText(ReadNumber(input)));
-    window.SetLabel(ValueLabel::Label30, DecimalText(ReadNumber(input)));
+    // The sub-chunk's fields are read whatever the chunk size says. Time and
+    // stream number are both read before either label changes.
+    const std::int32_t time = ReadNumber(input);
+    const std::int32_t stream = ReadNumber(input);
+    window.SetLabel(ValueLabel::Label28, DecimalText(time));
+    window.SetLabel(ValueLabel::Label30, DecimalText(stream));
     unsigned char subId[4];
     input.Read(subId, 4);
     if (IsId(subId, "SSMP")) {
@@ -171,6 +174,9 @@ void AnalyzeStream(SharedState& state, Window& window) {
     } else {
       WalkChunks(input, map, window, counters);
     }
+    // The map's last records leave the buffer here, so a full disk ends the
+    // pass before the summary, as an unbuffered write would.
+    map.Flush();
 
     state.ProgressStep = 0;
     Progress(state, window);

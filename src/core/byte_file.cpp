@@ -136,6 +136,7 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
 }
 
 void ByteFile::Flush() {
+  if (!writing_) return;
   std::size_t done = 0;
   while (done < cursor_) {
     const ssize_t put = ::pwrite(fd_, buffer_.data() + done, cursor_ - done, bufferStart_);

@@ -69,6 +69,9 @@ class ByteFile {
   bool Eof();
   std::int64_t Size();
 
+  // Writes what is buffered; a file being written then holds all that was
+  // given to it, or raises the failure ("Disk full") now.
+  void Flush();
   // Writes what is buffered and closes; raises the failure of either.
   void Close();
   // Closes without raising: the clean-up after an error that is already on
@@ -78,7 +81,6 @@ class ByteFile {
  private:
   void ReadSlow(void* destination, std::size_t count);
   void WriteSlow(const void* source, std::size_t count);
-  void Flush();
   [[noreturn]] void RaiseErrno(int errnoValue) const;
   [[noreturn]] void RaiseNotOpen() const;
 

@@ -1,0 +1,152 @@
+#include "extract/sound_extraction.h"
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "analysis/map_file.h"
+#include "core/support.h"
+#include "core/window.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int kIdSize = 4;
+constexpr int kValueSize = 4;
+// The nine header values are of no use to the walk; it moves past them.
+constexpr std::int64_t kShdrValuesSize = kShdrRecordSize - kIdSize;
+constexpr std::int64_t kCopyBlockSize = 10;
+
+bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, kIdSize) == 0; }
+
+std::int32_t ReadMapValue(ByteFile& map) {
+  unsigned char bytes[kValueSize];
+  map.Read(bytes, kValueSize);
+  return ReadLittleEndian32(bytes);
+}
+
+std::string CountText(std::uint32_t count) {
+  if (count <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    return DecimalText(static_cast<std::int32_t>(count));
+  }
+  return std::to_string(count);
+}
+
+std::string SoundFileName(const std::string& selectedPath, std::uint32_t count) {
+  return selectedPath + CountText(count) + ".sound";
+}
+
+// Blocks of 10 while a whole block and at least one byte more remain, then
+// single bytes: exactly the length, nothing for a length of 0 or less. The
+// count is 64-bit so that a length near 2^31 cannot overflow the test.
+void CopySoundData(ByteFile& input, ByteFile& soundFile, std::int32_t position, std::int32_t length) {
+  input.Seek(position);
+  unsigned char block[kCopyBlockSize];
+  std::int64_t count = 0;
+  while (count + kCopyBlockSize < length) {
+    input.Read(block, kCopyBlockSize);
+    soundFile.Write(block, kCopyBlockSize);
+    count += kCopyBlockSize;
+  }
+  for (; count < length; ++count) {
+    unsigned char byte;
+    input.Read(&byte, 1);
+    soundFile.Write(&byte, 1);
+  }
+}
+
+// What the walk leaves behind however it ends: STOP off, the request
+// cleared and every file of the walk closed. On the normal road the files
+// are closed with Close first, so that a failing flush is reported; here they
+// are closed quietly so that an error already raised stays the one shown.
+class WalkClosing {
+ public:
+  WalkClosing(SharedState& state, Window& window, ByteFile& soundFile)
+      : state_(state), window_(window), soundFile_(soundFile) {}
+  WalkClosing(const WalkClosing&) = delete;
+  WalkClosing& operator=(const WalkClosing&) = delete;
+  ~WalkClosing() {
+    state_.StopRequested = false;
+    window_.SetStopEnabled(false);
+    state_.InputFile.CloseQuietly();
+    state_.SecondFile.CloseQuietly();
+    soundFile_.CloseQuietly();
+  }
+
+ private:
+  SharedState& state_;
+  Window& window_;
+  ByteFile& soundFile_;
+};
+
+}  // namespace
+
+void OpenMapFile(SharedState& state, Window& window) {
+  try {
+    state.SecondFile.Open(state.SelectedPath + kMapSuffix, ByteFile::Mode::kRead);
+  } catch (const CommandError&) {
+    window.NotifyUser("Input Error. File \"" + state.SelectedPath + kMapSuffix + "\" not found.\"");
+    state.MapMissing = true;
+    return;
+  }
+  // The line names the map with its extension in lower case.
+  window.SetMemoText("MAP-file \"" + state.SelectedPath + ".map\" loaded successfully");
+}
+
+void ExtractSounds(SharedState& state, Window& window) {
+  ByteFile& input = state.InputFile;
+  ByteFile& map = state.SecondFile;
+  ByteFile soundFile;
+  const WalkClosing closing(state, window, soundFile);
+
+  window.SetStopEnabled(true);
+  // Unsigned 32-bit: more than 65536 headers number on instead of wrapping
+  // round and replacing file 0.
+  std::uint32_t soundFileCount = 0;
+  bool soundFileOpened = false;
+
+  map.Seek(0);
+  while (!map.Eof()) {
+    unsigned char id[kIdSize];
+    map.Read(id, kIdSize);
+    if (IsId(id, "SNDS")) {
+      ReadMapValue(map);  // the chunk size, of no use here
+    } else if (IsId(id, "SHDR")) {
+      // A map cut inside the values still gets its sound file; the walk ends
+      // at the next end test.
+      map.Seek(std::int64_t{map.Position()} + kShdrValuesSize);
+      if (soundFileOpened) {
+        // Also when the last creation failed: closing a file that is not
+        // open fails like any other operation on it.
+        soundFile.Close();
+        window.AppendMemoLine("File \"" + SoundFileName(state.SelectedPath, soundFileCount) + "\" created");
+      } else {
+        soundFileOpened = true;
+      }
+      try {
+        soundFile.Open(SoundFileName(state.SelectedPath, soundFileCount), ByteFile::Mode::kCreate);
+        ++soundFileCount;
+      } catch (const CommandError&) {
+        // The walk goes on without a sound file; its next write or close
+        // then fails as an operation on a file that is not open.
+        window.NotifyUser("Output Error. File");
+      }
+    } else if (IsId(id, "SSMP")) {
+      const std::int32_t position = ReadMapValue(map);
+      const std::int32_t length = ReadMapValue(map);
+      CopySoundData(input, soundFile, position, length);
+    }
+    // Anything else is passed over in steps of 4 bytes: an "SSND" record
+    // takes three steps, its two values read as ids that match nothing.
+    window.ProcessPendingMessages();
+    if (state.StopRequested) break;
+  }
+
+  input.Close();
+  map.Close();
+  if (soundFile.IsOpen()) soundFile.Close();
+}
+
+}  // namespace morvane

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "analysis/chunk_stream.h"
+#include "analysis/map_file.h"
+#include "core/errors.h"
+#include "core/shared_state.h"
+#include "support/recording_window.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace morvane::test {
+
+// The work of Analyze File once the dialog has answered, as the command runs
+// it: the chosen file is opened, the gauge stands at 0, then CreateMapFile
+// and AnalyzeStream. Records the gauge at every pump.
+class AnalysisRun {
+ public:
+  AnalysisRun() {
+    window.onPump = [this] {
+      percentsDuringPass.push_back(window.gauge.Percent());
+      positionsDuringPass.push_back(window.gauge.Position());
+      stepsDuringPass.push_back(state.ProgressStep);
+    };
+  }
+
+  // Writes the stream under the name and analyses it. Gives the text of the
+  // error that ended the command, empty when it ended well.
+  std::string Analyze(const Bytes& stream, const std::string& name = "intro.str") {
+    Place(stream, name);
+    return Run();
+  }
+
+  // Writes the file that Run will analyse.
+  void Place(const Bytes& stream, const std::string& name = "intro.str") { path_ = dir.Write(name, stream); }
+
+  // Analyses the file at Path(), again if it was analysed before, with the
+  // same state and window.
+  std::string Run() {
+    OpenSelectedFile(state, window, path_);
+    EXPECT_TRUE(state.FileOpened);
+    window.gauge.SetPosition(0);
+    CreateMapFile(state, window);
+    if (beforePass) beforePass();
+    std::string error = "(none)";
+    try {
+      AnalyzeStream(state, window);
+      error.clear();
+    } catch (const CommandError& failure) {
+      error = failure.text();
+    }
+    // However the pass ends, both files are closed.
+    EXPECT_FALSE(state.InputFile.IsOpen());
+    EXPECT_FALSE(state.SecondFile.IsOpen());
+    return error;
+  }
+
+  const std::string& Path() const { return path_; }
+  std::string MapPath() const { return path_ + ".MAP"; }
+  Bytes Map() const { return ReadAll(MapPath()); }
+  // What the memo shows once the pass has appended the path.
+  std::string PathLine() const { return "Information about file:\r\n" + path_; }
+
+  // Called between CreateMapFile and AnalyzeStream.
+  std::function<void()> beforePass;
+
+  TempDir dir;
+  SharedState state;
+  RecordingWindow window;
+  std::vector<int> percentsDuringPass;
+  std::vector<std::int32_t> positionsDuringPass;
+  std::vector<int> stepsDuringPass;
+
+ private:
+  std::string path_;
+};
+
+// The summary lines that follow the path line.
+inline std::string SummaryLines(int snds, int shdr, int ssmp, int ssnd) {
+  return "\r\nSummary Info:\r\nSNDS chunks founded:" + std::to_string(snds) +
+         "\r\nSHDR sub-chunks founded:" + std::to_string(shdr) +
+         "\r\nSSMP sub-chunks founded:" + std::to_string(ssmp) +
+         "\r\nSSND chunks founded:" + std::to_string(ssnd) + "\r\n";
+}
+
+// Expected map contents: kinds as their bytes, numbers little-endian.
+class MapBuilder {
+ public:
+  MapBuilder& Snds(std::int32_t size) {
+    AppendId(bytes_, "SNDS");
+    AppendLittleEndian32(bytes_, size);
+    return *this;
+  }
+  MapBuilder& Ssmp(std::int32_t position, std::int32_t length) {
+    AppendId(bytes_, "SSMP");
+    AppendLittleEndian32(bytes_, position);
+    AppendLittleEndian32(bytes_, length);
+    return *this;
+  }
+  MapBuilder& Shdr(const StreamBuilder::Header& h) {
+    AppendId(bytes_, "SHDR");
+    for (std::int32_t value :
+         {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.compressionRatio}) {
+      AppendLittleEndian32(bytes_, value);
+    }
+    AppendId(bytes_, h.compressionType);
+    AppendLittleEndian32(bytes_, h.channels);
+    AppendLittleEndian32(bytes_, h.samples);
+    return *this;
+  }
+  MapBuilder& Ssnd(std::int32_t size, std::int32_t bodyPosition) {
+    AppendId(bytes_, "SSND");
+    AppendLittleEndian32(bytes_, size);
+    AppendLittleEndian32(bytes_, bodyPosition);
+    return *this;
+  }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+};
+
+}  // namespace morvane::test

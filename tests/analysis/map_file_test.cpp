@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <set>
+
+#include "analysis_run.h"
+#include "core/byte_file.h"
+
+namespace morvane {
+namespace {
+
+using test::AnalysisRun;
+using test::Bytes;
+using test::MapBuilder;
+using test::StreamBuilder;
+using test::SummaryLines;
+
+std::set<std::string> Names(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+// A sound header chunk of size 64, a sound chunk of size 512 at 64 with 488
+// bytes of data, then a "FILL" chunk.
+Bytes ExampleStream() {
+  StreamBuilder::Header header;
+  header.time = 5;
+  header.stream = 1;
+  StreamBuilder stream;
+  stream.Shdr(header);
+  stream.Raw({0x53, 0x4E, 0x44, 0x53, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+              0x00, 0x00, 0x00, 0x00, 0x53, 0x53, 0x4D, 0x50, 0x00, 0x00, 0x01, 0xE8});
+  stream.Raw(test::PatternBytes(488, 3));
+  stream.Chunk("FILL", 16, Bytes(8, 0xFF));
+  return stream.bytes();
+}
+
+TEST(MapFileTest, ExampleMapOf68Bytes) {
+  AnalysisRun run;
+  EXPECT_EQ("", run.Analyze(ExampleStream(), "intro.str"));
+  const Bytes expected = {
+      0x53, 0x4E, 0x44, 0x53, 0x40, 0x00, 0x00, 0x00,                          // "SNDS", chunk size 64
+      0x53, 0x48, 0x44, 0x52,                                                  // "SHDR"
+      0x01, 0x00, 0x00, 0x00,                                                  // number of buffers
+      0x64, 0x00, 0x00, 0x00,                                                  // initial amplitude 100
+      0x00, 0x00, 0x00, 0x00,                                                  // initial balance
+      0x10, 0x00, 0x00, 0x00,                                                  // sample size 16
+      0x22, 0x56, 0x00, 0x00,                                                  // sample rate 22050
+      0x02, 0x00, 0x00, 0x00,                                                  // compression ratio
+      0x53, 0x44, 0x58, 0x32,                                                  // "SDX2"
+      0x02, 0x00, 0x00, 0x00,                                                  // channels
+      0x00, 0x00, 0x00, 0x00,                                                  // samples
+      0x53, 0x4E, 0x44, 0x53, 0x00, 0x02, 0x00, 0x00,                          // "SNDS", chunk size 512
+      0x53, 0x53, 0x4D, 0x50, 0x58, 0x00, 0x00, 0x00, 0xE8, 0x01, 0x00, 0x00,  // "SSMP", 88, 488
+  };
+  ASSERT_EQ(68u, expected.size());
+  EXPECT_EQ(expected, test::ReadAll(run.dir.File("intro.str.MAP")));
+  // The 512-byte chunk's time and stream number replace the header's.
+  EXPECT_EQ("0", run.window.Label(ValueLabel::Label28));
+  EXPECT_EQ("0", run.window.Label(ValueLabel::Label30));
+  EXPECT_EQ(run.PathLine() + SummaryLines(2, 1, 1, 0), run.window.memo);
+  EXPECT_EQ(3, run.window.pumps);
+  // Nothing is written but the map beside the stream.
+  EXPECT_EQ((std::set<std::string>{"intro.str", "intro.str.MAP"}), Names(run.dir.path()));
+  EXPECT_EQ(ExampleStream(), test::ReadAll(run.Path()));
+}
+
+TEST(MapFileTest, EveryPassStartsFromAnEmptyMap) {
+  AnalysisRun run;
+  run.Place(ExampleStream());
+  EXPECT_EQ("", run.Run());
+  const Bytes first = run.Map();
+  EXPECT_EQ(68u, first.size());
+  // The same file again, with the same state and window: identical map, a
+  // second path line and summary in the memo.
+  EXPECT_EQ("", run.Run());
+  EXPECT_EQ(first, run.Map());
+  const std::string once = "\r\n" + run.Path() + SummaryLines(2, 1, 1, 0);
+  EXPECT_EQ("Information about file:" + once + once, run.window.memo);
+
+  // A file without sound chunks empties the map left by an earlier pass.
+  run.Place(StreamBuilder().Chunk("FILL", 8).bytes());
+  EXPECT_EQ("", run.Run());
+  EXPECT_TRUE(run.Map().empty());
+}
+
+TEST(MapFileTest, MapThatCannotBeCreated) {
+  Bytes form(54, 0);
+  std::copy_n("FORMxxxxAIFC", 12, form.begin());
+  form[42] = 0xAC;
+  form[43] = 0x44;
+  std::copy_n("SDX2", 4, form.begin() + 50);
+
+  struct Case {
+    const char* name;
+    Bytes stream;
+    std::string error;
+    bool summary;  // the pass ran to its end and only the map's closing failed
+    std::map<ValueLabel, std::string> labels;
+  };
+  const Case cases[] = {
+      {"a sound chunk",
+       StreamBuilder().Ssmp({1, 2, 3, 4}, 7, 8).bytes(),
+       "I/O error 103",
+       false,
+       {{ValueLabel::Label28, "Unknown"}}},
+      {"an SSND chunk",
+       StreamBuilder().Chunk("FILL", 8).Chunk("SSND", 8).bytes(),
+       "I/O error 103",
+       false,
+       {}},
+      {"a stream without sound chunks",
+       StreamBuilder().Chunk("FILM", 8).Chunk("FILL", 12, {0, 0, 0, 0}).bytes(),
+       "I/O error 103",
+       true,
+       {}},
+      {"an IFF audio file",
+       form,
+       "I/O error 103",
+       true,
+       {{ValueLabel::Label13, "AIFC"}, {ValueLabel::Label15, "44100 (Hz)"}, {ValueLabel::Label14, "SDX2"}}},
+      {"an empty file fails at its first read", {}, "Read beyond end of file", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnalysisRun run;
+    run.Place(c.stream);
+    // A folder where the map would go.
+    std::filesystem::create_directory(run.MapPath());
+    EXPECT_EQ(c.error, run.Run());
+    EXPECT_EQ(std::vector<std::string>{"Output writing Error "}, run.window.notices);
+    EXPECT_EQ(c.summary ? run.PathLine() + SummaryLines(0, 0, 0, 0) : run.PathLine(), run.window.memo);
+    EXPECT_EQ(c.summary ? 100 : 0, run.window.gauge.Percent());
+    for (const auto& [label, text] : c.labels)
+      EXPECT_EQ(text, run.window.Label(label)) << static_cast<int>(label);
+    EXPECT_EQ((std::set<std::string>{"intro.str", "intro.str.MAP"}), Names(run.dir.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(run.MapPath()));
+  }
+}
+
+TEST(MapFileTest, FullDiskIsReported) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  AnalysisRun run;
+  run.Place(ExampleStream());
+  std::filesystem::create_symlink("/dev/full", run.MapPath());
+  EXPECT_EQ("Disk full", run.Run());
+  EXPECT_TRUE(run.window.notices.empty());
+}
+
+// Whichever file operation of the pass fails, the error ends the pass, both
+// files are closed and the map holds the records written before the failure.
+TEST(MapFileTest, AFailureAtAnyOperationKeepsTheRecordsBefore) {
+  AnalysisRun good;
+  const Bytes stream = StreamBuilder()
+                           .Ssmp(Bytes(8, 1))
+                           .Shdr({})
+                           .Chunk("SSND", 12, {1, 2, 3, 4})
+                           .Sized("SNDS", {0, 0, 0, 1, 0, 0, 0, 2, 'N', 'O', 'N', 'E'})
+                           .bytes();
+  ASSERT_EQ("", good.Analyze(stream));
+  const Bytes fullMap = good.Map();
+
+  int failures = 0;
+  for (std::int64_t k = 1; k < 200; ++k) {
+    SCOPED_TRACE(k);
+    AnalysisRun run;
+    run.beforePass = [k] { faults::FailOperation(k, ENOSPC); };
+    run.Place(stream);
+    const std::string error = run.Run();
+    const bool fired = !faults::detail::armed;
+    faults::Disarm();
+    if (!fired) {
+      // Fewer than k operations: the pass ended well.
+      EXPECT_EQ("", error);
+      EXPECT_EQ(fullMap, run.Map());
+      break;
+    }
+    ++failures;
+    EXPECT_EQ("Disk full", error);
+    const Bytes map = run.Map();
+    ASSERT_LE(map.size(), fullMap.size());
+    EXPECT_TRUE(std::equal(map.begin(), map.end(), fullMap.begin()));
+    // Only a failure while closing comes after the summary.
+    if (run.window.memo == run.PathLine() + SummaryLines(3, 1, 1, 1)) {
+      EXPECT_EQ(fullMap, map);
+      EXPECT_EQ(100, run.window.gauge.Percent());
+    } else {
+      EXPECT_EQ(run.PathLine(), run.window.memo);
+      EXPECT_EQ(0, run.window.gauge.Percent());
+    }
+  }
+  EXPECT_GT(failures, 10);
+}
+
+}  // namespace
+}  // namespace morvane
