@@ -1,0 +1,238 @@
+#include "audio/wav_image.h"
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
+#include "audio/sdx2.h"
+#include "core/errors.h"
+#include "core/support.h"
+#include "core/window.h"
+
+namespace morvane {
+
+namespace {
+
+// The 44-byte RIFF WAVE header, numbers little-endian: the offset of each
+// field and the fixed values of a 16-bit PCM stereo file.
+struct WavHeader {
+  static constexpr std::size_t kRiffId = 0;
+  static constexpr std::size_t kRiffSize = 4;  // image length - 8, patched at the end
+  static constexpr std::size_t kWaveId = 8;
+  static constexpr std::size_t kFormatId = 12;
+  static constexpr std::size_t kFormatBlockSize = 16;
+  static constexpr std::size_t kFormatCode = 20;
+  static constexpr std::size_t kChannelCount = 22;
+  static constexpr std::size_t kSampleRate = 24;
+  static constexpr std::size_t kByteRate = 28;
+  static constexpr std::size_t kBlockAlign = 32;
+  static constexpr std::size_t kBitsPerSample = 34;
+  static constexpr std::size_t kDataId = 36;
+  static constexpr std::size_t kDataSize = 40;  // image length - 44, patched at the end
+
+  static constexpr std::uint32_t kPcmBlockSize = 16;
+  static constexpr std::uint16_t kPcm = 1;
+  static constexpr std::uint16_t kChannels = 2;
+  static constexpr std::uint16_t kBytesPerFrame = 4;
+  static constexpr std::uint16_t kBits = 16;
+};
+static_assert(WavHeader::kDataSize + 4 == kWavHeaderSize);
+
+constexpr std::size_t kInputBytesPerFrame = 2;
+// With ProgressStep 2 the gauge moves one unit per input byte consumed.
+constexpr std::uint8_t kFrameProgressStep = 2;
+// The whole file is read in pieces no larger than one read call delivers.
+constexpr std::size_t kLoadPiece = std::size_t{1} << 30;
+
+const char kOutOfMemory[] = "Out of memory while expanding memory stream";
+const char kStreamReadError[] = "Stream read error";
+const char kStreamWriteError[] = "Stream write error";
+
+// Runs the work with a failure to get memory raised as the error the user sees.
+template <typename Work>
+void WithMemoryFailureAsError(Work work) {
+  try {
+    work();
+  } catch (const std::bad_alloc&) {
+    throw CommandError(kNoFileCode, kOutOfMemory);
+  } catch (const std::length_error&) {
+    throw CommandError(kNoFileCode, kOutOfMemory);
+  }
+}
+
+void PutId(unsigned char* at, const char (&id)[5]) { std::copy(id, id + 4, at); }
+
+void WriteWavHeader(ByteImage& wave, std::int32_t sampleRate) {
+  wave.bytes.resize(kWavHeaderSize);
+  unsigned char* header = wave.bytes.data();
+  PutId(header + WavHeader::kRiffId, "RIFF");
+  WriteLittleEndian32(header + WavHeader::kRiffSize, 0);
+  PutId(header + WavHeader::kWaveId, "WAVE");
+  PutId(header + WavHeader::kFormatId, "fmt ");
+  WriteLittleEndian32(header + WavHeader::kFormatBlockSize, WavHeader::kPcmBlockSize);
+  WriteLittleEndian16(header + WavHeader::kFormatCode, WavHeader::kPcm);
+  WriteLittleEndian16(header + WavHeader::kChannelCount, WavHeader::kChannels);
+  // Any number typed into Edit1 is taken as it is, in 32-bit two's complement.
+  const auto rate = static_cast<std::uint32_t>(sampleRate);
+  WriteLittleEndian32(header + WavHeader::kSampleRate, rate);
+  WriteLittleEndian32(header + WavHeader::kByteRate, rate * WavHeader::kBytesPerFrame);
+  WriteLittleEndian16(header + WavHeader::kBlockAlign, WavHeader::kBytesPerFrame);
+  WriteLittleEndian16(header + WavHeader::kBitsPerSample, WavHeader::kBits);
+  PutId(header + WavHeader::kDataId, "data");
+  WriteLittleEndian32(header + WavHeader::kDataSize, 0);
+  wave.position = kWavHeaderSize;
+}
+
+void PatchSizes(ByteImage& wave) {
+  const auto length = static_cast<std::uint32_t>(wave.bytes.size());
+  WriteLittleEndian32(wave.bytes.data() + WavHeader::kRiffSize, length - 8);
+  WriteLittleEndian32(wave.bytes.data() + WavHeader::kDataSize, length - kWavHeaderSize);
+}
+
+// Reads the whole file by name into the image, read position 0.
+void LoadWholeFile(const std::string& path, ByteImage& source) {
+  ByteFile file;
+  try {
+    file.Open(path, ByteFile::Mode::kRead);
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, "Cannot open file " + path);
+  }
+  try {
+    const std::int64_t size = file.Size();
+    source.bytes.resize(static_cast<std::size_t>(size));
+    for (std::size_t done = 0; done < source.bytes.size();) {
+      const std::size_t piece = std::min(kLoadPiece, source.bytes.size() - done);
+      file.Read(source.bytes.data() + done, piece);
+      done += piece;
+    }
+    file.Close();
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, kStreamReadError);
+  }
+  source.position = 0;
+}
+
+void SaveWholeImage(const ByteImage& wave, const std::string& path) {
+  ByteFile file;
+  try {
+    file.Open(path, ByteFile::Mode::kCreate);
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, "Cannot create file " + path);
+  }
+  // What reached the disk before a failure stays there.
+  try {
+    file.Write(wave.bytes.data(), wave.bytes.size());
+    file.Close();
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, kStreamWriteError);
+  }
+}
+
+// Releases the images of a run from the shared state however the run ends,
+// unless the run hands them on (Keep). Images that a command started from
+// the message pump put there in the meantime are not touched.
+class ImageRelease {
+ public:
+  ImageRelease(SharedState& state, std::shared_ptr<ByteImage> source, std::shared_ptr<ByteImage> wave)
+      : state_(state), source_(std::move(source)), wave_(std::move(wave)) {}
+  ImageRelease(const ImageRelease&) = delete;
+  ImageRelease& operator=(const ImageRelease&) = delete;
+  ~ImageRelease() {
+    if (keep_) return;
+    if (state_.SourceImage == source_) state_.SourceImage.reset();
+    if (state_.WaveImage == wave_) state_.WaveImage.reset();
+  }
+  void Keep() { keep_ = true; }
+
+ private:
+  SharedState& state_;
+  std::shared_ptr<ByteImage> source_;
+  std::shared_ptr<ByteImage> wave_;
+  bool keep_ = false;
+};
+
+// The frame loop shared by the conversion and PLAY: decodes SourceImage from
+// offset 140 into WaveImage after its header, then fills the gauge and
+// patches the two sizes. Gives the image it built.
+std::shared_ptr<ByteImage> DecodeIntoWave(SharedState& state, Window& window) {
+  // The loop holds its own references: the message pump may run a command
+  // that puts new images into the shared state.
+  const std::shared_ptr<ByteImage> source = state.SourceImage;
+  const std::shared_ptr<ByteImage> wave = state.WaveImage;
+  // Only a freshly prepared image is filled: one already decoded may be in
+  // the player's hands, and must not change under it.
+  if (!source || !wave || wave->bytes.size() != kWavHeaderSize) throw CommandError(kFileNotOpen);
+
+  // The first 140 bytes of a sound file are never decoded. A shorter file
+  // gives no frame, and a lone byte left at the end is no frame either.
+  const std::size_t length = source->bytes.size();
+  const std::size_t frames =
+      length > DecodeStartOffset ? (length - DecodeStartOffset) / kInputBytesPerFrame : 0;
+  source->position = std::min(length, DecodeStartOffset);
+  WithMemoryFailureAsError([&] { wave->bytes.resize(wave->position + frames * WavHeader::kBytesPerFrame); });
+
+  Sdx2State decoder;
+  state.ProgressStep = kFrameProgressStep;
+  const unsigned char* in = source->bytes.data() + source->position;
+  unsigned char* out = wave->bytes.data() + wave->position;
+  for (std::size_t frame = 0; frame < frames; ++frame) {
+    const Sdx2Frame samples = DecodeSdx2Frame(decoder, in[0], in[1]);
+    WriteLittleEndian16(out, static_cast<std::uint16_t>(samples.sample1));
+    WriteLittleEndian16(out + 2, static_cast<std::uint16_t>(samples.sample2));
+    in += kInputBytesPerFrame;
+    out += WavHeader::kBytesPerFrame;
+    source->position += kInputBytesPerFrame;
+    wave->position += WavHeader::kBytesPerFrame;
+    Progress(state, window);
+    window.ProcessPendingMessages();
+  }
+  state.ProgressStep = 0;
+  Progress(state, window);
+  PatchSizes(*wave);
+  return wave;
+}
+
+}  // namespace
+
+void PrepareWave(SharedState& state, Window& window) {
+  try {
+    WithMemoryFailureAsError([&] {
+      state.SourceImage = std::make_shared<ByteImage>();
+      state.WaveImage = std::make_shared<ByteImage>();
+      // Room for twice the file, so that the frames never move the image. A
+      // size that does not fit in 31 bits is no guide; the image then grows
+      // to what the loaded file needs.
+      const std::int32_t size = QueryFileSize(state.SelectedPath);
+      if (size > 0) state.WaveImage->bytes.reserve(2 * static_cast<std::size_t>(size));
+      // The file is read again, whole and by name.
+      state.InputFile.Close();
+      LoadWholeFile(state.SelectedPath, *state.SourceImage);
+      WriteWavHeader(*state.WaveImage, ParseLeadingInt(window.RateText()));
+    });
+  } catch (...) {
+    // A failed preparation leaves no file open and no half-built image.
+    state.InputFile.CloseQuietly();
+    state.SourceImage.reset();
+    state.WaveImage.reset();
+    throw;
+  }
+}
+
+void ConvertToWav(SharedState& state, Window& window) {
+  // The name is taken before the loop runs the message pump.
+  const std::string outputPath = state.SelectedPath + ".wav";
+  PrepareWave(state, window);
+  ImageRelease release(state, state.SourceImage, state.WaveImage);
+  const std::shared_ptr<ByteImage> wave = DecodeIntoWave(state, window);
+  SaveWholeImage(*wave, outputPath);
+}
+
+void PlayInMemory(SharedState& state, Window& window, SoundPlayer& player) {
+  // A failed decode plays nothing and keeps nothing.
+  ImageRelease release(state, state.SourceImage, state.WaveImage);
+  const std::shared_ptr<ByteImage> wave = DecodeIntoWave(state, window);
+  release.Keep();
+  player.Play(wave);
+}
+
+}  // namespace morvane
