@@ -1,0 +1,74 @@
+#include "cli/batch_progress.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace morvane {
+
+namespace {
+
+constexpr std::size_t kBarWidth = 24;
+constexpr std::size_t kDefaultColumns = 80;
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return kDefaultColumns;
+}
+
+void Put(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
+}  // namespace
+
+BatchProgress::BatchProgress(std::size_t files, bool shown) : shown_(shown && files > 0), files_(files) {}
+
+BatchProgress::~BatchProgress() { Erase(); }
+
+void BatchProgress::Show(std::size_t done, const std::string& step) {
+  done_ = std::min(done, files_);
+  step_ = step;
+  Draw();
+}
+
+void BatchProgress::PrintLine(std::FILE* stream, const std::string& line) {
+  Erase();
+  Put(stream, line);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+  Draw();
+}
+
+void BatchProgress::Finish() {
+  if (!shown_) return;
+  done_ = files_;
+  step_ = "done";
+  Draw();
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+  finished_ = true;
+}
+
+void BatchProgress::Draw() {
+  if (!shown_ || finished_) return;
+  const std::size_t filled = kBarWidth * done_ / files_;
+  std::string line = "\r[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " +
+                     std::to_string(done_) + "/" + std::to_string(files_) + " " + step_;
+  // A line that wraps could not be drawn over again.
+  const std::size_t columns = TerminalColumns();
+  if (line.size() > columns) line.resize(columns);
+  Put(stderr, line + "\033[K");
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void BatchProgress::Erase() {
+  if (!drawn_) return;
+  Put(stderr, "\r\033[K");
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
+}  // namespace morvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace morvane {
+
+// The progress bar of a batch on stderr: how many of its files are done and
+// what is being done to the present one. It is drawn only on a terminal;
+// every line printed through it, on stdout or stderr, first takes the bar
+// away and then puts it back, so that the lines stay whole.
+class BatchProgress {
+ public:
+  BatchProgress(std::size_t files, bool shown);
+  ~BatchProgress();
+  BatchProgress(const BatchProgress&) = delete;
+  BatchProgress& operator=(const BatchProgress&) = delete;
+
+  void Show(std::size_t done, const std::string& step);
+  void PrintLine(std::FILE* stream, const std::string& line);
+  // Draws the full bar and ends its line.
+  void Finish();
+
+ private:
+  void Draw();
+  void Erase();
+
+  bool shown_;
+  bool drawn_ = false;
+  bool finished_ = false;
+  std::size_t files_;
+  std::size_t done_ = 0;
+  std::string step_;
+};
+
+}  // namespace morvane

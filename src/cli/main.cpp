@@ -1,0 +1,145 @@
+// morvane-cli: the window's commands from the command line, a batch
+// conversion and a demo stream.
+
+#include <unistd.h>
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/support.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kRateBoxLength = 5;  // the rate box takes at most 5 characters
+
+const char kVersion[] = "morvane-cli 0.2.5\n";
+
+const char kUsage[] =
+    "Usage: morvane-cli analyze FILE\n"
+    "       morvane-cli extract FILE\n"
+    "       morvane-cli wav FILE --rate TEXT\n"
+    "       morvane-cli convert [--rate TEXT] FILE...\n"
+    "       morvane-cli make-demo FILE\n"
+    "       morvane-cli --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "Commands:\n"
+    "  analyze FILE     Analyze File: walks the chunks of FILE and writes FILE.MAP.\n"
+    "                   Prints the text box's new lines (the path, the summary) and\n"
+    "                   the fifteen information rows.\n"
+    "  extract FILE     Extract Chunks: reads FILE.MAP and writes FILE0.sound,\n"
+    "                   FILE1.sound, ... Prints the text box's lines.\n"
+    "  wav FILE         SDX2 to WAV: decodes the sound file FILE into FILE.wav at the\n"
+    "                   rate TEXT, read as the window reads its rate box: a leading\n"
+    "                   sign, then digits up to the first other character; empty text,\n"
+    "                   letters or a leading blank give 0. --rate is required here\n"
+    "                   (give --rate \"\" for the empty box).\n"
+    "  convert FILE...  For each stream file: analyze, extract, and convert every sound\n"
+    "                   file n to WAV at the rate of the n-th sound header of the map,\n"
+    "                   or at TEXT when --rate is given. Prints the name of every file\n"
+    "                   written (FILE.MAP, FILEn.sound, FILEn.sound.wav), one a line;\n"
+    "                   a file that fails is reported on stderr, headed by its name,\n"
+    "                   and the others go on. A progress bar is shown on stderr when\n"
+    "                   it is a terminal.\n"
+    "  make-demo FILE   Writes a demo stream: a stereo melody, SDX2 at 22050 Hz, in\n"
+    "                   two sound streams.\n"
+    "\n"
+    "Options:\n"
+    "  --rate TEXT      The text of the rate box, at most 5 characters.\n"
+    "  -h, --help       Shows this text.\n"
+    "  -v, --version    Shows the version.\n"
+    "\n"
+    "The window's messages (\"Process finished\", \"Input Error \", ...) go to stderr,\n"
+    "one a line; so does the text of an error that ends a command.\n"
+    "\n"
+    "Exit status: 0 success; 1 a command failed: an error ended it, its file could\n"
+    "not be opened (\"Input Error \"), the map is missing, or an output file could\n"
+    "not be created; 2 a usage error.\n"
+    "\n"
+    "Examples:\n"
+    "  morvane-cli analyze intro.str\n"
+    "  morvane-cli convert discs/*.str\n";
+
+void Print(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
+int UsageError(const std::string& problem) {
+  Print(stderr, "morvane-cli: " + problem + "\n" + kUsage + "Try 'morvane-cli --help' for more.\n");
+  return kUsageError;
+}
+
+// The arguments as Latin-1 text, one character per byte, so that the bytes
+// of every path come back unchanged whatever their encoding.
+QString FromBytes(const char* bytes) { return QString::fromLatin1(bytes); }
+std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << FromBytes(argv[i]);
+
+  QCommandLineParser parser;
+  const QCommandLineOption helpOption(QStringList{"h", "help"});
+  const QCommandLineOption versionOption(QStringList{"v", "version"});
+  const QCommandLineOption rateOption(QStringLiteral("rate"), QString(), QStringLiteral("TEXT"));
+  parser.addOption(helpOption);
+  parser.addOption(versionOption);
+  parser.addOption(rateOption);
+  if (!parser.parse(arguments)) return UsageError(ToBytes(parser.errorText()));
+
+  if (parser.isSet(helpOption)) {
+    Print(stdout, std::string(kUsage) + kHelp);
+    return 0;
+  }
+  if (parser.isSet(versionOption)) {
+    Print(stdout, kVersion);
+    return 0;
+  }
+
+  const QStringList positional = parser.positionalArguments();
+  if (positional.isEmpty()) return UsageError("no command given");
+  const std::string command = ToBytes(positional.front());
+  std::vector<std::string> files;
+  for (qsizetype i = 1; i < positional.size(); ++i) files.push_back(ToBytes(positional[i]));
+
+  std::optional<std::string> rate;
+  if (parser.isSet(rateOption)) {
+    const QStringList values = parser.values(rateOption);
+    if (values.size() > 1) return UsageError("--rate given more than once");
+    rate = ToBytes(values.front());
+    // Counted as the box counts its characters.
+    if (QString::fromUtf8(rate->data(), static_cast<qsizetype>(rate->size())).size() > kRateBoxLength) {
+      return UsageError("the rate text holds more than 5 characters");
+    }
+  }
+
+  const bool takesRate = command == "wav" || command == "convert";
+  if (command != "analyze" && command != "extract" && !takesRate && command != "make-demo") {
+    return UsageError("unknown command '" + command + "'");
+  }
+  if (rate && !takesRate) return UsageError("--rate belongs to wav and convert only");
+  if (files.empty()) return UsageError(command + " needs a FILE");
+  if (command != "convert" && files.size() > 1) return UsageError(command + " takes one FILE");
+  for (const std::string& file : files) {
+    // The window takes a blank name for a cancelled dialog; here it is a slip.
+    if (morvane::TrimBlanks(file).empty()) return UsageError("FILE must not be empty or blank");
+  }
+
+  if (command == "analyze") return morvane::AnalyzeCommand(files.front());
+  if (command == "extract") return morvane::ExtractCommand(files.front());
+  if (command == "wav") {
+    if (!rate) return UsageError("wav needs --rate TEXT");
+    return morvane::WavCommand(files.front(), *rate);
+  }
+  if (command == "convert") return morvane::ConvertCommand(files, rate, ::isatty(STDERR_FILENO) == 1);
+  return morvane::MakeDemoCommand(files.front());
+}
