@@ -189,10 +189,23 @@ void Form1::FormCreate() {
 // --- what the passes reach ---
 
 void Form1::SetLabel(ValueLabel label, const std::string& text) {
-  QLabel* target = Labels[static_cast<std::size_t>(label)];
-  target->setText(FromBytes(text));
-  target->adjustSize();
-  target->resize(target->width(), kLabelHeight);
+  pendingLabels_[static_cast<std::size_t>(label)] = text;
+  labelsPending_ = true;
+  if (!commandRunning_) ShowPendingLabels();
+}
+
+void Form1::ShowPendingLabels() {
+  if (!labelsPending_) return;
+  labelsPending_ = false;
+  for (std::size_t number = 0; number < pendingLabels_.size(); ++number) {
+    std::optional<std::string>& text = pendingLabels_[number];
+    if (!text) continue;
+    QLabel* target = Labels[number];
+    target->setText(FromBytes(*text));
+    target->adjustSize();
+    target->resize(target->width(), kLabelHeight);
+    text.reset();
+  }
 }
 
 void Form1::SetMemoText(const std::string& text) {
@@ -213,7 +226,10 @@ void Form1::SetStopEnabled(bool enabled) { Button1->setEnabled(enabled); }
 
 std::string Form1::RateText() const { return Edit1->text().toStdString(); }
 
-void Form1::NotifyUser(const std::string& text) { dialogs_->NotifyUser(FromBytes(text)); }
+void Form1::NotifyUser(const std::string& text) {
+  ShowPendingLabels();
+  dialogs_->NotifyUser(FromBytes(text));
+}
 
 void Form1::ProcessPendingMessages() {
   if (--pumpCountdown_ != 0) return;
@@ -231,9 +247,14 @@ void Form1::ProcessPendingMessages() {
   if (now - lastLookNs_ >= qint64{pumpIntervalMs_} * 1'000'000) LookAtQueue();
 }
 
+void Form1::KeepResponsive() {
+  if (pumpClock_.nsecsElapsed() - lastLookNs_ >= qint64{pumpIntervalMs_} * 1'000'000) LookAtQueue();
+}
+
 void Form1::LookAtQueue() {
   const qint64 now = pumpClock_.nsecsElapsed();
   longestPumpGapNs_ = std::max(longestPumpGapNs_, now - lastLookNs_);
+  ShowPendingLabels();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   lastLookNs_ = pumpClock_.nsecsElapsed();
 }
@@ -261,6 +282,7 @@ void Form1::RunCommand(const std::function<void()>& work, const std::function<vo
   } catch (const std::exception& failure) {
     error = failure.what();
   }
+  ShowPendingLabels();
   closing();
   if (error) dialogs_->ShowError(FromBytes(ErrorBoxText(*error)));
   commandRunning_ = false;

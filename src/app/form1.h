@@ -6,6 +6,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/dialogs.h"
 #include "app/gauge_widget.h"
@@ -43,6 +45,7 @@ class Form1 : public QMainWindow, public Window {
   std::string RateText() const override;
   void NotifyUser(const std::string& text) override;
   void ProcessPendingMessages() override;
+  void KeepResponsive() override;
 
   // The pump looks at the queue only when this much time has passed since
   // it last did (tests set 0 to look every time).
@@ -85,6 +88,8 @@ class Form1 : public QMainWindow, public Window {
   // runs is refused.
   void RunCommand(const std::function<void()>& work, const std::function<void()>& closing);
   void LookAtQueue();
+  // Shows the label texts that a running command set since the last look.
+  void ShowPendingLabels();
 
   SharedState& state_;
   std::unique_ptr<Dialogs> dialogs_;
@@ -94,7 +99,7 @@ class Form1 : public QMainWindow, public Window {
   bool extractionRunning_ = false;
   bool closeRequested_ = false;
   int refusedClicks_ = 0;
-  int pumpIntervalMs_ = 10;
+  int pumpIntervalMs_ = 5;
   // The clock is read once every pumpStride_ calls; the stride adapts so
   // that it is read about every millisecond whatever a unit of work costs.
   unsigned pumpStride_ = 1;
@@ -103,6 +108,12 @@ class Form1 : public QMainWindow, public Window {
   qint64 lastLookNs_ = 0;
   qint64 lastClockNs_ = 0;
   qint64 longestPumpGapNs_ = 0;
+  // While a command runs, label texts wait here for the next look at the
+  // queue: a pass sets two labels per sound chunk, and laying out a label's
+  // text costs more than the rest of the chunk's work. Nothing can paint
+  // them before that look.
+  std::array<std::optional<std::string>, 33> pendingLabels_{};
+  bool labelsPending_ = false;
 };
 
 }  // namespace morvane

@@ -81,6 +81,7 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   cursor_ = 0;
   end_ = 0;
   readAhead_ = kFirstReadAhead;
+  runStart_ = 0;
   knownSize_ = reading_ ? info.st_size : 0;
 }
 
@@ -117,6 +118,7 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
 void ByteFile::WriteSlow(const void* source, std::size_t count) {
   if (faults::detail::Tick()) faults::detail::Raise(path_);
   if (!writing_) RaiseNotOpen();
+  if (count == 0) return;
   if (count > buffer_.size() - cursor_) Flush();
   if (count >= buffer_.size()) {
     const auto* in = static_cast<const unsigned char*>(source);
@@ -167,9 +169,16 @@ void ByteFile::Seek(std::int64_t position) {
     cursor_ = static_cast<std::size_t>(position - bufferStart_);
     return;
   }
+  // The run that follows a move is most likely as long as the one before
+  // it: the extraction copies a whole block of sound data after each move,
+  // the analysis reads a few header bytes. So the first read takes that
+  // much, and never less than the small first read.
+  const std::int64_t lastRun = bufferStart_ + static_cast<std::int64_t>(cursor_) - runStart_;
+  readAhead_ = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(lastRun, kFirstReadAhead, static_cast<std::int64_t>(buffer_.size())));
+  runStart_ = position;
   bufferStart_ = position;
   cursor_ = end_ = 0;
-  readAhead_ = kFirstReadAhead;
 }
 
 std::int32_t ByteFile::Position() const {

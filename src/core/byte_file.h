@@ -45,8 +45,10 @@ class ByteFile {
   bool IsOpen() const noexcept { return fd_ >= 0; }
   const std::string& Path() const noexcept { return path_; }
 
+  // The fast paths serve 1 or more bytes from the buffer (count - 1 wraps
+  // for 0, which takes the slow path and its checks).
   void Read(void* destination, std::size_t count) {
-    if (!faults::detail::armed && reading_ && count <= end_ - cursor_) {
+    if (!faults::detail::armed && reading_ && count - 1 < end_ - cursor_) {
       std::memcpy(destination, buffer_.data() + cursor_, count);
       cursor_ += count;
       return;
@@ -55,7 +57,7 @@ class ByteFile {
   }
 
   void Write(const void* source, std::size_t count) {
-    if (!faults::detail::armed && writing_ && count <= buffer_.size() - cursor_) {
+    if (!faults::detail::armed && writing_ && count - 1 < buffer_.size() - cursor_) {
       std::memcpy(buffer_.data() + cursor_, source, count);
       cursor_ += count;
       return;
@@ -95,6 +97,9 @@ class ByteFile {
   std::size_t cursor_ = 0;
   std::size_t end_ = 0;
   std::size_t readAhead_ = 0;
+  // Where the last move outside the buffer went: the start of the present
+  // read run.
+  std::int64_t runStart_ = 0;
   std::int64_t knownSize_ = 0;
 };
 

@@ -27,16 +27,14 @@ int GaugeModel::PercentOf(std::int32_t minimum, std::int32_t maximum, std::int32
   return static_cast<int>((std::int64_t{position} - minimum) * 100 / span);
 }
 
-void GaugeModel::SetMinimum(std::int32_t value) {
-  if (value == minimum_) return;
+void GaugeModel::ChangeMinimum(std::int32_t value) {
   if (value > maximum_) throw RangeError(-std::numeric_limits<std::int32_t>::max(), std::int64_t{maximum_} - 1);
   minimum_ = value;
   if (position_ < minimum_) position_ = minimum_;
   Recompute();
 }
 
-void GaugeModel::SetMaximum(std::int32_t value) {
-  if (value == maximum_) return;
+void GaugeModel::ChangeMaximum(std::int32_t value) {
   if (value < minimum_) throw RangeError(std::int64_t{minimum_} + 1, std::numeric_limits<std::int32_t>::max());
   maximum_ = value;
   if (position_ > maximum_) position_ = maximum_;

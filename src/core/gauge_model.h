@@ -19,8 +19,14 @@ class GaugeModel {
   int Percent() const { return percent_; }
 
   // Raise "Value must be between %d and %d" when the range would invert.
-  void SetMinimum(std::int32_t value);
-  void SetMaximum(std::int32_t value);
+  // Setting the value the gauge already has does nothing, at the cost of a
+  // compare: Progress sets both once per frame.
+  void SetMinimum(std::int32_t value) {
+    if (value != minimum_) ChangeMinimum(value);
+  }
+  void SetMaximum(std::int32_t value) {
+    if (value != maximum_) ChangeMaximum(value);
+  }
 
   void SetPosition(std::int64_t value) {
     if (value < minimum_) value = minimum_;
@@ -37,6 +43,8 @@ class GaugeModel {
   static int PercentOf(std::int32_t minimum, std::int32_t maximum, std::int32_t position);
 
  private:
+  void ChangeMinimum(std::int32_t value);
+  void ChangeMaximum(std::int32_t value);
   void Recompute();
 
   std::int32_t minimum_ = 0;

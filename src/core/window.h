@@ -48,6 +48,9 @@ class Window {
   // Lets the window handle what waits in its queue; called once per unit of
   // work of a pass (chunk, map record, frame).
   virtual void ProcessPendingMessages() = 0;
+  // Called between the pieces of a long load or save, which are no units of
+  // work: lets the window look at its queue when that is due.
+  virtual void KeepResponsive() {}
 };
 
 }  // namespace morvane

@@ -89,6 +89,9 @@ void OpenMapFile(SharedState& state, Window& window) {
   } catch (const CommandError&) {
     window.NotifyUser("Input Error. File \"" + state.SelectedPath + kMapSuffix + "\" not found.\"");
     state.MapMissing = true;
+    // No walk follows to close the stream file, so it is closed here: the
+    // command must not end holding it.
+    state.InputFile.CloseQuietly();
     return;
   }
   // The line names the map with its extension in lower case.

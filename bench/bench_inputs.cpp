@@ -1,0 +1,226 @@
+#include "bench_inputs.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "audio/demo_stream.h"
+#include "audio/sdx2.h"
+#include "core/byte_file.h"
+#include "core/support.h"
+
+namespace morvane::bench {
+
+namespace {
+
+// Three sound streams, the first twice the rate of the others, so that sound
+// file 0 is about 100 MB: SNDS/SSMP chunks of 8 KB of sound data, each after a
+// FILM chunk, in blocks of 512 KB opened by CTRL and padded by FILL. That is
+// about 600 MB in about 51,000 chunks.
+morvane::DemoStreamOptions StreamOptions(bool small) {
+  morvane::DemoStreamOptions options;
+  options.rates = {44100, 22050, 22050};
+  options.seconds = small ? 11.338 : 1133.8;
+  options.soundChunkData = 8192;
+  options.filmChunkSize = 16000;
+  options.blockSize = 512 * 1024;
+  return options;
+}
+
+struct Range {
+  std::int64_t position, length;
+};
+
+std::uint32_t BigEndian(const unsigned char* at) { return static_cast<std::uint32_t>(ReadBigEndian32(at)); }
+
+void AddLittleEndian(Digest& digest, std::uint32_t value) {
+  unsigned char bytes[4];
+  WriteLittleEndian32(bytes, value);
+  digest.Add(bytes, 4);
+}
+
+// The walk that tells what the passes must write: the map's records, and the
+// sound data that follows each sound header.
+void WalkStream(const unsigned char* stream, std::int64_t size, Expected& expected,
+                std::vector<Range>& firstSound) {
+  Digest map;
+  std::vector<Digest> sounds;
+  for (std::int64_t at = 0; at + 8 <= size;) {
+    const unsigned char* chunk = stream + at;
+    const auto chunkSize = static_cast<std::int32_t>(BigEndian(chunk + 4));
+    ++expected.chunks;
+    if (std::memcmp(chunk, "SNDS", 4) == 0) {
+      ++expected.snds;
+      map.Add(chunk, 4);
+      AddLittleEndian(map, static_cast<std::uint32_t>(chunkSize));
+      const unsigned char* sub = chunk + 16;
+      if (std::memcmp(sub, "SSMP", 4) == 0) {
+        ++expected.ssmp;
+        const std::uint32_t length = BigEndian(chunk + 20);
+        map.Add(sub, 4);
+        AddLittleEndian(map, static_cast<std::uint32_t>(at + 24));
+        AddLittleEndian(map, length);
+        if (!sounds.empty()) sounds.back().Add(chunk + 24, length);
+        if (sounds.size() == 1) firstSound.push_back({at + 24, length});
+      } else if (std::memcmp(sub, "SHDR", 4) == 0) {
+        ++expected.shdr;
+        map.Add(sub, 4);
+        // Buffers, amplitude, balance; then sample size, rate, ratio; the
+        // compression type as its bytes; channels, samples.
+        for (const int offset : {24, 28, 32, 40, 44, 48}) AddLittleEndian(map, BigEndian(chunk + offset));
+        map.Add(chunk + 52, 4);
+        for (const int offset : {56, 60}) AddLittleEndian(map, BigEndian(chunk + offset));
+        if (sounds.size() == 0) expected.wavRate = static_cast<std::int32_t>(BigEndian(chunk + 44));
+        sounds.emplace_back();
+      }
+    } else if (std::memcmp(chunk, "SSND", 4) == 0) {
+      ++expected.ssnd;
+      map.Add(chunk, 4);
+      AddLittleEndian(map, static_cast<std::uint32_t>(chunkSize));
+      AddLittleEndian(map, static_cast<std::uint32_t>(at + 8));
+    }
+    if (chunkSize < 1) break;
+    at += chunkSize;
+  }
+  expected.map = {static_cast<std::int64_t>(map.Length()), map.Value()};
+  for (const Digest& sound : sounds) {
+    expected.sounds.push_back({static_cast<std::int64_t>(sound.Length()), sound.Value()});
+    expected.soundTotal += static_cast<std::int64_t>(sound.Length());
+  }
+}
+
+// Sound file 0 as a 16-bit stereo WAV: the 44-byte header, then one decoded
+// frame per byte pair from offset 140 on.
+FileDigest WavOfFirstSound(const unsigned char* stream, const std::vector<Range>& ranges,
+                           std::int64_t soundSize, std::int32_t rate) {
+  constexpr std::int64_t kSkipped = 140;
+  const std::int64_t frames = soundSize > kSkipped ? (soundSize - kSkipped) / 2 : 0;
+  const auto dataSize = static_cast<std::uint32_t>(4 * frames);
+  unsigned char header[44];
+  std::memcpy(header, "RIFF", 4);
+  WriteLittleEndian32(header + 4, dataSize + 36);
+  std::memcpy(header + 8, "WAVEfmt ", 8);
+  WriteLittleEndian32(header + 16, 16);
+  WriteLittleEndian16(header + 20, 1);
+  WriteLittleEndian16(header + 22, 2);
+  WriteLittleEndian32(header + 24, static_cast<std::uint32_t>(rate));
+  WriteLittleEndian32(header + 28, static_cast<std::uint32_t>(rate) * 4);
+  WriteLittleEndian16(header + 32, 4);
+  WriteLittleEndian16(header + 34, 16);
+  std::memcpy(header + 36, "data", 4);
+  WriteLittleEndian32(header + 40, dataSize);
+  Digest wav;
+  wav.Add(header, sizeof header);
+
+  Sdx2State state;
+  std::int64_t offset = 0;
+  std::int64_t decoded = 0;
+  int pendingCount = 0;
+  unsigned char pair[2];
+  unsigned char out[4 * 1024];
+  std::size_t outCount = 0;
+  for (const Range& range : ranges) {
+    for (std::int64_t i = 0; i < range.length; ++i, ++offset) {
+      if (offset < kSkipped || decoded == frames) continue;
+      pair[pendingCount++] = stream[range.position + i];
+      if (pendingCount < 2) continue;
+      pendingCount = 0;
+      const Sdx2Frame frame = DecodeSdx2Frame(state, pair[0], pair[1]);
+      WriteLittleEndian16(out + outCount, static_cast<std::uint16_t>(frame.sample1));
+      WriteLittleEndian16(out + outCount + 2, static_cast<std::uint16_t>(frame.sample2));
+      outCount += 4;
+      ++decoded;
+      if (outCount == sizeof out) {
+        wav.Add(out, outCount);
+        outCount = 0;
+      }
+    }
+  }
+  wav.Add(out, outCount);
+  return {static_cast<std::int64_t>(wav.Length()), wav.Value()};
+}
+
+void WriteNoise(const std::string& path, std::int64_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::vector<std::uint64_t> words(1 << 17);
+  std::uint64_t x = 0x9E3779B97F4A7C15u;
+  for (std::int64_t left = size; left > 0;) {
+    for (std::uint64_t& word : words) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      word = x;
+    }
+    const auto piece =
+        static_cast<std::streamsize>(std::min<std::int64_t>(left, 8 * std::int64_t(words.size())));
+    out.write(reinterpret_cast<const char*>(words.data()), piece);
+    left -= piece;
+  }
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace
+
+Expected MakeInputs(const std::string& folder, bool small) {
+  const std::string streamPath = folder + "/" + kStreamName;
+  {
+    ByteFile file;
+    file.Open(streamPath, ByteFile::Mode::kCreate);
+    WriteDemoStream(StreamOptions(small), file);
+    file.Close();
+  }
+
+  Expected expected;
+  const int fd = ::open(streamPath.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_size == 0)
+    throw std::runtime_error("cannot read " + streamPath);
+  expected.streamSize = info.st_size;
+  void* mapped = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) throw std::runtime_error("cannot map " + streamPath);
+  const auto* stream = static_cast<const unsigned char*>(mapped);
+  std::vector<Range> firstSound;
+  WalkStream(stream, info.st_size, expected, firstSound);
+  if (expected.sounds.empty()) throw std::runtime_error("the stream holds no sound header");
+  expected.wav = WavOfFirstSound(stream, firstSound, expected.sounds[0].length, expected.wavRate);
+  ::munmap(mapped, static_cast<std::size_t>(info.st_size));
+
+  WriteNoise(folder + "/" + kSoundCopyName, expected.soundTotal);
+  WriteNoise(folder + "/" + kWavCopyName, expected.wav.length);
+  return expected;
+}
+
+void SaveExpected(const Expected& e, const std::string& path) {
+  std::ofstream out(path, std::ios::trunc);
+  out << "stream " << e.streamSize << "\nchunks " << e.chunks << "\nsnds " << e.snds << "\nshdr " << e.shdr
+      << "\nssmp " << e.ssmp << "\nssnd " << e.ssnd << "\nmap " << e.map.length << " " << e.map.value
+      << "\nsounds " << e.sounds.size();
+  for (const FileDigest& sound : e.sounds) out << " " << sound.length << " " << sound.value;
+  out << "\nrate " << e.wavRate << "\nwav " << e.wav.length << " " << e.wav.value << "\n";
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+Expected LoadExpected(const std::string& path) {
+  std::ifstream in(path);
+  Expected e;
+  std::string key;
+  std::size_t count = 0;
+  in >> key >> e.streamSize >> key >> e.chunks >> key >> e.snds >> key >> e.shdr >> key >> e.ssmp >> key >>
+      e.ssnd >> key >> e.map.length >> e.map.value >> key >> count;
+  e.sounds.resize(count);
+  for (FileDigest& sound : e.sounds) {
+    in >> sound.length >> sound.value;
+    e.soundTotal += sound.length;
+  }
+  in >> key >> e.wavRate >> key >> e.wav.length >> e.wav.value;
+  if (!in) throw std::runtime_error("cannot read " + path + "; make the inputs first");
+  return e;
+}
+
+}  // namespace morvane::bench

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/shared_state.h"
+
+// What the fuzz targets share: one folder per process for the files a pass
+// reads and writes, plain POSIX access to it that does not go through the
+// file layer under test, and a check that aborts with a message.
+namespace morvane::fuzz {
+
+using Bytes = std::vector<unsigned char>;
+
+// The folder of this process, made on first use (in $TMPDIR, else /dev/shm,
+// else /tmp) and removed with everything in it when the process exits.
+const std::string& Folder();
+std::string InFolder(const std::string& name);
+
+// Whole-file access beside the file layer: the targets check the passes'
+// files with it, so it must not share the passes' faults.
+void WriteWhole(const std::string& path, const unsigned char* bytes, std::size_t count);
+bool ReadWhole(const std::string& path, Bytes& out);
+// The names in the folder, sorted.
+std::vector<std::string> FolderEntries();
+void RemoveInFolder(const std::string& name);
+
+// What the window's closing steps leave in the shared state after any
+// command: the flags reset and the progress step back at 1.
+void ClosingSteps(SharedState& state);
+
+// The texts a pass may end with on files it can read and write.
+bool IsKnownErrorText(const std::string& text);
+
+[[noreturn]] void Fail(const char* file, int line, const std::string& what);
+
+// The walks read numbers of the map little-endian.
+inline std::int32_t LittleEndianAt(const unsigned char* bytes) {
+  return static_cast<std::int32_t>(std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+                                   (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24));
+}
+inline void AppendLittleEndian(Bytes& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+}  // namespace morvane::fuzz
+
+#define FUZZ_CHECK(condition, what)                                                                       \
+  do {                                                                                                    \
+    if (!(condition)) ::morvane::fuzz::Fail(__FILE__, __LINE__, std::string(#condition) + ": " + (what)); \
+  } while (false)

@@ -1,0 +1,240 @@
+// Writes the seed corpora of the fuzz targets, built with the test helpers:
+// make_seeds <folder> fills <folder>/analysis, <folder>/map_walk and
+// <folder>/wav_conversion. Nothing binary is kept in the tree; the seeds are
+// made afresh for every run.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/stream_builder.h"
+
+namespace {
+
+using morvane::test::AppendBigEndian32;
+using morvane::test::AppendId;
+using morvane::test::AppendLittleEndian32;
+using morvane::test::Bytes;
+using morvane::test::PatternBytes;
+using morvane::test::StreamBuilder;
+
+void Save(const std::filesystem::path& folder, int number, const Bytes& bytes) {
+  char name[32];
+  std::snprintf(name, sizeof name, "seed-%03d", number);
+  std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + (folder / name).string());
+}
+
+StreamBuilder::Header HeaderAt(std::int32_t rate, std::int32_t stream) {
+  StreamBuilder::Header header;
+  header.sampleRate = rate;
+  header.stream = stream;
+  header.samples = 1000;
+  return header;
+}
+
+// Sound streams as such files lay them out: a header chunk, then data chunks
+// with film and filler chunks between, and a few other kinds.
+Bytes RealisticStream() {
+  StreamBuilder s;
+  s.Chunk("CTRL", 16, PatternBytes(8, 1));
+  s.Shdr(HeaderAt(22050, 0));
+  for (int i = 0; i < 4; ++i) {
+    s.Sized("FILM", PatternBytes(24, 10 + i));
+    s.Ssmp(PatternBytes(40 + 7 * i, 20 + i), i, 0);
+    s.Sized("FILL", Bytes(12, 0));
+  }
+  s.Shdr(HeaderAt(44100, 1));
+  s.Ssmp(PatternBytes(64, 30), 5, 1);
+  s.Sized("SSND", PatternBytes(16, 31));
+  s.Sized("EZFL", {});
+  s.Ssmp(PatternBytes(33, 32), 6, 1);
+  s.Sized("JOIN", PatternBytes(4, 33));
+  return s.bytes();
+}
+
+Bytes IffAudioFile() {
+  Bytes b;
+  AppendId(b, "FORM");
+  AppendBigEndian32(b, 46);
+  AppendId(b, "AIFC");
+  AppendId(b, "FVER");
+  AppendBigEndian32(b, 4);
+  AppendBigEndian32(b, 0);
+  AppendId(b, "COMM");
+  AppendBigEndian32(b, 24);
+  b.resize(42, 0);
+  b.push_back(0xAC);  // 44100 in the first two bytes of the rate's mantissa
+  b.push_back(0x44);
+  b.resize(50, 0);
+  AppendId(b, "SDX2");
+  return b;
+}
+
+// The map the analysis writes for a stream of well-formed chunks.
+Bytes MapOf(const Bytes& stream) {
+  Bytes map;
+  std::size_t at = 0;
+  const auto big = [&](std::size_t offset) {
+    return static_cast<std::int32_t>(
+        (std::uint32_t{stream[offset]} << 24) | (std::uint32_t{stream[offset + 1]} << 16) |
+        (std::uint32_t{stream[offset + 2]} << 8) | std::uint32_t{stream[offset + 3]});
+  };
+  while (at + 8 <= stream.size()) {
+    const std::int32_t size = big(at + 4);
+    if (std::memcmp(&stream[at], "SNDS", 4) == 0) {
+      AppendId(map, "SNDS");
+      AppendLittleEndian32(map, size);
+      if (std::memcmp(&stream[at + 16], "SSMP", 4) == 0) {
+        AppendId(map, "SSMP");
+        AppendLittleEndian32(map, static_cast<std::int32_t>(at + 24));
+        AppendLittleEndian32(map, big(at + 20));
+      } else if (std::memcmp(&stream[at + 16], "SHDR", 4) == 0) {
+        AppendId(map, "SHDR");
+        for (std::size_t field : {1, 2, 3, 5, 6, 7}) AppendLittleEndian32(map, big(at + 20 + 4 * field));
+        map.insert(map.end(), stream.begin() + static_cast<long>(at + 52),
+                   stream.begin() + static_cast<long>(at + 56));
+        AppendLittleEndian32(map, big(at + 56));
+        AppendLittleEndian32(map, big(at + 60));
+      }
+    } else if (std::memcmp(&stream[at], "SSND", 4) == 0) {
+      AppendId(map, "SSND");
+      AppendLittleEndian32(map, size);
+      AppendLittleEndian32(map, static_cast<std::int32_t>(at + 8));
+    }
+    if (size < 1) break;
+    at += static_cast<std::size_t>(size);
+  }
+  return map;
+}
+
+Bytes ShdrRecord() {
+  Bytes record;
+  AppendId(record, "SHDR");
+  for (std::int32_t value : {1, 100, 0, 16, 22050, 2}) AppendLittleEndian32(record, value);
+  AppendId(record, "SDX2");
+  AppendLittleEndian32(record, 2);
+  AppendLittleEndian32(record, 0);
+  return record;
+}
+
+Bytes SsmpRecord(std::int32_t position, std::int32_t length) {
+  Bytes record;
+  AppendId(record, "SSMP");
+  AppendLittleEndian32(record, position);
+  AppendLittleEndian32(record, length);
+  return record;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// A map-walk input: STOP byte, map length, map, stream.
+Bytes WalkInput(std::uint8_t stopAfterPump, const Bytes& map, const Bytes& stream) {
+  Bytes input = {stopAfterPump, static_cast<unsigned char>(map.size()),
+                 static_cast<unsigned char>(map.size() >> 8)};
+  input.insert(input.end(), map.begin(), map.end());
+  input.insert(input.end(), stream.begin(), stream.end());
+  return input;
+}
+
+// A conversion input: text length and PLAY bit, the rate text, the sound file.
+Bytes WavInput(const std::string& rate, bool play, const Bytes& sound) {
+  Bytes input = {static_cast<unsigned char>(rate.size() | (play ? 0x80 : 0))};
+  input.insert(input.end(), rate.begin(), rate.end());
+  input.insert(input.end(), sound.begin(), sound.end());
+  return input;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds <folder>\n");
+    return 2;
+  }
+  const std::filesystem::path top = argv[1];
+  const auto analysis = top / "analysis", walk = top / "map_walk", wav = top / "wav_conversion";
+  for (const auto& folder : {analysis, walk, wav}) std::filesystem::create_directories(folder);
+
+  const Bytes realistic = RealisticStream();
+  Bytes truncated(realistic.begin(), realistic.end() - 5);
+  Bytes cutInFields = StreamBuilder().Shdr(HeaderAt(22050, 0)).bytes();
+  cutInFields.resize(40);
+  std::vector<Bytes> streams = {
+      realistic,
+      IffAudioFile(),
+      truncated,
+      cutInFields,
+      {},
+      StreamBuilder().Raw({'S', 'N', 'D'}).bytes(),
+      StreamBuilder().Sized("FILM", Bytes(8, 0)).Raw({'F', 'I', 'L', 'L'}).bytes(),
+      StreamBuilder().Ssmp(PatternBytes(16, 2)).Chunk("FILL", 0).Ssmp(PatternBytes(8, 3)).bytes(),
+      StreamBuilder().Ssmp(PatternBytes(16, 4)).Chunk("FILL", -64).bytes(),
+      StreamBuilder().Ssmp(PatternBytes(16, 5)).Chunk("FILL", 0x7FFFFFF0).bytes(),
+      StreamBuilder()
+          .Chunk("SNDS", 20, {0, 0, 0, 0, 0, 0, 0, 0, 'S', 'S', 'M', 'P'})
+          .Ssmp(Bytes(4, 9))
+          .bytes(),
+      StreamBuilder()
+          .Chunk("SNDS", 20, {0, 0, 0, 1, 0, 0, 0, 2, 'X', 'Y', 'Z', 'W'})
+          .Sized("SSND", {})
+          .bytes(),
+  };
+  int number = 0;
+  for (const Bytes& stream : streams) Save(analysis, number++, stream);
+
+  const Bytes map = MapOf(realistic);
+  Bytes ssndOnly;
+  for (int i = 0; i < 3; ++i) {
+    AppendId(ssndOnly, "SSND");
+    AppendLittleEndian32(ssndOnly, 16);
+    AppendLittleEndian32(ssndOnly, 8 + 16 * i);
+  }
+  const Bytes data = PatternBytes(120, 7);
+  std::vector<Bytes> walks = {
+      WalkInput(0, map, realistic),
+      WalkInput(3, map, realistic),
+      WalkInput(0, Bytes(map.begin(), map.begin() + 45), realistic),
+      WalkInput(0,
+                Concat({ShdrRecord(), SsmpRecord(0, 0), SsmpRecord(0, 5), SsmpRecord(5, 10),
+                        SsmpRecord(15, 25), SsmpRecord(40, 30), ShdrRecord(), SsmpRecord(70, 50)}),
+                data),
+      WalkInput(0, Concat({SsmpRecord(0, 4), ShdrRecord()}), data),
+      WalkInput(0, Concat({ShdrRecord(), SsmpRecord(100, 40)}), data),
+      WalkInput(0, Concat({ShdrRecord(), SsmpRecord(-1, 4)}), data),
+      WalkInput(0, Concat({ShdrRecord(), SsmpRecord(10, -7), ssndOnly}), data),
+      WalkInput(0, Concat({ShdrRecord(), Bytes{'S', 'H', 'D', 'R'}}), data),
+      WalkInput(0, Concat({ShdrRecord(), Bytes{'S', 'S', 'M', 'P', 0, 0, 0, 0}}), data),
+      WalkInput(0, ssndOnly, data),
+      WalkInput(0, {}, data),
+  };
+  number = 0;
+  for (const Bytes& input : walks) Save(walk, number++, input);
+
+  Bytes worked(140, 0);
+  worked.push_back(0x10);
+  worked.push_back(0x20);
+  Bytes music = Concat({Bytes(140, 0), PatternBytes(400, 11)});
+  std::vector<Bytes> conversions = {
+      WavInput("22050", false, worked),
+      WavInput("44100", true, music),
+      WavInput("-1", false, Bytes(140, 0)),
+      WavInput("", true, PatternBytes(100, 12)),
+      WavInput("441x", false, Concat({Bytes(140, 0), PatternBytes(5, 13)})),
+      WavInput("+7", false, Concat({Bytes(140, 0), Bytes{0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x00, 0x80}})),
+      WavInput(" 123", false, music),
+      WavInput("99999", true, Concat({Bytes(140, 0), Bytes{0x80, 0x80, 0x7E, 0x7E, 0xFF, 0x01}})),
+  };
+  number = 0;
+  for (const Bytes& input : conversions) Save(wav, number++, input);
+  return 0;
+}

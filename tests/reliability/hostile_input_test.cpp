@@ -1,0 +1,360 @@
+// Names and contents a user's files may have: blanks, quotes, non-ASCII
+// letters and names near the platform's limit; a folder picked as the file;
+// a file gone before it is opened; maps that point past their stream; chunk
+// sizes that move to 2^31 or before 0. Each gets its message, and no file
+// appears but the map, the numbered sound files and the WAV of the stem.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "reliability/command_run.h"
+
+namespace morvane {
+namespace {
+
+using test::AppendId;
+using test::AppendLittleEndian32;
+using test::Bytes;
+using test::Outcome;
+using test::ReadAll;
+using test::RecordingWindow;
+using test::StreamBuilder;
+
+using Command = std::function<Outcome(SharedState&, RecordingWindow&, const std::string&)>;
+
+struct NamedCommand {
+  const char* name;
+  Command run;
+};
+const NamedCommand kCommands[] = {{"Analyze File", test::RunAnalyze},
+                                  {"Extract Chunks", test::RunExtract},
+                                  {"SDX2 to WAV", test::RunConvert}};
+
+// What the three commands leave for a stream: map, sound files, first WAV.
+struct Outputs {
+  Bytes map;
+  std::vector<Bytes> sounds;
+  Bytes wav;
+};
+
+// Analyze File, Extract Chunks, then SDX2 to WAV on sound file 0, each
+// expected to run through.
+Outputs RunAllThree(const std::string& path) {
+  Outputs out;
+  SharedState state;
+  {
+    RecordingWindow window;
+    const Outcome analysis = test::RunAnalyze(state, window, path);
+    EXPECT_TRUE(analysis.completed) << analysis.error;
+    EXPECT_NE(std::string::npos, window.memo.find("\r\n" + path + "\r\nSummary Info:"));
+  }
+  {
+    RecordingWindow window;
+    const Outcome extraction = test::RunExtract(state, window, path);
+    EXPECT_TRUE(extraction.completed) << extraction.error;
+    EXPECT_TRUE(extraction.notices.empty());
+    EXPECT_EQ(0u, window.memo.find("MAP-file \"" + path + ".map\" loaded successfully"));
+  }
+  {
+    RecordingWindow window;
+    window.rate = "22050";
+    const Outcome conversion = test::RunConvert(state, window, test::SoundPath(path, 0));
+    EXPECT_TRUE(conversion.completed) << conversion.error;
+  }
+  out.map = ReadAll(path + ".MAP");
+  for (int n = 0; test::Exists(test::SoundPath(path, n)); ++n)
+    out.sounds.push_back(ReadAll(test::SoundPath(path, n)));
+  out.wav = ReadAll(test::SoundPath(path, 0) + ".wav");
+  return out;
+}
+
+struct HostileName {
+  const char* label;
+  std::string folder;  // below the test's folder; empty for none
+  std::string name;
+};
+
+void PrintTo(const HostileName& name, std::ostream* out) { *out << name.label; }
+
+class HostileNameTest : public ::testing::TestWithParam<HostileName> {};
+
+TEST_P(HostileNameTest, EveryCommandWorksAndWritesOnlyBesideTheStem) {
+  const Bytes stream = test::RealisticStream();
+  test::TempDir plainDir;
+  const Outputs expected = RunAllThree(plainDir.Write("plain.str", stream));
+  ASSERT_EQ(3u, expected.sounds.size());
+
+  test::TempDir dir;
+  const std::filesystem::path folder = dir.path() / GetParam().folder;
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / GetParam().name).string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+  }
+  const Outputs got = RunAllThree(path);
+  EXPECT_EQ(expected.map, got.map);
+  EXPECT_EQ(expected.sounds, got.sounds);
+  EXPECT_EQ(expected.wav, got.wav);
+
+  const std::string& name = GetParam().name;
+  EXPECT_EQ((std::set<std::string>{name, name + ".MAP", name + "0.sound", name + "1.sound", name + "2.sound",
+                                   name + "0.sound.wav"}),
+            test::FolderNames(folder));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, HostileNameTest,
+    ::testing::Values(HostileName{"Blanks", "", "intro stream.str"},
+                      HostileName{"Quotes", "", "the \"best\" 'intro'.str"},
+                      HostileName{"NonAscii", "", "Ünïcødé ströme – 日本語.str"},
+                      HostileName{"FolderWithBlanksAndQuotes", "my \"own\" files/and 'more'", "intro.str"},
+                      HostileName{"LeadingDashAndDots", "", "-..str"},
+                      // The longest name whose every derived name (the
+                      // longest is 0.sound.wav) fits the platform's 255 bytes.
+                      HostileName{"Name244", "", std::string(240, 'n') + ".str"}),
+    [](const ::testing::TestParamInfo<HostileName>& info) { return std::string(info.param.label); });
+
+// Names so long that the derived names pass the platform's 255 bytes: the
+// command that cannot create its file says so, and nothing else is written.
+TEST(HostileNames, TooLongForTheSoundFilesGivesOutputErrorAndWritesNothingElse) {
+  test::TempDir dir;
+  const std::string name = std::string(246, 'n') + ".str";  // 250; ".MAP" fits, "0.sound" does not
+  const std::string path = dir.Write(name, test::RealisticStream());
+  SharedState state;
+  RecordingWindow analyzeWindow;
+  EXPECT_TRUE(test::RunAnalyze(state, analyzeWindow, path).completed);
+  RecordingWindow window;
+  const Outcome out = test::RunExtract(state, window, path);
+  EXPECT_FALSE(out.completed);
+  EXPECT_EQ(std::vector<std::string>{"Output Error. File"}, out.notices);
+  EXPECT_EQ("I/O error 103", out.error);
+  EXPECT_FALSE(state.InputFile.IsOpen());
+  EXPECT_FALSE(state.SecondFile.IsOpen());
+  EXPECT_EQ((std::set<std::string>{name, name + ".MAP"}), test::FolderNames(dir.path()));
+}
+
+TEST(HostileNames, TooLongForTheMapGivesOutputWritingErrorAndWritesNothing) {
+  test::TempDir dir;
+  const std::string name = std::string(248, 'n') + ".str";  // 252; ".MAP" makes 256
+  const std::string path = dir.Write(name, test::RealisticStream());
+  SharedState state;
+  RecordingWindow window;
+  const Outcome out = test::RunAnalyze(state, window, path);
+  EXPECT_FALSE(out.completed);
+  EXPECT_EQ(std::vector<std::string>{"Output writing Error "}, out.notices);
+  EXPECT_EQ("I/O error 103", out.error);
+  EXPECT_FALSE(state.InputFile.IsOpen());
+  EXPECT_FALSE(state.SecondFile.IsOpen());
+  EXPECT_EQ(std::set<std::string>{name}, test::FolderNames(dir.path()));
+}
+
+TEST(HostileNames, SoundFilesWithLongNamesConvertWhileTheWavNameFits) {
+  test::TempDir dir;
+  Bytes sound(DecodeStartOffset, 0);
+  sound.push_back(0x10);
+  sound.push_back(0x20);
+  for (const std::size_t length : {250u, 251u, 252u}) {
+    SCOPED_TRACE(length);
+    const std::string name = std::string(length - 6, 's') + ".sound";
+    const std::string path = dir.Write(name, sound);
+    SharedState state;
+    RecordingWindow window;
+    window.rate = "22050";
+    const Outcome out = test::RunConvert(state, window, path);
+    const bool fits = length + 4 <= 255;
+    EXPECT_EQ(fits, out.completed);
+    EXPECT_EQ(fits ? "" : "Cannot create file " + path + ".wav", out.error);
+    EXPECT_TRUE(out.notices.empty());
+    EXPECT_FALSE(state.InputFile.IsOpen());
+    const std::set<std::string> written =
+        fits ? std::set<std::string>{name, name + ".wav"} : std::set<std::string>{name};
+    EXPECT_EQ(written, test::FolderNames(dir.path()));
+    if (fits) {
+      EXPECT_EQ(48u, ReadAll(path + ".wav").size());
+    }
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directory(dir.path());
+  }
+}
+
+// A path the open cannot take: every command says "Input Error ", does no
+// work and writes nothing.
+void ExpectInputErrorEverywhere(const test::TempDir& dir, const std::string& path) {
+  const auto before = test::FolderNames(dir.path());
+  for (const NamedCommand& command : kCommands) {
+    SCOPED_TRACE(command.name);
+    SharedState state;
+    RecordingWindow window;
+    const Outcome out = command.run(state, window, path);
+    EXPECT_EQ(std::vector<std::string>{"Input Error "}, out.notices);
+    EXPECT_EQ("", out.error);
+    EXPECT_FALSE(out.completed);
+    EXPECT_FALSE(state.InputFile.IsOpen());
+    EXPECT_EQ(0, state.TotalSize);
+    EXPECT_EQ(before, test::FolderNames(dir.path()));
+  }
+}
+
+TEST(HostileInputs, APickedFolderIsAnInputError) {
+  test::TempDir dir;
+  const std::filesystem::path folder = dir.path() / "intro.str";
+  std::filesystem::create_directory(folder);
+  ExpectInputErrorEverywhere(dir, folder.string());
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+TEST(HostileInputs, AFileGoneBeforeTheOpenIsAnInputError) {
+  test::TempDir dir;
+  const std::string path = dir.Write("intro.str", test::RealisticStream());
+  dir.Write("intro.str.MAP", {});
+  std::filesystem::remove(path);  // between the dialog and the open
+  ExpectInputErrorEverywhere(dir, path);
+}
+
+Bytes SsmpRecord(std::int32_t position, std::int32_t length) {
+  Bytes record;
+  AppendId(record, "SSMP");
+  AppendLittleEndian32(record, position);
+  AppendLittleEndian32(record, length);
+  return record;
+}
+
+Bytes ShdrRecord() {
+  Bytes record;
+  AppendId(record, "SHDR");
+  record.resize(kShdrRecordSize, 0);
+  return record;
+}
+
+Bytes Joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+struct BadMap {
+  const char* label;
+  Bytes map;
+  const char* error;
+  std::vector<std::pair<std::size_t, std::size_t>> copied;  // ranges of the stream in sound file 0
+};
+
+// Maps from another stream or a damaged disc: positions past the end of the
+// stream, before its start, a data record before any header.
+TEST(HostileInputs, MapsThatPointPastTheStreamEndTheWalkAndKeepWhatWasCopied) {
+  const Bytes stream = test::PatternBytes(400, 21);
+  const std::vector<BadMap> cases = {
+      {"block past the end",
+       Joined({ShdrRecord(), SsmpRecord(0, 30), SsmpRecord(390, 25)}),
+       "Read beyond end of file",
+       {{0, 30}, {390, 10}}},
+      {"single byte past the end",
+       Joined({ShdrRecord(), SsmpRecord(395, 7)}),
+       "Read beyond end of file",
+       {{395, 5}}},
+      {"position far past the end",
+       Joined({ShdrRecord(), SsmpRecord(12, 4), SsmpRecord(0x7FFFFFF0, 4)}),
+       "Read beyond end of file",
+       {{12, 4}}},
+      {"position before the start",
+       Joined({ShdrRecord(), SsmpRecord(12, 4), SsmpRecord(-1, 4)}),
+       "I/O error 22",
+       {{12, 4}}},
+      {"data before any header", Joined({SsmpRecord(0, 4), ShdrRecord()}), "I/O error 103", {}},
+      {"map cut inside a record",
+       Joined({ShdrRecord(), SsmpRecord(0, 8), Bytes{'S', 'S', 'M', 'P', 1, 0}}),
+       "Read beyond end of file",
+       {{0, 8}}},
+  };
+  for (const BadMap& bad : cases) {
+    SCOPED_TRACE(bad.label);
+    test::TempDir dir;
+    const std::string path = dir.Write("intro.str", stream);
+    dir.Write("intro.str.MAP", bad.map);
+    SharedState state;
+    RecordingWindow window;
+    const Outcome out = test::RunExtract(state, window, path);
+    EXPECT_FALSE(out.completed);
+    EXPECT_TRUE(out.notices.empty());
+    EXPECT_EQ(bad.error, out.error);
+    EXPECT_FALSE(state.InputFile.IsOpen());
+    EXPECT_FALSE(state.SecondFile.IsOpen());
+    EXPECT_FALSE(window.stopEnabled);
+    EXPECT_EQ(stream, ReadAll(path));
+    EXPECT_EQ(bad.map, ReadAll(path + ".MAP"));
+    std::set<std::string> names = {"intro.str", "intro.str.MAP"};
+    if (test::Exists(test::SoundPath(path, 0))) {
+      names.insert("intro.str0.sound");
+      Bytes expected;
+      for (const auto& [from, count] : bad.copied) {
+        const Bytes piece = Slice(stream, from, count);
+        expected.insert(expected.end(), piece.begin(), piece.end());
+      }
+      EXPECT_EQ(expected, ReadAll(test::SoundPath(path, 0)));
+    } else {
+      EXPECT_TRUE(bad.copied.empty());
+    }
+    EXPECT_EQ(names, test::FolderNames(dir.path()));
+  }
+}
+
+struct BadSize {
+  const char* label;
+  std::int32_t size;  // of the chunk after a 32-byte data chunk
+  const char* error;  // empty: the walk ends and the summary follows
+};
+
+// Positions are signed 32-bit: a move to 2^31 or before 0 is an I/O error;
+// one byte short of either is a move like any other.
+TEST(HostileInputs, ChunkSizesThatMoveTo2To31OrBeforeZero) {
+  const std::vector<BadSize> cases = {
+      {"to 2^31", 0x7FFFFFFF - 31, "I/O error 22"},
+      {"to 2^31 - 1", 0x7FFFFFFF - 32, ""},
+      {"to -1", -33, "I/O error 22"},
+      {"to 0", -32, ""},
+      {"most negative", INT32_MIN, "I/O error 22"},
+  };
+  for (const BadSize& bad : cases) {
+    SCOPED_TRACE(bad.label);
+    test::TempDir dir;
+    StreamBuilder stream;
+    stream.Ssmp(test::PatternBytes(8, 2)).Chunk("SSND", bad.size, Bytes(16, 1));
+    ASSERT_EQ(56u, stream.size());
+    const std::string path = dir.Write("intro.str", stream.bytes());
+    SharedState state;
+    RecordingWindow window;
+    const Outcome out = test::RunAnalyze(state, window, path);
+    EXPECT_EQ(bad.error, out.error);
+    EXPECT_EQ(out.error.empty(), out.completed);
+    EXPECT_TRUE(out.notices.empty());
+    EXPECT_FALSE(state.InputFile.IsOpen());
+    EXPECT_FALSE(state.SecondFile.IsOpen());
+    // The records of both chunks were written before the move.
+    Bytes map;
+    AppendId(map, "SNDS");
+    AppendLittleEndian32(map, 32);
+    AppendId(map, "SSMP");
+    AppendLittleEndian32(map, 24);
+    AppendLittleEndian32(map, 8);
+    AppendId(map, "SSND");
+    AppendLittleEndian32(map, bad.size);
+    AppendLittleEndian32(map, 40);
+    EXPECT_EQ(map, ReadAll(path + ".MAP"));
+    EXPECT_EQ((std::set<std::string>{"intro.str", "intro.str.MAP"}), test::FolderNames(dir.path()));
+  }
+}
+
+}  // namespace
+}  // namespace morvane
