@@ -7,38 +7,19 @@
 #include <QtTest>
 
 #include "app/form1.h"
-#include "scripted_dialogs.h"
+#include "form_fixture.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
 using namespace morvane;
 using morvane::test::Bytes;
+using morvane::test::ButtonStates;
+using Fixture = morvane::test::FormFixture;
 using morvane::test::ScriptedDialogs;
 using morvane::test::StreamBuilder;
 using morvane::test::TempDir;
 
 namespace {
-
-struct Fixture {
-  SharedState state;
-  ScriptedDialogs* dialogs = new ScriptedDialogs;
-  test::RecordingPlayer* player = new test::RecordingPlayer;
-  std::unique_ptr<Form1> form;
-  Fixture()
-      : form(std::make_unique<Form1>(state, std::unique_ptr<Dialogs>(dialogs),
-                                     std::unique_ptr<SoundPlayer>(player))) {
-    form->SetPumpInterval(0);
-  }
-};
-
-// Enabled state of Analyze, Extract, SDX2 to WAV, STOP, PLAY, as a word.
-QString ButtonStates(const Form1& form) {
-  QString word;
-  for (const QPushButton* b : {form.BitBtn1, form.BitBtn2, form.BitBtn3, form.Button1, form.Button2}) {
-    word += b->isEnabled() ? u'E' : u'd';
-  }
-  return word;
-}
 
 Bytes SmallStream(int chunks) {
   StreamBuilder stream;
