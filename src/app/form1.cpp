@@ -272,18 +272,10 @@ void Form1::RunCommand(const std::function<void()>& work, const std::function<vo
   longestPumpGapNs_ = 0;
   lastLookNs_ = lastClockNs_ = pumpClock_.nsecsElapsed();
   pumpStride_ = pumpCountdown_ = 1;
-  std::optional<std::string> error;
-  try {
-    work();
-  } catch (const CommandError& failure) {
-    error = failure.text();
-  } catch (const std::bad_alloc&) {
-    error = "Out of memory";
-  } catch (const std::exception& failure) {
-    error = failure.what();
-  }
-  ShowPendingLabels();
-  closing();
+  const std::optional<std::string> error = RunCommandSteps(work, [this, &closing] {
+    ShowPendingLabels();
+    closing();
+  });
   if (error) dialogs_->ShowError(FromBytes(ErrorBoxText(*error)));
   commandRunning_ = false;
   if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);

@@ -28,30 +28,13 @@ struct Outcome {
   bool Succeeded() const { return opened && !troubled && !error; }
 };
 
-// Runs a command's work and then its closing steps, which run however the
-// work ends, as the window runs its commands. Gives the text of the error
-// that ended the work.
-std::optional<std::string> RunSteps(const std::function<void()>& work, const std::function<void()>& closing) {
-  std::optional<std::string> error;
-  try {
-    work();
-  } catch (const CommandError& failure) {
-    error = failure.text();
-  } catch (const std::bad_alloc&) {
-    error = "Out of memory";
-  } catch (const std::exception& failure) {
-    error = failure.what();
-  }
-  closing();
-  return error;
-}
 
 // Analyze File from the end of its dialog on. With `announce` the command
 // shows its "Process finished" as the window does.
 Outcome Analyze(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {
   Outcome outcome;
   const std::size_t noticesBefore = window.NoticeCount();
-  outcome.error = RunSteps(
+  outcome.error = RunCommandSteps(
       [&] {
         OpenSelectedFile(state, window, path);
         outcome.opened = state.FileOpened;
@@ -77,7 +60,7 @@ Outcome Extract(SharedState& state, ConsoleWindow& window, const std::string& pa
   Outcome outcome;
   const std::size_t noticesBefore = window.NoticeCount();
   mapLoaded = false;
-  outcome.error = RunSteps(
+  outcome.error = RunCommandSteps(
       [&] {
         OpenSelectedFile(state, window, path);
         outcome.opened = state.FileOpened;
@@ -106,7 +89,7 @@ Outcome Extract(SharedState& state, ConsoleWindow& window, const std::string& pa
 Outcome Wav(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {
   Outcome outcome;
   const std::size_t noticesBefore = window.NoticeCount();
-  outcome.error = RunSteps(
+  outcome.error = RunCommandSteps(
       [&] {
         OpenSelectedFile(state, window, path);
         outcome.opened = state.FileOpened;
@@ -175,7 +158,7 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
   }
 
   std::vector<std::optional<std::int32_t>> rates;
-  if (const auto error = RunSteps([&] { rates = SoundHeaderRates(path + kMapSuffix); }, [] {})) {
+  if (const auto error = RunCommandSteps([&] { rates = SoundHeaderRates(path + kMapSuffix); }, [] {})) {
     tell(path + kMapSuffix, ErrorBoxText(*error));
     return false;
   }
@@ -251,7 +234,7 @@ int MakeDemoCommand(const std::string& path) {
   ByteFile file;
   Outcome outcome;
   outcome.opened = true;
-  outcome.error = RunSteps(
+  outcome.error = RunCommandSteps(
       [&] {
         file.Open(path, ByteFile::Mode::kCreate);
         WriteDemoStream(DemoStreamOptions{}, file);

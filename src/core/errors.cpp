@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <new>
 
 namespace morvane {
 
@@ -74,6 +75,22 @@ int CodeFromErrno(int errnoValue, const std::string& path) {
 std::string ErrorBoxText(const std::string& text) {
   if (text.empty() || static_cast<unsigned char>(text.back()) <= 46) return text;
   return text + ".";
+}
+
+std::optional<std::string> RunCommandSteps(const std::function<void()>& work,
+                                           const std::function<void()>& closing) {
+  std::optional<std::string> error;
+  try {
+    work();
+  } catch (const CommandError& failure) {
+    error = failure.text();
+  } catch (const std::bad_alloc&) {
+    error = "Out of memory";
+  } catch (const std::exception& failure) {
+    error = failure.what();
+  }
+  closing();
+  return error;
 }
 
 }  // namespace morvane

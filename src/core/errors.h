@@ -1,6 +1,8 @@
 #pragma once
 
 #include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace morvane {
@@ -45,5 +47,10 @@ class CommandError : public std::exception {
 // The text an error box shows: a full stop is added unless the text is empty
 // or already ends in a character of code 46 (the full stop) or less.
 std::string ErrorBoxText(const std::string& text);
+
+// Runs a command's work and then its closing steps, which run however the
+// work ends. Gives the text of the error that ended the work, if one did.
+std::optional<std::string> RunCommandSteps(const std::function<void()>& work,
+                                           const std::function<void()>& closing);
 
 }  // namespace morvane
