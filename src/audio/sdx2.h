@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace morvane {
@@ -17,5 +18,10 @@ struct Sdx2Frame {
 // Decodes one frame. The channels are crossed against the byte order: the
 // second byte feeds output sample 1 (left), the first byte output sample 2.
 Sdx2Frame DecodeSdx2Frame(Sdx2State& state, std::uint8_t firstByte, std::uint8_t secondByte);
+
+// Decodes a run of frames (two bytes each) into 16-bit samples (four bytes a
+// frame, output sample 1 then 2, little-endian), exactly as DecodeSdx2Frame
+// frame after frame would.
+void DecodeSdx2Frames(Sdx2State& state, const std::uint8_t* in, std::size_t frames, std::uint8_t* out);
 
 }  // namespace morvane

@@ -51,6 +51,9 @@ constexpr std::size_t kFilePiece = std::size_t{2} << 20;
 // The decode lengthens the image by this many frames at a time, so that
 // making room never holds the window up either.
 constexpr std::size_t kFramesPerGrowth = std::size_t{1} << 18;
+// Frames decoded between two looks at the gauge and the queue: a few
+// microseconds of work.
+constexpr std::size_t kFramesPerLook = 2048;
 // Images from this size on are asked for in large pages.
 constexpr std::size_t kLargeImage = std::size_t{4} << 20;
 
@@ -172,6 +175,12 @@ class ImageRelease {
     if (state_.WaveImage == wave_) state_.WaveImage.reset();
   }
   void Keep() { keep_ = true; }
+  // Lets the loaded file go once it is decoded: its memory is then at hand
+  // again for the save.
+  void ReleaseSource() {
+    if (state_.SourceImage == source_) state_.SourceImage.reset();
+    source_.reset();
+  }
 
  private:
   SharedState& state_;
@@ -204,17 +213,16 @@ std::shared_ptr<ByteImage> DecodeIntoWave(SharedState& state, Window& window) {
   for (std::size_t frame = 0; frame < frames;) {
     const std::size_t run = std::min(kFramesPerGrowth, frames - frame);
     WithMemoryFailureAsError([&] { wave->bytes.resize(wave->position + run * WavHeader::kBytesPerFrame); });
-    const unsigned char* in = source->bytes.data() + source->position;
-    unsigned char* out = wave->bytes.data() + wave->position;
-    for (const std::size_t end = frame + run; frame < end; ++frame) {
-      const Sdx2Frame samples = DecodeSdx2Frame(decoder, in[0], in[1]);
-      WriteLittleEndian16(out, static_cast<std::uint16_t>(samples.sample1));
-      WriteLittleEndian16(out + 2, static_cast<std::uint16_t>(samples.sample2));
-      in += kInputBytesPerFrame;
-      out += WavHeader::kBytesPerFrame;
-      source->position += kInputBytesPerFrame;
-      wave->position += WavHeader::kBytesPerFrame;
-      Progress(state, window);
+    for (const std::size_t end = frame + run; frame < end;) {
+      // The gauge and the queue are seen to after each short run of frames,
+      // where they stand as if seen to after every frame.
+      const std::size_t look = std::min(kFramesPerLook, end - frame);
+      DecodeSdx2Frames(decoder, source->bytes.data() + source->position, look,
+                       wave->bytes.data() + wave->position);
+      frame += look;
+      source->position += look * kInputBytesPerFrame;
+      wave->position += look * WavHeader::kBytesPerFrame;
+      Progress(state, window, static_cast<std::int64_t>(look));
       window.ProcessPendingMessages();
     }
   }
@@ -257,6 +265,7 @@ void ConvertToWav(SharedState& state, Window& window) {
   PrepareWave(state, window);
   ImageRelease release(state, state.SourceImage, state.WaveImage);
   const std::shared_ptr<ByteImage> wave = DecodeIntoWave(state, window);
+  release.ReleaseSource();
   SaveWholeImage(*wave, outputPath, window);
 }
 

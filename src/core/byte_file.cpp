@@ -14,7 +14,7 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 // After a move the layer reads a little and doubles the amount while the
 // reads stay sequential: the analysis reads 8 to 64 bytes per chunk and must
 // not pull in the bodies it skips.
-constexpr std::size_t kFirstReadAhead = 512;
+constexpr std::size_t kFirstReadAhead = 64;
 constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
 
 std::int64_t faultTarget = 0;
@@ -135,6 +135,47 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
   }
   std::memcpy(buffer_.data() + cursor_, source, count);
   cursor_ += count;
+}
+
+void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
+  if (faults::detail::Tick()) faults::detail::Raise(path_);
+  if (!reading_) RaiseNotOpen();
+  const std::int64_t from = bufferStart_ + static_cast<std::int64_t>(cursor_);
+  if (from + static_cast<std::int64_t>(count) > knownSize_) {
+    // Another program may have added to the file since it was opened.
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0) knownSize_ = info.st_size;
+    if (from + static_cast<std::int64_t>(count) > knownSize_) throw CommandError(kReadBeyondEnd);
+  }
+  if (faults::detail::Tick()) faults::detail::Raise(destination.path_);
+  if (!destination.writing_) destination.RaiseNotOpen();
+
+  std::vector<unsigned char>& out = destination.buffer_;
+  while (count > 0) {
+    if (destination.cursor_ == out.size()) destination.Flush();
+    unsigned char* room = out.data() + destination.cursor_;
+    const std::size_t roomSize = std::min(count, out.size() - destination.cursor_);
+    std::size_t got = 0;
+    if (cursor_ < end_) {
+      // What the buffer already holds goes first.
+      got = std::min(roomSize, end_ - cursor_);
+      std::memcpy(room, buffer_.data() + cursor_, got);
+      cursor_ += got;
+    } else {
+      bufferStart_ += static_cast<std::int64_t>(end_);
+      cursor_ = end_ = 0;
+      const ssize_t read = ::pread(fd_, room, roomSize, bufferStart_);
+      if (read < 0) RaiseErrno(errno);
+      // The file shrank under the copy.
+      if (read == 0) throw CommandError(kReadBeyondEnd);
+      got = static_cast<std::size_t>(read);
+      bufferStart_ += read;
+    }
+    destination.cursor_ += got;
+    count -= got;
+  }
+  // What follows a copy is most likely a few bytes, not another copy.
+  readAhead_ = kFirstReadAhead;
 }
 
 void ByteFile::Flush() {

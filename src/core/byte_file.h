@@ -65,6 +65,13 @@ class ByteFile {
     WriteSlow(source, count);
   }
 
+  // Reads count bytes at the position and writes them to destination, as
+  // Read then destination.Write would, but straight from the file into the
+  // destination's buffer: one read and one write operation. When fewer bytes
+  // remain than count, nothing is copied and the read fails; a failure of
+  // the writing side leaves what went before it written.
+  void CopyTo(ByteFile& destination, std::size_t count);
+
   void Seek(std::int64_t position);
   std::int32_t Position() const;
   // True when the position is at or beyond the end of the file.

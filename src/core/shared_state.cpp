@@ -19,11 +19,16 @@ void OpenSelectedFile(SharedState& state, Window& window, const std::string& pat
   state.TotalSize = QueryFileSize(state.SelectedPath);
 }
 
-void Progress(SharedState& state, Window& window) {
+void Progress(SharedState& state, Window& window) { Progress(state, window, 1); }
+
+void Progress(SharedState& state, Window& window, std::int64_t calls) {
+  if (calls <= 0) return;
   GaugeModel& gauge = window.Gauge();
   gauge.SetMinimum(0);
   gauge.SetMaximum(state.TotalSize);
-  gauge.SetPosition(std::int64_t{gauge.Position()} + state.ProgressStep);
+  // The step is never negative, so holding the sum once within the range
+  // gives what holding it after every step would.
+  gauge.SetPosition(std::int64_t{gauge.Position()} + std::int64_t{state.ProgressStep} * calls);
   if (state.ProgressStep == 0) gauge.SetPosition(gauge.Maximum());
 }
 

@@ -42,5 +42,8 @@ void OpenSelectedFile(SharedState& state, Window& window, const std::string& pat
 
 // Moves the gauge on by ProgressStep, or fills it when the step is 0.
 void Progress(SharedState& state, Window& window);
+// Leaves the gauge where that many calls of Progress in a row would: the
+// position moves on by ProgressStep times calls, held within the range.
+void Progress(SharedState& state, Window& window, std::int64_t calls);
 
 }  // namespace morvane

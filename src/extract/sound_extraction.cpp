@@ -1,5 +1,6 @@
 #include "extract/sound_extraction.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -18,6 +19,9 @@ constexpr int kValueSize = 4;
 // The nine header values are of no use to the walk; it moves past them.
 constexpr std::int64_t kShdrValuesSize = kShdrRecordSize - kIdSize;
 constexpr std::int64_t kCopyBlockSize = 10;
+// A long record is copied in pieces of this size, with a look at the
+// window's queue in between.
+constexpr std::int64_t kCopyPiece = std::int64_t{4} << 20;
 
 bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, kIdSize) == 0; }
 
@@ -40,11 +44,26 @@ std::string SoundFileName(const std::string& selectedPath, std::uint32_t count) 
 
 // Blocks of 10 while a whole block and at least one byte more remain, then
 // single bytes: exactly the length, nothing for a length of 0 or less. The
-// count is 64-bit so that a length near 2^31 cannot overflow the test.
-void CopySoundData(ByteFile& input, ByteFile& soundFile, std::int32_t position, std::int32_t length) {
+// count is 64-bit so that a length near 2^31 cannot overflow the test. What
+// the file holds goes across in large pieces; when the data runs past the
+// end of the file, the copy goes on block by block, and byte by byte, from
+// the last whole block the file holds, so that exactly what fitted is kept.
+void CopySoundData(ByteFile& input, ByteFile& soundFile, std::int32_t position, std::int32_t length,
+                   Window& window) {
   input.Seek(position);
-  unsigned char block[kCopyBlockSize];
+  const std::int64_t held = input.Size() - position;
+  const std::int64_t blocks = length > kCopyBlockSize ? (std::int64_t{length} - 1) / kCopyBlockSize : 0;
+  const std::int64_t bulk =
+      length <= held ? std::max<std::int64_t>(length, 0)
+                     : std::min(blocks, std::max<std::int64_t>(held, 0) / kCopyBlockSize) * kCopyBlockSize;
   std::int64_t count = 0;
+  while (count < bulk) {
+    const std::int64_t piece = std::min(bulk - count, kCopyPiece);
+    input.CopyTo(soundFile, static_cast<std::size_t>(piece));
+    count += piece;
+    if (count < bulk) window.KeepResponsive();
+  }
+  unsigned char block[kCopyBlockSize];
   while (count + kCopyBlockSize < length) {
     input.Read(block, kCopyBlockSize);
     soundFile.Write(block, kCopyBlockSize);
@@ -139,7 +158,7 @@ void ExtractSounds(SharedState& state, Window& window) {
     } else if (IsId(id, "SSMP")) {
       const std::int32_t position = ReadMapValue(map);
       const std::int32_t length = ReadMapValue(map);
-      CopySoundData(input, soundFile, position, length);
+      CopySoundData(input, soundFile, position, length, window);
     }
     // Anything else is passed over in steps of 4 bytes: an "SSND" record
     // takes three steps, its two values read as ids that match nothing.

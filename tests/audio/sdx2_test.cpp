@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace morvane {
@@ -103,6 +104,44 @@ TEST(Sdx2Test, ExtremePairsAndTheCrossedChannels) {
   frame = DecodeSdx2Frame(state, 0x10, 0x20);
   EXPECT_EQ(2048, frame.sample1);
   EXPECT_EQ(512, frame.sample2);
+}
+
+
+// The run decoder gives what the frame decoder gives frame after frame, and
+// carries the states over from one run to the next wherever the runs split.
+TEST(Sdx2Test, RunsDecodeAsFrameAfterFrame) {
+  std::vector<std::uint8_t> input;
+  // Every pair of bytes once, then a stretch of delta bytes that drives the
+  // states round the 16-bit range.
+  for (int first = 0; first < 256; ++first)
+    for (int second = 0; second < 256; ++second) {
+      input.push_back(static_cast<std::uint8_t>(first));
+      input.push_back(static_cast<std::uint8_t>(second));
+    }
+  for (int i = 0; i < 4000; ++i) {
+    input.push_back(i % 3 == 0 ? 0x7F : 0x81);
+    input.push_back(0x7F);
+  }
+  const std::size_t frames = input.size() / 2;
+  std::vector<std::uint8_t> expected;
+  Sdx2State one;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const Sdx2Frame frame = DecodeSdx2Frame(one, input[2 * i], input[2 * i + 1]);
+    for (const std::int16_t sample : {frame.sample1, frame.sample2}) {
+      expected.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(sample)));
+      expected.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(sample) >> 8));
+    }
+  }
+  for (const std::size_t run : {std::size_t{1}, std::size_t{7}, std::size_t{2048}, frames}) {
+    SCOPED_TRACE(run);
+    Sdx2State state;
+    std::vector<std::uint8_t> out(4 * frames, 0xEE);
+    for (std::size_t at = 0; at < frames; at += run)
+      DecodeSdx2Frames(state, input.data() + 2 * at, std::min(run, frames - at), out.data() + 4 * at);
+    EXPECT_EQ(expected, out);
+    EXPECT_EQ(one.channel[0], state.channel[0]);
+    EXPECT_EQ(one.channel[1], state.channel[1]);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
+
 #include "core/byte_file.h"
 #include "support/temp_dir.h"
 
@@ -138,6 +141,118 @@ TEST(ByteFileTest, InjectedFaultFailsTheKthOperation) {
   EXPECT_THROW(file.Read(got, 4), CommandError);
   file.Read(got, 4);  // disarmed after the one failure
   faults::Disarm();
+}
+
+
+// CopyTo moves bytes as Read then Write would: from the position on, after
+// what the read buffer holds, into what the write buffer holds.
+TEST(ByteFileTest, CopyToMovesExactlyTheBytesAReadAndAWriteWould) {
+  TempDir dir;
+  const Bytes data = test::PatternBytes(400000, 21);
+  const std::string in = dir.Write("in.bin", data);
+  struct Case {
+    const char* name;
+    std::int64_t seekTo;
+    std::size_t readFirst;  // read through the buffer before the copy
+    std::size_t count;
+  };
+  const Case cases[] = {
+      {"a few bytes", 7, 0, 3},
+      {"after a read, from the buffer on into the file", 100, 4, 70000},
+      {"more than both buffers", 0, 1, 300000},
+      {"up to the last byte", 399000, 0, 1000},
+      {"nothing", 50, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir.File("out.bin");
+    ByteFile source;
+    ByteFile destination;
+    source.Open(in, ByteFile::Mode::kRead);
+    destination.Open(out, ByteFile::Mode::kCreate);
+    destination.Write("head", 4);
+    source.Seek(c.seekTo);
+    Bytes first(c.readFirst);
+    if (c.readFirst > 0) source.Read(first.data(), first.size());
+    source.CopyTo(destination, c.count);
+    const auto after = static_cast<std::int64_t>(c.seekTo + c.readFirst + c.count);
+    EXPECT_EQ(after, source.Position());
+    // The read goes on right after what was copied.
+    if (after < static_cast<std::int64_t>(data.size())) {
+      unsigned char next;
+      source.Read(&next, 1);
+      EXPECT_EQ(data[static_cast<std::size_t>(after)], next);
+    }
+    destination.Write("tail", 4);
+    destination.Close();
+    Bytes expected = {'h', 'e', 'a', 'd'};
+    const auto from = data.begin() + c.seekTo + static_cast<std::ptrdiff_t>(c.readFirst);
+    expected.insert(expected.end(), from, from + static_cast<std::ptrdiff_t>(c.count));
+    expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+    EXPECT_EQ(expected, test::ReadAll(out));
+  }
+}
+
+TEST(ByteFileTest, CopyToFailsWholeOnAShortFileAndOnAClosedDestination) {
+  TempDir dir;
+  const Bytes data = test::PatternBytes(1000, 22);
+  const std::string in = dir.Write("in.bin", data);
+  const std::string out = dir.File("out.bin");
+  const auto errorOf = [](auto work) -> std::string {
+    try {
+      work();
+    } catch (const CommandError& error) {
+      return error.text();
+    }
+    return "";
+  };
+  ByteFile source;
+  ByteFile destination;
+  source.Open(in, ByteFile::Mode::kRead);
+  destination.Open(out, ByteFile::Mode::kCreate);
+  source.Seek(990);
+  // One byte too many: nothing is copied and the position stays.
+  EXPECT_EQ("Read beyond end of file", errorOf([&] { source.CopyTo(destination, 11); }));
+  EXPECT_EQ(990, source.Position());
+  source.CopyTo(destination, 10);
+  destination.Close();
+  EXPECT_EQ(Bytes(data.begin() + 990, data.end()), test::ReadAll(out));
+  // The read is checked before the write, as Read before Write would be.
+  source.Seek(0);
+  EXPECT_EQ("Read beyond end of file", errorOf([&] { source.CopyTo(destination, 2000); }));
+  EXPECT_EQ("I/O error 103", errorOf([&] { source.CopyTo(destination, 5); }));
+  // A file that grew after it was opened is copied up to its new end.
+  std::ofstream(in, std::ios::binary | std::ios::app) << "more";
+  destination.Open(out, ByteFile::Mode::kCreate);
+  source.Seek(998);
+  source.CopyTo(destination, 6);
+  destination.Close();
+  EXPECT_EQ((Bytes{data[998], data[999], 'm', 'o', 'r', 'e'}), test::ReadAll(out));
+}
+
+TEST(ByteFileTest, CopyToIsOneReadAndOneWriteOperation) {
+  TempDir dir;
+  const std::string in = dir.Write("in.bin", test::PatternBytes(200000, 23));
+  const std::string out = dir.File("out.bin");
+  // Open, open, then the copy's read (k = 3) or its write (k = 4).
+  for (const std::int64_t k : {3, 4}) {
+    SCOPED_TRACE(k);
+    ByteFile source;
+    ByteFile destination;
+    faults::FailOperation(k, ENOSPC);
+    source.Open(in, ByteFile::Mode::kRead);
+    destination.Open(out, ByteFile::Mode::kCreate);
+    try {
+      source.CopyTo(destination, 150000);
+      ADD_FAILURE() << "no error";
+    } catch (const CommandError& error) {
+      EXPECT_EQ("Disk full", error.text());
+    }
+    EXPECT_EQ(k, faults::OperationsPerformed());
+    faults::Disarm();
+    destination.Close();
+    EXPECT_TRUE(test::ReadAll(out).empty());
+  }
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <string>
 
 #include "core/errors.h"
 #include "core/gauge_model.h"
+#include "core/shared_state.h"
 #include "core/support.h"
+#include "support/recording_window.h"
 #include "support/temp_dir.h"
 
 namespace morvane {
@@ -121,6 +125,37 @@ TEST(GaugeModelTest, RepaintsOnlyWhenThePercentChanges) {
   for (int p = 998; p >= 0; p -= 2) gauge.SetPosition(p);
   EXPECT_EQ(200u, seen.size());
   EXPECT_EQ(0, gauge.Percent());
+}
+
+
+// Progress for many calls at once leaves the gauge where as many single calls
+// would, the maximum holding it in.
+TEST(GaugeModelTest, ProgressForManyCallsEqualsThatManySingleCalls) {
+  struct Case {
+    std::int32_t total, start;
+    std::uint8_t step;
+    std::int64_t calls;
+  };
+  const Case cases[] = {{1000, 0, 2, 0},   {1000, 0, 2, 1},  {1000, 10, 2, 300}, {1000, 0, 2, 600},
+                        {1000, 999, 1, 5}, {1000, 40, 0, 3}, {7, 0, 2, 4},       {0, 0, 2, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.start) + "/" + std::to_string(c.step) + "/" +
+                 std::to_string(c.calls));
+    SharedState state;
+    state.TotalSize = c.total;
+    state.ProgressStep = c.step;
+    test::RecordingWindow once;
+    test::RecordingWindow single;
+    for (test::RecordingWindow* window : {&once, &single}) {
+      window->gauge.SetMaximum(std::max(c.total, c.start));
+      window->gauge.SetPosition(c.start);
+    }
+    Progress(state, once, c.calls);
+    for (std::int64_t i = 0; i < c.calls; ++i) Progress(state, single);
+    EXPECT_EQ(single.gauge.Position(), once.gauge.Position());
+    EXPECT_EQ(single.gauge.Maximum(), once.gauge.Maximum());
+    EXPECT_EQ(single.gauge.Percent(), once.gauge.Percent());
+  }
 }
 
 }  // namespace
