@@ -2,7 +2,7 @@
 # Installs what Morvane needs to build, test and run on Debian 12, when it is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libgl-dev libgtest-dev libgmock-dev
-  libbenchmark-dev pulseaudio pulseaudio-utils sox xvfb fonts-liberation2 clang libclang-rt-14-dev)
+  pulseaudio pulseaudio-utils xvfb fonts-liberation2 clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,8 @@
 #include "audio/sdx2.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace morvane {
 
@@ -41,20 +43,37 @@ Sdx2Frame DecodeSdx2Frame(Sdx2State& state, std::uint8_t firstByte, std::uint8_t
 void DecodeSdx2Frames(Sdx2State& state, const std::uint8_t* in, std::size_t frames, std::uint8_t* out) {
   // The states stay in full registers for the whole run: adding and masking
   // agree with 16-bit wrap-around in the low half, which is all that is
-  // stored, so nothing needs cutting to 16 bits inside the loop.
+  // stored, so nothing needs cutting to 16 bits inside the loop. The masks
+  // come from a table too: all ones keep the state (a delta byte), zero
+  // clears it (an exact byte).
+  static constexpr std::array<std::uint32_t, 256> kSquare32 = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::size_t b = 0; b < 256; ++b) table[b] = static_cast<std::uint16_t>(kSquare[b]);
+    return table;
+  }();
+  static constexpr std::array<std::uint32_t, 256> kKeep = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::size_t b = 0; b < 256; ++b) table[b] = (b & 1) != 0 ? 0xFFFFFFFFu : 0u;
+    return table;
+  }();
   std::uint32_t left = static_cast<std::uint16_t>(state.channel[0]);
   std::uint32_t right = static_cast<std::uint16_t>(state.channel[1]);
   for (const std::uint8_t* end = in + 2 * frames; in != end; in += 2, out += 4) {
     const std::uint8_t first = in[0];
     const std::uint8_t second = in[1];
-    left = static_cast<std::uint32_t>(kSquare[second]) + (left & (0u - (second & 1u)));
-    right = static_cast<std::uint32_t>(kSquare[first]) + (right & (0u - (first & 1u)));
-    const std::uint32_t sample1 = left << 1;
-    const std::uint32_t sample2 = right << 1;
-    out[0] = static_cast<std::uint8_t>(sample1);
-    out[1] = static_cast<std::uint8_t>(sample1 >> 8);
-    out[2] = static_cast<std::uint8_t>(sample2);
-    out[3] = static_cast<std::uint8_t>(sample2 >> 8);
+    left = kSquare32[second] + (left & kKeep[second]);
+    right = kSquare32[first] + (right & kKeep[first]);
+    // Output sample 1 in the low half, sample 2 in the high half: both
+    // doubled, little-endian.
+    const std::uint32_t word = ((left << 1) & 0xFFFFu) | (right << 17);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, &word, 4);
+    } else {
+      out[0] = static_cast<std::uint8_t>(word);
+      out[1] = static_cast<std::uint8_t>(word >> 8);
+      out[2] = static_cast<std::uint8_t>(word >> 16);
+      out[3] = static_cast<std::uint8_t>(word >> 24);
+    }
   }
   state.channel[0] = static_cast<std::int16_t>(static_cast<std::uint16_t>(left));
   state.channel[1] = static_cast<std::int16_t>(static_cast<std::uint16_t>(right));

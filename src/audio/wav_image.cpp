@@ -4,9 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "audio/sdx2.h"
 #include "core/errors.h"
@@ -54,6 +58,8 @@ constexpr std::size_t kFramesPerGrowth = std::size_t{1} << 18;
 // Frames decoded between two looks at the gauge and the queue: a few
 // microseconds of work.
 constexpr std::size_t kFramesPerLook = 2048;
+// The room of a large image is made ready this much at a time.
+constexpr std::uintptr_t kPreparationPiece = std::uintptr_t{4} << 20;
 // Images from this size on are asked for in large pages.
 constexpr std::size_t kLargeImage = std::size_t{4} << 20;
 
@@ -83,6 +89,57 @@ void AdviseLargePages(const std::vector<unsigned char>& bytes) {
   const std::uintptr_t last = (start + bytes.capacity()) / page * page;
   if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
+
+// The room of a large image, made ready by the system on another core while
+// this one loads the file: the kernel clears every new page before it hands
+// it out, and for an image of hundreds of megabytes that takes as long as
+// the load. Without a second core, or on a system that cannot, the decode
+// simply meets the pages as before.
+class RoomPreparation {
+ public:
+  explicit RoomPreparation(const std::vector<unsigned char>& bytes) {
+    if (bytes.capacity() < kLargeImage || std::thread::hardware_concurrency() < 2) return;
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
+    const std::uintptr_t first = (start + page - 1) / page * page;
+    const std::uintptr_t last = (start + bytes.capacity()) / page * page;
+    if (last <= first) return;
+    try {
+      worker_ = std::thread([this, first, last] {
+        // In pieces: the system holds the memory map while it fills a range,
+        // and the window's own allocations must not wait for all of it.
+        for (std::uintptr_t at = first; at < last && !stop_; at += kPreparationPiece) {
+          const std::uintptr_t end = std::min(last, at + kPreparationPiece);
+          if (::madvise(reinterpret_cast<void*>(at), end - at, MADV_POPULATE_WRITE) != 0) break;
+        }
+        done_ = true;
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the pages come as the decode meets them.
+    }
+  }
+  RoomPreparation(const RoomPreparation&) = delete;
+  RoomPreparation& operator=(const RoomPreparation&) = delete;
+  ~RoomPreparation() {
+    stop_ = true;
+    if (worker_.joinable()) worker_.join();
+  }
+
+  // Waits for the room while the window goes on looking at its queue.
+  void Await(Window& window) {
+    if (!worker_.joinable()) return;
+    while (!done_) {
+      window.KeepResponsive();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    worker_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  std::thread worker_;
+};
 
 void PutId(unsigned char* at, const char (&id)[5]) { std::copy(id, id + 4, at); }
 
@@ -245,10 +302,12 @@ void PrepareWave(SharedState& state, Window& window) {
       const std::int32_t size = QueryFileSize(state.SelectedPath);
       if (size > 0) state.WaveImage->bytes.reserve(2 * static_cast<std::size_t>(size));
       AdviseLargePages(state.WaveImage->bytes);
+      RoomPreparation room(state.WaveImage->bytes);
       // The file is read again, whole and by name.
       state.InputFile.Close();
       LoadWholeFile(state.SelectedPath, *state.SourceImage, window);
       WriteWavHeader(*state.WaveImage, ParseLeadingInt(window.RateText()));
+      room.Await(window);
     });
   } catch (...) {
     // A failed preparation leaves no file open and no half-built image.

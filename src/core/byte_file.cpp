@@ -11,6 +11,9 @@ namespace morvane {
 
 namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
+// A file being written gathers more before each write call: the copies of
+// Extract Chunks put whole sound data records into it.
+constexpr std::size_t kWriteBufferSize = 512 * 1024;
 // After a move the layer reads a little and doubles the amount while the
 // reads stay sequential: the analysis reads 8 to 64 bytes per chunk and must
 // not pull in the bodies it skips.
@@ -76,7 +79,7 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   fd_ = fd;
   reading_ = mode == Mode::kRead;
   writing_ = !reading_;
-  buffer_.resize(kBufferSize);
+  buffer_.resize(reading_ ? kBufferSize : kWriteBufferSize);
   bufferStart_ = 0;
   cursor_ = 0;
   end_ = 0;

@@ -106,7 +106,6 @@ TEST(Sdx2Test, ExtremePairsAndTheCrossedChannels) {
   EXPECT_EQ(512, frame.sample2);
 }
 
-
 // The run decoder gives what the frame decoder gives frame after frame, and
 // carries the states over from one run to the next wherever the runs split.
 TEST(Sdx2Test, RunsDecodeAsFrameAfterFrame) {

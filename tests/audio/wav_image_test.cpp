@@ -125,6 +125,19 @@ TEST_F(WavImageTest, LengthsSizesAndFramesForShortLongAndOddInputs) {
   }
 }
 
+// An image of several megabytes takes the road of large images (large
+// pages, room made ready beside the load, several rounds of growth) and
+// must come out as a small one would.
+TEST_F(WavImageTest, ALargeFileConvertsAsASmallOneWould) {
+  const Bytes input = test::PatternBytes(140 + 3 * 1024 * 1024 + 1, 4);
+  const Bytes wav = Convert(input);
+  ASSERT_EQ(44 + 2 * (input.size() - 141), wav.size());
+  EXPECT_EQ(wav.size() - 8, Field32(wav, 4));
+  EXPECT_EQ(wav.size() - 44, Field32(wav, 40));
+  EXPECT_TRUE(ReferenceSamples(input) == Bytes(wav.begin() + 44, wav.end()));
+  EXPECT_EQ(window.gauge.Maximum(), window.gauge.Position());
+}
+
 TEST_F(WavImageTest, SampleRateAndByteRateFromTheRateText) {
   struct Case {
     std::string text;

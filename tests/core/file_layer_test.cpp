@@ -143,7 +143,6 @@ TEST(ByteFileTest, InjectedFaultFailsTheKthOperation) {
   faults::Disarm();
 }
 
-
 // CopyTo moves bytes as Read then Write would: from the position on, after
 // what the read buffer holds, into what the write buffer holds.
 TEST(ByteFileTest, CopyToMovesExactlyTheBytesAReadAndAWriteWould) {

@@ -1,3 +1,5 @@
+#include "core/support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include "core/errors.h"
 #include "core/gauge_model.h"
 #include "core/shared_state.h"
-#include "core/support.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 
@@ -16,8 +17,16 @@ namespace {
 
 TEST(SupportTest, ParseLeadingInt) {
   const std::vector<std::pair<std::string, std::int32_t>> cases = {
-      {"", 0},     {"441x", 441}, {"x441", 0}, {" 441", 0},      {"-5", -5},
-      {"+7", 7},   {"+-5", 0},    {"99999", 99999}, {"22050", 22050}, {"-", 0},
+      {"", 0},
+      {"441x", 441},
+      {"x441", 0},
+      {" 441", 0},
+      {"-5", -5},
+      {"+7", 7},
+      {"+-5", 0},
+      {"99999", 99999},
+      {"22050", 22050},
+      {"-", 0},
       {"4294967297", 1},  // wraps in 32 bits
       {"2147483648", std::numeric_limits<std::int32_t>::min()},
   };
@@ -43,7 +52,7 @@ TEST(SupportTest, QueryFileSizeKeepsTheLow32BitsSigned) {
   EXPECT_EQ(3, QueryFileSize(dir.Write("three", {1, 2, 3})));
   // Sparse files stand in for large ones.
   const std::vector<std::pair<std::uint64_t, std::int32_t>> large = {{3000000000ull, -1294967296},
-                                                                      {5000000000ull, 705032704}};
+                                                                     {5000000000ull, 705032704}};
   for (const auto& [size, expected] : large) {
     const std::string path = dir.File("large");
     std::filesystem::resize_file(dir.Write("large", {}), size);
@@ -53,14 +62,14 @@ TEST(SupportTest, QueryFileSizeKeepsTheLow32BitsSigned) {
 
 TEST(SupportTest, ErrorTextsAndTheFullStopRule) {
   const std::vector<std::pair<int, std::string>> texts = {
-      {2, "File not found"},          {3, "Invalid filename"},  {4, "Too many open files"},
-      {5, "File access denied"},      {100, "Read beyond end of file"}, {101, "Disk full"},
-      {103, "I/O error 103"},         {1005, "I/O error 1005"}};
+      {2, "File not found"},     {3, "Invalid filename"},          {4, "Too many open files"},
+      {5, "File access denied"}, {100, "Read beyond end of file"}, {101, "Disk full"},
+      {103, "I/O error 103"},    {1005, "I/O error 1005"}};
   for (const auto& [code, text] : texts) EXPECT_EQ(text, ErrorText(code));
   EXPECT_EQ("Disk full.", ErrorBoxText("Disk full"));
   EXPECT_EQ("Done.", ErrorBoxText("Done."));
   EXPECT_EQ("", ErrorBoxText(""));
-  EXPECT_EQ("file\"", ErrorBoxText("file\""));  // '"' is code 34
+  EXPECT_EQ("file\"", ErrorBoxText("file\""));                 // '"' is code 34
   EXPECT_EQ("I/O error 103.", ErrorBoxText("I/O error 103"));  // '3' is code 51
   EXPECT_EQ(kFileAccessDenied, CodeFromErrno(EACCES));
   EXPECT_EQ(kDiskFull, CodeFromErrno(ENOSPC));
@@ -72,9 +81,12 @@ TEST(GaugeModelTest, PercentWithoutOverflow) {
     std::int32_t minimum, maximum, position;
     int percent;
   };
-  const std::vector<Case> cases = {{0, 100, 50, 50},          {0, 0, 0, 0},
-                                   {0, 3, 1, 33},             {0, 2147483647, 2147483647, 100},
-                                   {0, 2147483647, 21474836, 0}, {-2147483647 - 1, 2147483647, 0, 50},
+  const std::vector<Case> cases = {{0, 100, 50, 50},
+                                   {0, 0, 0, 0},
+                                   {0, 3, 1, 33},
+                                   {0, 2147483647, 2147483647, 100},
+                                   {0, 2147483647, 21474836, 0},
+                                   {-2147483647 - 1, 2147483647, 0, 50},
                                    {0, 1000, 999, 99}};
   for (const auto& c : cases) EXPECT_EQ(c.percent, GaugeModel::PercentOf(c.minimum, c.maximum, c.position));
 }
@@ -127,7 +139,6 @@ TEST(GaugeModelTest, RepaintsOnlyWhenThePercentChanges) {
   EXPECT_EQ(0, gauge.Percent());
 }
 
-
 // Progress for many calls at once leaves the gauge where as many single calls
 // would, the maximum holding it in.
 TEST(GaugeModelTest, ProgressForManyCallsEqualsThatManySingleCalls) {
@@ -139,8 +150,8 @@ TEST(GaugeModelTest, ProgressForManyCallsEqualsThatManySingleCalls) {
   const Case cases[] = {{1000, 0, 2, 0},   {1000, 0, 2, 1},  {1000, 10, 2, 300}, {1000, 0, 2, 600},
                         {1000, 999, 1, 5}, {1000, 40, 0, 3}, {7, 0, 2, 4},       {0, 0, 2, 9}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.start) + "/" + std::to_string(c.step) + "/" +
-                 std::to_string(c.calls));
+    SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.start) + "/" + std::to_string(c.step) +
+                 "/" + std::to_string(c.calls));
     SharedState state;
     state.TotalSize = c.total;
     state.ProgressStep = c.step;
