@@ -60,6 +60,12 @@ std::string Format(const char* format, double value) {
 
 std::string Seconds(double seconds) { return Format("%.3f s", seconds); }
 
+// The big-endian size in the second half of an 8-byte chunk header.
+std::uint32_t ChunkSize(const unsigned char* header) {
+  return (std::uint32_t{header[4]} << 24) | (std::uint32_t{header[5]} << 16) |
+         (std::uint32_t{header[6]} << 8) | header[7];
+}
+
 // The least any walk that reads each chunk header with its own read call
 // can cost here: one 8-byte pread per chunk and nothing else. Gives seconds.
 double BareWalkSeconds(const std::string& path) {
@@ -68,8 +74,7 @@ double BareWalkSeconds(const std::string& path) {
   const auto start = std::chrono::steady_clock::now();
   unsigned char header[8];
   for (off_t at = 0; ::pread(fd, header, sizeof header, at) == sizeof header;) {
-    const std::uint32_t size = (std::uint32_t{header[4]} << 24) | (std::uint32_t{header[5]} << 16) |
-                               (std::uint32_t{header[6]} << 8) | header[7];
+    const std::uint32_t size = ChunkSize(header);
     if (size < 1 || size > 0x7FFFFFFF) break;
     at += size;
   }
@@ -94,8 +99,7 @@ double MappedWalkSeconds(const std::string& path) {
   std::size_t chunks = 0;
   for (std::size_t at = 0; at + 8 <= length; ++chunks) {
     const unsigned char* header = bytes + at;
-    const std::uint32_t size = (std::uint32_t{header[4]} << 24) | (std::uint32_t{header[5]} << 16) |
-                               (std::uint32_t{header[6]} << 8) | header[7];
+    const std::uint32_t size = ChunkSize(header);
     if (size < 1 || size > 0x7FFFFFFF) break;
     at += size;
   }

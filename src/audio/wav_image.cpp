@@ -79,15 +79,26 @@ void WithMemoryFailureAsError(Work work) {
   }
 }
 
+// The whole pages within the room of an image: [first, last), empty for an
+// image below the size from which large images are treated as such.
+struct PageRange {
+  std::uintptr_t first = 0, last = 0;
+  bool Empty() const { return last <= first; }
+};
+
+PageRange LargeImagePages(const std::vector<unsigned char>& bytes) {
+  if (bytes.capacity() < kLargeImage) return {};
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
+  return {(start + page - 1) / page * page, (start + bytes.capacity()) / page * page};
+}
+
 // The images run to hundreds of megabytes: in 2 MB pages they take a small
 // part of the page faults that 4 KB pages cost. Advice only; nothing fails.
 void AdviseLargePages(const std::vector<unsigned char>& bytes) {
-  if (bytes.capacity() < kLargeImage) return;
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
-  const std::uintptr_t first = (start + page - 1) / page * page;
-  const std::uintptr_t last = (start + bytes.capacity()) / page * page;
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  const PageRange pages = LargeImagePages(bytes);
+  if (!pages.Empty())
+    ::madvise(reinterpret_cast<void*>(pages.first), pages.last - pages.first, MADV_HUGEPAGE);
 }
 
 // The room of a large image, made ready by the system on another core while
@@ -98,14 +109,10 @@ void AdviseLargePages(const std::vector<unsigned char>& bytes) {
 class RoomPreparation {
  public:
   explicit RoomPreparation(const std::vector<unsigned char>& bytes) {
-    if (bytes.capacity() < kLargeImage || std::thread::hardware_concurrency() < 2) return;
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
-    const std::uintptr_t first = (start + page - 1) / page * page;
-    const std::uintptr_t last = (start + bytes.capacity()) / page * page;
-    if (last <= first) return;
+    const PageRange pages = LargeImagePages(bytes);
+    if (pages.Empty() || std::thread::hardware_concurrency() < 2) return;
     try {
-      worker_ = std::thread([this, first, last] {
+      worker_ = std::thread([this, first = pages.first, last = pages.last] {
         // In pieces: the system holds the memory map while it fills a range,
         // and the window's own allocations must not wait for all of it.
         for (std::uintptr_t at = first; at < last && !stop_; at += kPreparationPiece) {

@@ -140,14 +140,18 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
   cursor_ += count;
 }
 
+void ByteFile::RefreshSize() {
+  // Another program may have added to the file since it was opened.
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0) knownSize_ = info.st_size;
+}
+
 void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
   if (faults::detail::Tick()) faults::detail::Raise(path_);
   if (!reading_) RaiseNotOpen();
   const std::int64_t from = bufferStart_ + static_cast<std::int64_t>(cursor_);
   if (from + static_cast<std::int64_t>(count) > knownSize_) {
-    // Another program may have added to the file since it was opened.
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0) knownSize_ = info.st_size;
+    RefreshSize();
     if (from + static_cast<std::int64_t>(count) > knownSize_) throw CommandError(kReadBeyondEnd);
   }
   if (faults::detail::Tick()) faults::detail::Raise(destination.path_);
@@ -241,9 +245,7 @@ bool ByteFile::Eof() {
   const std::int64_t position = bufferStart_ + static_cast<std::int64_t>(cursor_);
   if (position < Size()) return false;
   if (reading_) {
-    // Another program may have added to the file since it was opened.
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0) knownSize_ = info.st_size;
+    RefreshSize();
     return position >= knownSize_;
   }
   return true;

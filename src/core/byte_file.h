@@ -89,6 +89,8 @@ class ByteFile {
 
  private:
   void ReadSlow(void* destination, std::size_t count);
+  // Takes the size of a file being read from the system again.
+  void RefreshSize();
   void WriteSlow(const void* source, std::size_t count);
   [[noreturn]] void RaiseErrno(int errnoValue) const;
   [[noreturn]] void RaiseNotOpen() const;
