@@ -45,7 +45,8 @@ QString QtDialogs::AskOpenFileName(const QString& title, const QString& folder, 
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   const QList<FilterEntry> entries = ParseFilter(filter);
   QStringList qtFilters;
-  for (const FilterEntry& entry : entries) qtFilters << entry.display + QStringLiteral(" (") + entry.pattern + u')';
+  for (const FilterEntry& entry : entries)
+    qtFilters << entry.display + QStringLiteral(" (") + entry.pattern + u')';
   dialog.setNameFilters(qtFilters);
   // Show each entry under its own display text only.
   if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {

@@ -40,13 +40,20 @@ struct InfoRow {
   int valueLeft = 512;
 };
 const InfoRow kInfoRows[] = {
-    {25, "Video Format:", 26, 24},      {1, "Audio Format:", 13, 40},
-    {2, "Compression Type:", 14, 56},   {3, "Frequency:", 15, 72},
-    {4, "Version:", 16, 96},            {5, "Number Of Buffers:", 17, 120},
-    {6, "Initial Amplitude:", 18, 136}, {7, "Initial Balance:", 19, 152},
-    {8, "Data Format:", 20, 168},       {9, "Sample Size:", 21, 192},
-    {10, "Number Of Samples:", 22, 208}, {11, "Number Of Channels:", 23, 224},
-    {12, "Compression Ratio:", 24, 240}, {27, "Time:", 28, 264, 400, 432},
+    {25, "Video Format:", 26, 24},
+    {1, "Audio Format:", 13, 40},
+    {2, "Compression Type:", 14, 56},
+    {3, "Frequency:", 15, 72},
+    {4, "Version:", 16, 96},
+    {5, "Number Of Buffers:", 17, 120},
+    {6, "Initial Amplitude:", 18, 136},
+    {7, "Initial Balance:", 19, 152},
+    {8, "Data Format:", 20, 168},
+    {9, "Sample Size:", 21, 192},
+    {10, "Number Of Samples:", 22, 208},
+    {11, "Number Of Channels:", 23, 224},
+    {12, "Compression Ratio:", 24, 240},
+    {27, "Time:", 28, 264, 400, 432},
     {29, "Stream:", 30, 264, 496, 544},
 };
 

@@ -67,8 +67,8 @@ void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
   QAudioFormat format;
   format.setSampleRate(wav.sampleRate);
   format.setChannelCount(wav.channels);
-  format.setSampleFormat(wav.bitsPerSample == 16 ? QAudioFormat::Int16
-                         : wav.bitsPerSample == 8 ? QAudioFormat::UInt8
+  format.setSampleFormat(wav.bitsPerSample == 16   ? QAudioFormat::Int16
+                         : wav.bitsPerSample == 8  ? QAudioFormat::UInt8
                          : wav.bitsPerSample == 32 ? QAudioFormat::Int32
                                                    : QAudioFormat::Unknown);
   if (!format.isValid() || wav.sampleRate <= 0) {

@@ -28,7 +28,6 @@ struct Outcome {
   bool Succeeded() const { return opened && !troubled && !error; }
 };
 
-
 // Analyze File from the end of its dialog on. With `announce` the command
 // shows its "Process finished" as the window does.
 Outcome Analyze(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {

@@ -28,14 +28,16 @@ int GaugeModel::PercentOf(std::int32_t minimum, std::int32_t maximum, std::int32
 }
 
 void GaugeModel::ChangeMinimum(std::int32_t value) {
-  if (value > maximum_) throw RangeError(-std::numeric_limits<std::int32_t>::max(), std::int64_t{maximum_} - 1);
+  if (value > maximum_)
+    throw RangeError(-std::numeric_limits<std::int32_t>::max(), std::int64_t{maximum_} - 1);
   minimum_ = value;
   if (position_ < minimum_) position_ = minimum_;
   Recompute();
 }
 
 void GaugeModel::ChangeMaximum(std::int32_t value) {
-  if (value < minimum_) throw RangeError(std::int64_t{minimum_} + 1, std::numeric_limits<std::int32_t>::max());
+  if (value < minimum_)
+    throw RangeError(std::int64_t{minimum_} + 1, std::numeric_limits<std::int32_t>::max());
   maximum_ = value;
   if (position_ > maximum_) position_ = maximum_;
   Recompute();
@@ -49,7 +51,8 @@ void GaugeModel::Recompute() {
     percentHigh_ = std::int64_t{maximum_} + 1;
   } else {
     percentLow_ = FirstPositionOf(minimum_, span, percent_);
-    percentHigh_ = percent_ >= 100 ? std::int64_t{maximum_} + 1 : FirstPositionOf(minimum_, span, percent_ + 1);
+    percentHigh_ =
+        percent_ >= 100 ? std::int64_t{maximum_} + 1 : FirstPositionOf(minimum_, span, percent_ + 1);
   }
   if (onRepaint) onRepaint();
 }

@@ -6,7 +6,8 @@ namespace morvane {
 
 std::string DecimalText(std::int32_t value) {
   // The magnitude is taken unsigned so that -2147483648 comes out right.
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
   char digits[11];
   int count = 0;
   do {

@@ -9,8 +9,8 @@
 #include "support/temp_dir.h"
 
 using namespace morvane;
-using morvane::test::Bytes;
 using morvane::test::ButtonStates;
+using morvane::test::Bytes;
 using Fixture = morvane::test::FormFixture;
 using morvane::test::ScriptedDialogs;
 using morvane::test::StreamBuilder;
@@ -39,10 +39,10 @@ Bytes OneFrameSound() {
   sound.push_back(0x20);
   return sound;
 }
-const Bytes kOneFrameWav = {0x52, 0x49, 0x46, 0x46, 0x28, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D,
-                            0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x22, 0x56, 0x00, 0x00,
-                            0x88, 0x58, 0x01, 0x00, 0x04, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x04, 0x00,
-                            0x00, 0x00, 0x00, 0x08, 0x00, 0x02};
+const Bytes kOneFrameWav = {0x52, 0x49, 0x46, 0x46, 0x28, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45,
+                            0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00,
+                            0x22, 0x56, 0x00, 0x00, 0x88, 0x58, 0x01, 0x00, 0x04, 0x00, 0x10, 0x00,
+                            0x64, 0x61, 0x74, 0x61, 0x04, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x02};
 
 }  // namespace
 
@@ -77,8 +77,8 @@ void CommandsTest::analyzeThenExtractWritesEachStream() {
   first.insert(first.end(), a2.begin(), a2.end());
   QCOMPARE(test::ReadAll(path + "0.sound"), first);
   QCOMPARE(test::ReadAll(path + "1.sound"), b1);
-  QCOMPARE(f.form->MemoText(), "MAP-file \"" + path + ".map\" loaded successfully\r\nFile \"" + path +
-                                   "1.sound\" created");
+  QCOMPARE(f.form->MemoText(),
+           "MAP-file \"" + path + ".map\" loaded successfully\r\nFile \"" + path + "1.sound\" created");
   // While the box is up, Extract and SDX2 to WAV stay disabled.
   QCOMPARE(statesInNotice, QStringLiteral("EdddE"));
   QCOMPARE(ButtonStates(*f.form), QStringLiteral("EEEdE"));
@@ -130,8 +130,8 @@ void CommandsTest::missingMapIsToldOnceAndKeepsTheMemo() {
   const std::string path = dir.Write("nomap.str", StreamBuilder().Shdr({}).bytes());
   f.Pick(path);
   f.form->BitBtn2Click();
-  QCOMPARE(f.dialogs->notices, QStringList{QString::fromStdString("Input Error. File \"" + path +
-                                                                  ".MAP\" not found.\"")});
+  QCOMPARE(f.dialogs->notices,
+           QStringList{QString::fromStdString("Input Error. File \"" + path + ".MAP\" not found.\"")});
   QCOMPARE(f.form->MemoText(), std::string("Information about file:"));
   QVERIFY(!f.state.MapMissing);
   QCOMPARE(ButtonStates(*f.form), QStringLiteral("EEEdE"));

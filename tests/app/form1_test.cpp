@@ -1,3 +1,5 @@
+#include "app/form1.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -6,14 +8,13 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/form1.h"
 #include "form_fixture.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
 using namespace morvane;
-using morvane::test::Bytes;
 using morvane::test::ButtonStates;
+using morvane::test::Bytes;
 using Fixture = morvane::test::FormFixture;
 using morvane::test::ScriptedDialogs;
 using morvane::test::StreamBuilder;
@@ -97,13 +98,20 @@ void Form1Test::initialWindowMatchesTheLayout() {
     int captionLeft, valueLeft;
   };
   const std::vector<Row> rows = {
-      {25, "Video Format:", 26, 24, 400, 512},      {1, "Audio Format:", 13, 40, 400, 512},
-      {2, "Compression Type:", 14, 56, 400, 512},   {3, "Frequency:", 15, 72, 400, 512},
-      {4, "Version:", 16, 96, 400, 512},            {5, "Number Of Buffers:", 17, 120, 400, 512},
-      {6, "Initial Amplitude:", 18, 136, 400, 512}, {7, "Initial Balance:", 19, 152, 400, 512},
-      {8, "Data Format:", 20, 168, 400, 512},       {9, "Sample Size:", 21, 192, 400, 512},
-      {10, "Number Of Samples:", 22, 208, 400, 512}, {11, "Number Of Channels:", 23, 224, 400, 512},
-      {12, "Compression Ratio:", 24, 240, 400, 512}, {27, "Time:", 28, 264, 400, 432},
+      {25, "Video Format:", 26, 24, 400, 512},
+      {1, "Audio Format:", 13, 40, 400, 512},
+      {2, "Compression Type:", 14, 56, 400, 512},
+      {3, "Frequency:", 15, 72, 400, 512},
+      {4, "Version:", 16, 96, 400, 512},
+      {5, "Number Of Buffers:", 17, 120, 400, 512},
+      {6, "Initial Amplitude:", 18, 136, 400, 512},
+      {7, "Initial Balance:", 19, 152, 400, 512},
+      {8, "Data Format:", 20, 168, 400, 512},
+      {9, "Sample Size:", 21, 192, 400, 512},
+      {10, "Number Of Samples:", 22, 208, 400, 512},
+      {11, "Number Of Channels:", 23, 224, 400, 512},
+      {12, "Compression Ratio:", 24, 240, 400, 512},
+      {27, "Time:", 28, 264, 400, 432},
       {29, "Stream:", 30, 264, 496, 544},
   };
   for (const Row& row : rows) {
@@ -119,8 +127,8 @@ void Form1Test::initialWindowMatchesTheLayout() {
   QCOMPARE(form.Labels[32]->pos(), QPoint(312, 264));
 
   // Tab order: Analyze, Memo, Extract, SDX2 to WAV, Edit1, STOP, Edit2, PLAY.
-  const std::vector<QWidget*> order = {form.BitBtn1, form.Memo1, form.BitBtn2, form.BitBtn3,
-                                       form.Edit1,   form.Button1, form.Edit2, form.Button2};
+  const std::vector<QWidget*> order = {form.BitBtn1, form.Memo1,   form.BitBtn2, form.BitBtn3,
+                                       form.Edit1,   form.Button1, form.Edit2,   form.Button2};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
     while (next != order[i + 1] && next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
@@ -167,7 +175,8 @@ void Form1Test::cancelledDialogChangesNothing() {
   Fixture f;
   f.form->Gauge1->model().SetPosition(40);
   using Handler = void (Form1::*)();
-  for (Handler handler : {&Form1::BitBtn1Click, &Form1::BitBtn2Click, &Form1::BitBtn3Click, &Form1::Button2Click}) {
+  for (Handler handler :
+       {&Form1::BitBtn1Click, &Form1::BitBtn2Click, &Form1::BitBtn3Click, &Form1::Button2Click}) {
     f.dialogs->answers.push_back(QString());
     (f.form.get()->*handler)();
     QVERIFY(f.dialogs->notices.isEmpty());
@@ -283,7 +292,7 @@ void Form1Test::closingDuringACommandWaitsForItsEnd() {
   f.form->BitBtn1Click();
   QVERIFY(visibleAfterClose);
   QCOMPARE(f.dialogs->notices, QStringList{"Process finished"});  // the pass ran to its end
-  QTRY_VERIFY(!f.form->isVisible());  // then the window goes
+  QTRY_VERIFY(!f.form->isVisible());                              // then the window goes
 }
 
 void Form1Test::aboutShowsTheOlderVersion() {

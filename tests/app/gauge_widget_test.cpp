@@ -1,7 +1,7 @@
+#include "app/gauge_widget.h"
+
 #include <QImage>
 #include <QtTest>
-
-#include "app/gauge_widget.h"
 
 using morvane::GaugeWidget;
 

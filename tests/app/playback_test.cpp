@@ -41,10 +41,12 @@ double Power(const std::vector<std::int16_t>& frames, int channel, double freque
 
 void PlaybackTest::playedToneReachesTheSoundServer() {
   const QByteArray sink = qgetenv("MORVANE_TEST_SINK");
-  if (sink.isEmpty()) QSKIP("no sound server: set MORVANE_TEST_SINK to a PulseAudio null sink (.ci/run does)");
+  if (sink.isEmpty())
+    QSKIP("no sound server: set MORVANE_TEST_SINK to a PulseAudio null sink (.ci/run does)");
   QProcess pactl;
   pactl.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-  if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0) QFAIL("MORVANE_TEST_SINK is set but no sound server answers");
+  if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
+    QFAIL("MORVANE_TEST_SINK is set but no sound server answers");
 
   // Two seconds of 440 Hz left and 660 Hz right, encoded as SDX2 after the
   // 140 bytes that the decode skips.
@@ -56,7 +58,8 @@ void PlaybackTest::playedToneReachesTheSoundServer() {
   }
   Sdx2State encoderState;
   std::vector<std::uint8_t> sound(140, 0);
-  const std::vector<std::uint8_t> encoded = EncodeSdx2(tone.data(), static_cast<std::size_t>(frames), encoderState);
+  const std::vector<std::uint8_t> encoded =
+      EncodeSdx2(tone.data(), static_cast<std::size_t>(frames), encoderState);
   sound.insert(sound.end(), encoded.begin(), encoded.end());
   test::TempDir dir;
   const std::string path = dir.Write("tone.sound", test::Bytes(sound.begin(), sound.end()));
@@ -64,8 +67,8 @@ void PlaybackTest::playedToneReachesTheSoundServer() {
   QProcess recorder;
   recorder.start(QStringLiteral("parec"),
                  {QStringLiteral("-d"), QString::fromLocal8Bit(sink) + QStringLiteral(".monitor"),
-                  QStringLiteral("--format=s16le"), QStringLiteral("--rate=22050"), QStringLiteral("--channels=2"),
-                  QStringLiteral("--raw")});
+                  QStringLiteral("--format=s16le"), QStringLiteral("--rate=22050"),
+                  QStringLiteral("--channels=2"), QStringLiteral("--raw")});
   QVERIFY(recorder.waitForStarted(5000));
   QTest::qWait(300);
 
