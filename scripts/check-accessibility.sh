@@ -23,14 +23,25 @@ display=${MORVANE_A11Y_DISPLAY:-:94}
 work=$(mktemp -d)
 xvfb_pid=""
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb tells the display's number on a descriptor once it takes connections;
+# -noreset keeps it from restarting when the accessibility bus's launcher,
+# its first client, leaves (the window would then find no display).
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset -displayfd 3 3>"$work/ready" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/ready" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
+if [ ! -s "$work/ready" ]; then
+  echo "check-accessibility.sh: Xvfb did not start on $display:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
 "$cli" make-demo "$work/demo.str" >/dev/null
 DISPLAY=$display NO_AT_BRIDGE=0 dbus-run-session -- \
-  python3 "$top/scripts/accessibility_check.py" --window "$window" --cli "$cli" --stream "$work/demo.str"
+  /usr/bin/python3 "$top/scripts/accessibility_check.py" --window "$window" --cli "$cli" --stream "$work/demo.str"
