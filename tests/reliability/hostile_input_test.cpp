@@ -18,14 +18,7 @@
 namespace morvane {
 namespace {
 
-using test::AppendId;
-using test::AppendLittleEndian32;
-using test::Bytes;
-using test::Concat;
-using test::Outcome;
-using test::ReadAll;
-using test::RecordingWindow;
-using test::StreamBuilder;
+using namespace test;
 
 using Command = std::function<Outcome(SharedState&, RecordingWindow&, const std::string&)>;
 
@@ -220,24 +213,9 @@ TEST(HostileInputs, AFileGoneBeforeTheOpenIsAnInputError) {
 }
 
 Bytes SsmpRecord(std::int32_t position, std::int32_t length) {
-  Bytes record;
-  AppendId(record, "SSMP");
-  AppendLittleEndian32(record, position);
-  AppendLittleEndian32(record, length);
-  return record;
+  return test::MapBuilder().Ssmp(position, length).bytes();
 }
-
-Bytes ShdrRecord() {
-  Bytes record;
-  AppendId(record, "SHDR");
-  record.resize(kShdrRecordSize, 0);
-  return record;
-}
-
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
-}
+Bytes ShdrRecord() { return test::MapBuilder().Shdr().bytes(); }
 
 struct BadMap {
   const char* label;
