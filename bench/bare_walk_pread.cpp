@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
   unsigned char header[8];
   for (off_t at = 0; ::pread(fd, header, sizeof header, at) == sizeof header;) {
     ++chunks;
-    const auto size = static_cast<std::int32_t>((std::uint32_t{header[4]} << 24) |
-                                                (std::uint32_t{header[5]} << 16) |
-                                                (std::uint32_t{header[6]} << 8) | header[7]);
+    const auto size =
+        static_cast<std::int32_t>((std::uint32_t{header[4]} << 24) | (std::uint32_t{header[5]} << 16) |
+                                  (std::uint32_t{header[6]} << 8) | header[7]);
     if (size < 1) break;
     at += size;
   }

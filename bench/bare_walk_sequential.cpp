@@ -33,9 +33,9 @@ int main(int argc, char** argv) {
     while (next + kHeader <= blockEnd) {
       const unsigned char* header = buffer + kHeader + (next - blockStart);
       ++chunks;
-      const auto size = static_cast<std::int32_t>((std::uint32_t{header[4]} << 24) |
-                                                  (std::uint32_t{header[5]} << 16) |
-                                                  (std::uint32_t{header[6]} << 8) | header[7]);
+      const auto size =
+          static_cast<std::int32_t>((std::uint32_t{header[4]} << 24) | (std::uint32_t{header[5]} << 16) |
+                                    (std::uint32_t{header[6]} << 8) | header[7]);
       if (size < 1) {
         ended = true;
         break;

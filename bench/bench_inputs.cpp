@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 #include "audio/demo_stream.h"
 #include "audio/sdx2.h"
@@ -18,44 +19,37 @@ namespace morvane::bench {
 
 namespace {
 
+morvane::DemoStreamOptions Layout(std::vector<std::int32_t> rates, double seconds, std::size_t soundChunkData,
+                                  std::size_t filmChunkSize, std::size_t blockSize) {
+  morvane::DemoStreamOptions options;
+  options.rates = std::move(rates);
+  options.seconds = seconds;
+  options.soundChunkData = soundChunkData;
+  options.filmChunkSize = filmChunkSize;
+  options.blockSize = blockSize;
+  return options;
+}
+
 // Three sound streams, the first twice the rate of the others, so that sound
 // file 0 is about 100 MB: SNDS/SSMP chunks of 8 KB of sound data, each after a
 // FILM chunk, in blocks of 512 KB opened by CTRL and padded by FILL. That is
 // about 600 MB in about 51,000 chunks.
 morvane::DemoStreamOptions StreamOptions(bool small) {
-  morvane::DemoStreamOptions options;
-  options.rates = {44100, 22050, 22050};
-  options.seconds = small ? 11.338 : 1133.8;
-  options.soundChunkData = 8192;
-  options.filmChunkSize = 16000;
-  options.blockSize = 512 * 1024;
-  return options;
+  return Layout({44100, 22050, 22050}, small ? 11.338 : 1133.8, 8192, 16000, 512 * 1024);
 }
 
-// The Analyze File streams. Dense: 4 KB of sound data after each 8 KB
+// The Analyze File streams, one sound stream at 22050 Hz (44,100 bytes of
+// sound data a second) each. Dense: 4 KB of sound data after each 8 KB
 // "FILM" chunk, in blocks of 14 KB opened by "CTRL" and padded by "FILL":
 // about 3.5 KB a chunk. Sparse: 32 KB of sound data after each 250 KB
 // "FILM" chunk, no blocks: about 140 KB a chunk. Mixed: stretches of 10 MB
 // of each shape in turn, each a sound stream of its own.
 morvane::DemoStreamOptions DenseOptions(double megabytes) {
-  morvane::DemoStreamOptions options;
-  options.rates = {22050};
-  options.soundChunkData = 4096;
-  options.filmChunkSize = 8192;
-  options.blockSize = 14 * 1024;
-  // 4 KB of sound data in every 14 KB block; 44,100 bytes a second.
-  options.seconds = megabytes * 1e6 * 4096 / (14 * 1024) / 44100;
-  return options;
+  return Layout({22050}, megabytes * 1e6 * 4096 / (14 * 1024) / 44100, 4096, 8192, 14 * 1024);
 }
 
 morvane::DemoStreamOptions SparseOptions(double megabytes) {
-  morvane::DemoStreamOptions options;
-  options.rates = {22050};
-  options.soundChunkData = 32768;
-  options.filmChunkSize = 256000;
-  options.blockSize = 0;
-  options.seconds = megabytes * 1e6 * 32768 / (32768 + 24 + 256000) / 44100;
-  return options;
+  return Layout({22050}, megabytes * 1e6 * 32768 / (32768 + 24 + 256000) / 44100, 32768, 256000, 0);
 }
 
 struct Range {

@@ -33,7 +33,8 @@ std::size_t ReadAhead::Fill(std::int64_t position, std::size_t count, std::int64
   // Nothing lies past the end to bring in; a read that wants more than is
   // left still asks for all it wants, and learns of the end from the file.
   const std::int64_t left = size - position;
-  if (left < static_cast<std::int64_t>(amount)) amount = static_cast<std::size_t>(std::max<std::int64_t>(left, 0));
+  if (left < static_cast<std::int64_t>(amount))
+    amount = static_cast<std::size_t>(std::max<std::int64_t>(left, 0));
   amount = std::max(amount, count);
   next_ = std::min(2 * next_, kLargeBlock);
   return amount;
