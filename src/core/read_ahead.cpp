@@ -9,16 +9,14 @@ void ReadAhead::Moved(std::int64_t from, std::int64_t to) {
   runStart_ = to;
   if (to < from) {
     // A move back starts a new walk: nothing seen so far tells its shape.
-    recentMove_ = -1;
+    recentMove_ = kFarMoves;
     next_ = kSmallRead;
     return;
   }
-  // A quarter of each new move, counted at most at twice the near limit, so
-  // that one far move in a stretch of near ones does not turn the road, one
-  // near move among far ones neither, and a new stretch turns it within a
-  // few moves.
-  const std::int64_t distance = std::min(to - from, 2 * kNearMove);
-  recentMove_ = recentMove_ < 0 ? distance : (3 * recentMove_ + distance) / 4;
+  // A quarter of each new move, counted at most as a far move, so that one
+  // far move in a stretch of near ones does not turn the road, one near move
+  // among far ones neither, and a new stretch turns it within a few moves.
+  recentMove_ = (3 * recentMove_ + std::min(to - from, kFarMoves)) / 4;
   if (recentMove_ <= kNearMove) {
     next_ = kLargeBlock;
   } else {

@@ -36,13 +36,17 @@ class ReadAhead {
   // `size` bytes as far as known. Each call is one fill.
   std::size_t Fill(std::int64_t position, std::size_t count, std::int64_t size);
 
-  // The recent forward moves' distance, on average; -1 before the first one
-  // or after a move backward.
+  // A walk is taken as far until its moves show otherwise: at the start of a
+  // file and after a move back, as in the middle of far moves.
+  static constexpr std::int64_t kFarMoves = 2 * kNearMove;
+
+  // The recent forward moves' distance, on average, each counted as at most
+  // kFarMoves.
   std::int64_t RecentMove() const { return recentMove_; }
 
  private:
   std::size_t next_ = kSmallRead;
-  std::int64_t recentMove_ = -1;
+  std::int64_t recentMove_ = kFarMoves;
   // Where the last move went: the start of the present run of reads.
   std::int64_t runStart_ = 0;
 };

@@ -292,8 +292,8 @@ TEST(ReadAheadTest, ReadsABlockAfterNearMovesAndAPieceAfterFarOnes) {
       {"empty chunks, the next header right here", {{5, 8}}, kBlock},
       {"sparse: sound data and film chunks", {film, sound, film, sound, film, sound}, kPiece},
       {"far moves after runs of 1000 bytes take as much", {{6, 300000, 1000}}, 1000},
-      {"moves just past the near limit", {{20, ReadAhead::kNearMove + 8 + 1}}, kPiece},
-      {"moves right at the near limit", {{20, ReadAhead::kNearMove + 8}}, kBlock},
+      {"moves a little past the near limit", {{20, ReadAhead::kNearMove + 8 + 100}}, kPiece},
+      {"moves a little within the near limit", {{20, ReadAhead::kNearMove + 8 - 100}}, kBlock},
       {"one film chunk in a dense stretch", {dense, film, dense}, kBlock},
       {"one far move in a dense stretch, the read at its end", {dense, film}, kBlock},
       {"mixed: sparse after dense", {dense, film, sound, film}, kPiece},
@@ -309,10 +309,11 @@ TEST(ReadAheadTest, AMoveBackStartsAfreshAndTheEndOfTheFileCutsTheBlock) {
   ReadAhead readAhead;
   for (std::int64_t at = 0; at < 20 * 3584; at += 3584) readAhead.Moved(at + 8, at + 3584);
   readAhead.Moved(20 * 3584, 100);
-  EXPECT_EQ(-1, readAhead.RecentMove());
+  EXPECT_EQ(ReadAhead::kFarMoves, readAhead.RecentMove());
   EXPECT_EQ(ReadAhead::kSmallRead, readAhead.Fill(100, 8, 1 << 20)) << "a move back";
-  readAhead.Moved(108, 3000);
-  EXPECT_EQ(ReadAhead::kLargeBlock, readAhead.Fill(3000, 8, 1 << 20)) << "one near move after it";
+  for (std::int64_t at = 100; at < 100 + 3 * 3584; at += 3584) readAhead.Moved(at + 8, at + 3584);
+  EXPECT_EQ(ReadAhead::kLargeBlock, readAhead.Fill(100 + 3 * 3584, 8, 1 << 20))
+      << "three near moves after it";
 
   struct Case {
     const char* name;
@@ -330,7 +331,7 @@ TEST(ReadAheadTest, AMoveBackStartsAfreshAndTheEndOfTheFileCutsTheBlock) {
   };
   for (const Case& c : cases) {
     ReadAhead near;
-    near.Moved(8, 100);
+    for (int i = 0; i < 3; ++i) near.Moved(8, 100);
     EXPECT_EQ(c.fill, near.Fill(c.position, c.count, size)) << c.name;
   }
 }
