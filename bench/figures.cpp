@@ -73,8 +73,6 @@ class Bench {
     MeasureWav();
   }
   const std::vector<Row>& Rows() const { return rows_; }
-  // What the figures themselves say about a target out of reach.
-  const std::vector<std::string>& Notes() const { return notes_; }
   const Expected& Inputs() const { return expected_; }
 
  private:
@@ -438,7 +436,6 @@ class Bench {
   std::string self_;
   std::string lastStdout_;
   std::vector<Row> rows_;
-  std::vector<std::string> notes_;
 };
 
 std::string MachineLine() {
@@ -461,6 +458,17 @@ std::string MachineLine() {
 std::string LoadAverage() {
   std::string text = ReadText("/proc/loadavg");
   return text.substr(0, text.find(' '));
+}
+
+// What a busy machine does to the figures, when it was busy.
+std::string LoadNote(const std::string& before, const std::string& after) {
+  const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (std::max(std::stod(before), std::stod(after)) <= static_cast<double>(cores)) return "";
+  return "\nThe machine was busy during this run (load average " + before + " before, " + after +
+         " after, on " + std::to_string(cores) +
+         " cores): programs that need the processor for long, the conversion above all, and the window's "
+         "gaps come out slower than on an idle machine. The Analyze File ratios compare programs run side by "
+         "side under the same load.\n";
 }
 
 std::string Today() {
@@ -487,8 +495,8 @@ std::string Table(const std::vector<Row>& rows, bool judged) {
 }
 
 std::string ShapeLine(const WalkShape& shape) {
-  return "the " + shape.name + " one " + Format("%.0f MB", static_cast<double>(shape.size) / kMegabyte) +
-         " in " + std::to_string(shape.chunks) + " chunks";
+  return "the " + shape.name + " one (" + Format("%.0f MB", static_cast<double>(shape.size) / kMegabyte) +
+         " in " + std::to_string(shape.chunks) + " chunks)";
 }
 
 // Replaces the measured section of the file (from its heading to the next
@@ -543,11 +551,11 @@ int RunFigures(const FigureOptions& options) {
     Bench bench(options);
     const std::string loadBefore = LoadAverage();
     bench.Measure();
-    const std::string load = "load average " + loadBefore + " before the run, " + LoadAverage() + " after it";
+    const std::string loadAfter = LoadAverage();
+    const std::string load = "load average " + loadBefore + " before the run, " + loadAfter + " after it";
     const bool judged = !options.small;
     const std::string table = Table(bench.Rows(), judged);
-    std::string notes;
-    for (const std::string& note : bench.Notes()) notes += "\n" + note + "\n";
+    const std::string notes = LoadNote(loadBefore, loadAfter);
     std::printf("\n%s%s\nOn %s (%s).\n", table.c_str(), notes.c_str(), MachineLine().c_str(), load.c_str());
     if (judged) {
       std::vector<std::string> shortOnes;
