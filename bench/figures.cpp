@@ -58,6 +58,7 @@ std::string Format(const char* format, double value) {
 }
 
 std::string Seconds(double seconds) { return Format("%.3f s", seconds); }
+std::string Milliseconds(double seconds) { return Format("%.1f ms", seconds * 1e3); }
 
 class Bench {
  public:
@@ -178,29 +179,35 @@ class Bench {
 
   // Analyze File on each stream shape beside the two bare walks over the
   // same file, each a program of its own timed as a whole process, less its
-  // start-up: its time on the one-chunk stream. The runs alternate, and the
-  // order of the programs turns with each run.
+  // start-up: its time on the one-chunk stream in the same run, so that a
+  // change of the machine's load between runs does not enter the difference.
+  // The runs alternate, the order of the programs turns with each run, and
+  // since every run is short there are three times as many as of the other
+  // figures.
   void MeasureAnalyze() {
     enum Program { kCli, kPread, kSequential, kPrograms };
     const std::vector<std::string> walks = {Beside("bare-walk-pread"), Beside("bare-walk-sequential")};
     const std::size_t shapes = expected_.shapes.size();
-    std::vector<std::vector<Samples>> seconds(shapes, std::vector<Samples>(kPrograms));
-    Samples window, gap, stall;
-    const WalkShape* dense = nullptr;
-    for (const WalkShape& shape : expected_.shapes) {
-      if (shape.name == "dense") dense = &shape;
-      Run({"cat", File(shape.file)}, "cat");  // the page cache is warm from here on
+    std::vector<std::vector<Samples>> net(shapes, std::vector<Samples>(kPrograms));
+    std::vector<Samples> startUp(kPrograms);
+    Samples window, cliWhole, gap, stall;
+    std::size_t dense = shapes;
+    for (std::size_t s = 0; s < shapes; ++s) {
+      if (expected_.shapes[s].name == "dense") dense = s;
+      Run({"cat", File(expected_.shapes[s].file)}, "cat");  // the page cache is warm from here on
     }
-    if (dense == nullptr || expected_.shapes.front().name != "start-up")
+    if (dense == shapes || expected_.shapes.front().name != "start-up")
       throw std::runtime_error("the inputs lack the start-up or the dense stream; make them again");
-    for (int i = 0; i <= options_.runs; ++i) {
+    const int rounds = 3 * options_.runs;
+    for (int i = 0; i <= rounds; ++i) {
       const bool timed = i > 0;
       Progress(std::string("Analyze File, ") + (timed ? "run " + std::to_string(i) : "warm-up"));
+      std::vector<std::vector<Samples>> took(shapes, std::vector<Samples>(kPrograms));
       for (std::size_t s = 0; s < shapes; ++s) {
         const WalkShape& shape = expected_.shapes[s];
         const std::string path = File(shape.file);
-        // Every figure is less the start-up's median, so that one is taken
-        // three times as often.
+        // Every figure of the run is less the start-up, so that one is
+        // taken three times and its median used.
         const int repeats = s == 0 ? 3 : 1;
         for (int k = 0; k < kPrograms * repeats; ++k) {
           const int program = (k + i) % kPrograms;
@@ -216,37 +223,39 @@ class Bench {
             run = Run({walk, path}, walk);
             CheckWalk(shape, walk);
           }
-          if (timed) seconds[s][program].Add(run.seconds);
+          took[s][program].Add(run.seconds);
         }
       }
-      ::unlink((File(dense->file) + ".MAP").c_str());
-      const WindowRun windowRun = RunWindow("analyze", File(dense->file));
-      CheckShapeMap(*dense, "the window's Analyze File");
+      ::unlink((File(expected_.shapes[dense].file) + ".MAP").c_str());
+      const WindowRun windowRun = RunWindow("analyze", File(expected_.shapes[dense].file));
+      CheckShapeMap(expected_.shapes[dense], "the window's Analyze File");
       if (!timed) continue;
+      for (int program = 0; program < kPrograms; ++program) {
+        for (const double value : took[0][program].values) startUp[program].Add(value);
+        for (std::size_t s = 1; s < shapes; ++s)
+          net[s][program].Add(took[s][program].Median() - took[0][program].Median());
+      }
+      cliWhole.Add(took[dense][kCli].Median());
       window.Add(windowRun.seconds);
       gap.Add(windowRun.pumpGap);
       stall.Add(windowRun.stall);
     }
 
-    const std::vector<Samples>& startUp = seconds.front();
     Row row;
     row.figure = "start-up: each program on a stream of one chunk (morvane-cli analyze; the bare walks)";
-    row.value = Format("%.1f ms", startUp[kCli].Median() * 1e3);
-    row.reference = "one `pread` per header: " + Format("%.1f ms", startUp[kPread].Median() * 1e3) +
-                    "; sequential reads: " + Format("%.1f ms", startUp[kSequential].Median() * 1e3);
+    row.value = Milliseconds(startUp[kCli].Median());
+    row.reference = "one `pread` per header: " + Milliseconds(startUp[kPread].Median()) +
+                    "; sequential reads: " + Milliseconds(startUp[kSequential].Median());
     row.ratio = "—";
     row.target = "—";
     row.context = true;
     rows_.push_back(row);
-    double denseNet = 0;
     for (std::size_t s = 1; s < shapes; ++s) {
       const WalkShape& shape = expected_.shapes[s];
-      double net[kPrograms];
-      for (int program = 0; program < kPrograms; ++program)
-        net[program] = seconds[s][program].Median() - startUp[program].Median();
-      if (&shape == dense) denseNet = net[kCli];
-      const bool sequentialBetter = net[kSequential] < net[kPread];
-      const double better = std::max(std::min(net[kPread], net[kSequential]), 1e-6);
+      const double median[kPrograms] = {net[s][kCli].Median(), net[s][kPread].Median(),
+                                        net[s][kSequential].Median()};
+      const bool sequentialBetter = median[kSequential] < median[kPread];
+      const double better = std::max(std::min(median[kPread], median[kSequential]), 1e-6);
       Row judged;
       judged.figure =
           "Analyze File, " + shape.name +
@@ -254,20 +263,20 @@ class Bench {
           std::to_string(shape.chunks) + " chunks, " +
           Format("%.1f KB", static_cast<double>(shape.size) / static_cast<double>(shape.chunks) / 1e3) +
           " a chunk (morvane-cli, less its start-up)";
-      judged.value = Seconds(net[kCli]);
+      judged.value = Milliseconds(median[kCli]);
       judged.reference = std::string("better bare walk, ") +
                          (sequentialBetter ? "sequential reads of 256 KiB" : "one `pread` per header") +
-                         ": " + Seconds(better) + " (the other, " +
+                         ": " + Milliseconds(better) + " (the other, " +
                          (sequentialBetter ? "one `pread` per header" : "sequential reads of 256 KiB") +
-                         ": " + Seconds(sequentialBetter ? net[kPread] : net[kSequential]) + ")";
-      const double ratio = net[kCli] / better;
+                         ": " + Milliseconds(sequentialBetter ? median[kPread] : median[kSequential]) + ")";
+      const double ratio = median[kCli] / better;
       judged.ratio = Format("%.2f×", ratio);
       judged.target = "≤ 1.25× the better walk";
       judged.met = ratio <= 1.25;
       rows_.push_back(judged);
     }
     AddTimeRow("Analyze File of the dense stream in the window", window,
-               "morvane-cli analyze less its start-up", Samples{{denseNet}}, 1.2, true);
+               "morvane-cli analyze less its start-up", net[dense][kCli], 1.2, true);
     AddGapRows("Analyze File", gap, stall);
   }
 
