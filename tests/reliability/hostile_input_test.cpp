@@ -126,11 +126,7 @@ TEST(HostileNames, TooLongForTheSoundFilesGivesOutputErrorAndWritesNothingElse) 
   EXPECT_TRUE(test::RunAnalyze(state, analyzeWindow, path).completed);
   RecordingWindow window;
   const Outcome out = test::RunExtract(state, window, path);
-  EXPECT_FALSE(out.completed);
-  EXPECT_EQ(std::vector<std::string>{"Output Error. File"}, out.notices);
-  EXPECT_EQ("I/O error 103", out.error);
-  EXPECT_FALSE(state.InputFile.IsOpen());
-  EXPECT_FALSE(state.SecondFile.IsOpen());
+  ExpectEndedBy("I/O error 103", {"Output Error. File"}, out, state);
   EXPECT_EQ((std::set<std::string>{name, name + ".MAP"}), test::FolderNames(dir.path()));
 }
 
@@ -141,11 +137,7 @@ TEST(HostileNames, TooLongForTheMapGivesOutputWritingErrorAndWritesNothing) {
   SharedState state;
   RecordingWindow window;
   const Outcome out = test::RunAnalyze(state, window, path);
-  EXPECT_FALSE(out.completed);
-  EXPECT_EQ(std::vector<std::string>{"Output writing Error "}, out.notices);
-  EXPECT_EQ("I/O error 103", out.error);
-  EXPECT_FALSE(state.InputFile.IsOpen());
-  EXPECT_FALSE(state.SecondFile.IsOpen());
+  ExpectEndedBy("I/O error 103", {"Output writing Error "}, out, state);
   EXPECT_EQ(std::set<std::string>{name}, test::FolderNames(dir.path()));
 }
 
@@ -259,11 +251,7 @@ TEST(HostileInputs, MapsThatPointPastTheStreamEndTheWalkAndKeepWhatWasCopied) {
     SharedState state;
     RecordingWindow window;
     const Outcome out = test::RunExtract(state, window, path);
-    EXPECT_FALSE(out.completed);
-    EXPECT_TRUE(out.notices.empty());
-    EXPECT_EQ(bad.error, out.error);
-    EXPECT_FALSE(state.InputFile.IsOpen());
-    EXPECT_FALSE(state.SecondFile.IsOpen());
+    ExpectEndedBy(bad.error, {}, out, state);
     EXPECT_FALSE(window.stopEnabled);
     EXPECT_EQ(stream, ReadAll(path));
     EXPECT_EQ(bad.map, ReadAll(path + ".MAP"));
