@@ -20,6 +20,7 @@
 #include "analysis/chunk_stream.h"
 #include "analysis/map_file.h"
 #include "app/sound_player.h"
+#include "core/support.h"
 #include "extract/sound_extraction.h"
 
 namespace morvane {
@@ -350,6 +351,11 @@ void Form1::BitBtn3Click() {
         BitBtn1->setEnabled(false);
         BitBtn2->setEnabled(false);
         BitBtn3->setEnabled(false);
+        // A WAV at no positive rate would open in no player.
+        if (!RateFromText(RateText())) {
+          NotifyUser(kNoRateNotice);
+          return;
+        }
         FileOpen();
         if (state_.FileOpened) {
           Gauge().SetPosition(0);
@@ -371,6 +377,10 @@ void Form1::BitBtn3Click() {
 void Form1::Button2Click() {
   RunCommand(
       [this] {
+        if (!RateFromText(RateText())) {
+          NotifyUser(kNoRateNotice);
+          return;
+        }
         FileOpen();
         if (state_.FileOpened) {
           player_->Stop();

@@ -51,9 +51,16 @@ bool ReadWavFormat(const std::vector<unsigned char>& image, WavFormat& format) {
   return false;
 }
 
+// How often a draining sink is looked at, and how long past what the
+// sink's buffer holds it may take at most.
+constexpr int kDrainLookMs = 10;
+constexpr qint64 kDrainSlackMs = 300;
+
 }  // namespace
 
-QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {}
+QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {
+  connect(&drainTimer_, &QTimer::timeout, this, &QtSoundPlayer::CheckDrained);
+}
 
 QtSoundPlayer::~QtSoundPlayer() { Stop(); }
 
@@ -87,11 +94,12 @@ void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
                                      static_cast<qsizetype>(wav.dataSize));
   buffer_.setData(samples_);
   buffer_.open(QIODevice::ReadOnly);
+  soundUSecs_ = format.durationForBytes(static_cast<qint32>(std::min<std::size_t>(wav.dataSize, INT32_MAX)));
   sink_ = std::make_unique<QAudioSink>(device, format);
   connect(sink_.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
     if (!sink_) return;
     if (state == QAudio::IdleState) {
-      sink_->stop();
+      AwaitDrain();
     } else if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError &&
                sink_->error() != QAudio::UnderrunError) {
       qWarning("Morvane: playback failed (error %d)", static_cast<int>(sink_->error()));
@@ -101,7 +109,27 @@ void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
   if (sink_->error() != QAudio::NoError) qWarning("Morvane: playback could not start");
 }
 
+void QtSoundPlayer::AwaitDrain() {
+  if (drainTimer_.isActive()) return;
+  // The server may hold up to the sink's buffer of sound not yet heard.
+  drainLimitMs_ =
+      sink_->format().durationForBytes(static_cast<qint32>(sink_->bufferSize())) / 1000 + kDrainSlackMs;
+  drainClock_.start();
+  drainTimer_.start(kDrainLookMs);
+}
+
+void QtSoundPlayer::CheckDrained() {
+  if (!sink_) {
+    drainTimer_.stop();
+    return;
+  }
+  if (sink_->processedUSecs() < soundUSecs_ && drainClock_.elapsed() < drainLimitMs_) return;
+  drainTimer_.stop();
+  sink_->stop();
+}
+
 void QtSoundPlayer::Stop() {
+  drainTimer_.stop();
   if (sink_) {
     sink_->disconnect(this);
     sink_->stop();
@@ -113,6 +141,8 @@ void QtSoundPlayer::Stop() {
   image_.reset();
 }
 
-bool QtSoundPlayer::IsPlaying() const { return sink_ && sink_->state() == QAudio::ActiveState; }
+bool QtSoundPlayer::IsPlaying() const {
+  return sink_ && (sink_->state() == QAudio::ActiveState || drainTimer_.isActive());
+}
 
 }  // namespace morvane

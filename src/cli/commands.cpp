@@ -117,7 +117,13 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-int ExitStatus(const Outcome& outcome) {
+// Says why the file was refused, after the window's "Input Error ".
+void PrintRefusal(const SharedState& state) {
+  if (!state.InputRefusal.empty()) PrintError(state.SelectedPath + ": " + state.InputRefusal);
+}
+
+int ExitStatus(const Outcome& outcome, const SharedState& state) {
+  PrintRefusal(state);
   if (outcome.error) PrintError(*outcome.error);
   return outcome.Succeeded() ? 0 : 1;
 }
@@ -145,7 +151,10 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
     progress.Show(index, path + ": analyze");
     SharedState state;
     ConsoleWindow window(noticesOf(path));
-    if (failed(path, Analyze(state, window, path, false))) return false;
+    if (failed(path, Analyze(state, window, path, false))) {
+      if (!state.InputRefusal.empty()) tell(path, state.InputRefusal);
+      return false;
+    }
     wrote(path + kMapSuffix);
   }
   {
@@ -199,7 +208,7 @@ int AnalyzeCommand(const std::string& path) {
   // After an error too: the lines appended so far and the rows as far as
   // they were set.
   PrintOut(AppendedLines(memoBefore, window.MemoText()) + window.InformationRows());
-  return ExitStatus(outcome);
+  return ExitStatus(outcome, state);
 }
 
 int ExtractCommand(const std::string& path) {
@@ -208,14 +217,15 @@ int ExtractCommand(const std::string& path) {
   bool mapLoaded = false;
   const Outcome outcome = Extract(state, window, path, true, mapLoaded);
   if (mapLoaded) PrintOut(PrintedLines(window.MemoText()));
-  return ExitStatus(outcome);
+  return ExitStatus(outcome, state);
 }
 
 int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
   ConsoleWindow window;
   window.SetRateText(rateText);
-  return ExitStatus(Wav(state, window, path, true));
+  const Outcome outcome = Wav(state, window, path, true);
+  return ExitStatus(outcome, state);
 }
 
 int ConvertCommand(const std::vector<std::string>& paths, const std::optional<std::string>& rateText,
@@ -240,7 +250,7 @@ int MakeDemoCommand(const std::string& path) {
         file.Close();
       },
       [&] { file.CloseQuietly(); });
-  return ExitStatus(outcome);
+  return ExitStatus(outcome, SharedState{});
 }
 
 }  // namespace morvane

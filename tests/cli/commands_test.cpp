@@ -202,15 +202,24 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
   EXPECT_EQ("Process Completed\n", run.err);
   EXPECT_EQ(expected, ReadAll(path + ".wav"));
 
+  // Read as the rate box is read; a text that gives no positive rate is a
+  // usage error that leaves the earlier WAV as it was. 0 stands for refused.
   const std::vector<std::pair<std::vector<std::string>, std::uint32_t>> rates = {
-      {{"--rate", ""}, 0},          {{"--rate="}, 0},          {{"--rate", "-1"}, 0xFFFFFFFF},
-      {{"--rate", "441x"}, 441},    {{"--rate", " 441"}, 0},   {{"--rate", "+7"}, 7},
-      {{"--rate", "99999"}, 99999}, {{"--rate=44100"}, 44100}, {{"--rate", "Hz"}, 0},
+      {{"--rate", ""}, 0},     {{"--rate="}, 0},      {{"--rate", "-1"}, 0},        {{"--rate", "441x"}, 441},
+      {{"--rate", " 441"}, 0}, {{"--rate", "+7"}, 7}, {{"--rate", "99999"}, 99999}, {{"--rate=44100"}, 44100},
+      {{"--rate", "Hz"}, 0},   {{"--rate", "0"}, 0},  {{"--rate", "-0"}, 0},
   };
   for (const auto& [option, rate] : rates) {
     std::vector<std::string> arguments = {"wav", path};
     arguments.insert(arguments.end(), option.begin(), option.end());
+    const Bytes before = ReadAll(path + ".wav");
     run = RunCli(arguments);
+    if (rate == 0) {
+      EXPECT_EQ(2, run.status) << option.back();
+      EXPECT_NE(std::string::npos, run.err.find("gives no positive sample rate")) << run.err;
+      EXPECT_EQ(before, ReadAll(path + ".wav")) << option.back();
+      continue;
+    }
     EXPECT_EQ(0, run.status) << option.back();
     const Bytes wav = ReadAll(path + ".wav");
     EXPECT_EQ(rate, LittleEndian32At(wav, 24)) << option.back();
