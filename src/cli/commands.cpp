@@ -1,110 +1,20 @@
 #include "cli/commands.h"
 
 #include <cstdio>
-#include <functional>
-#include <new>
 
-#include "analysis/chunk_stream.h"
 #include "analysis/map_file.h"
 #include "audio/demo_stream.h"
-#include "audio/wav_image.h"
 #include "cli/batch_progress.h"
 #include "cli/console_window.h"
 #include "cli/map_headers.h"
+#include "commands/command_flow.h"
 #include "core/errors.h"
 #include "core/shared_state.h"
 #include "core/support.h"
-#include "extract/sound_extraction.h"
 
 namespace morvane {
 
 namespace {
-
-// How one command ended.
-struct Outcome {
-  bool opened = false;               // the file was opened
-  bool troubled = false;             // a notice told of a failure before the command's own message
-  std::optional<std::string> error;  // the error that ended the command's work
-  bool Succeeded() const { return opened && !troubled && !error; }
-};
-
-// Analyze File from the end of its dialog on. With `announce` the command
-// shows its "Process finished" as the window does.
-Outcome Analyze(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {
-  Outcome outcome;
-  const std::size_t noticesBefore = window.NoticeCount();
-  outcome.error = RunCommandSteps(
-      [&] {
-        OpenSelectedFile(state, window, path);
-        outcome.opened = state.FileOpened;
-        if (state.FileOpened) {
-          window.Gauge().SetPosition(0);
-          CreateMapFile(state, window);
-          AnalyzeStream(state, window);
-          outcome.troubled = window.NoticeCount() != noticesBefore;
-          if (announce) window.NotifyUser("Process finished");
-        }
-      },
-      [&] {
-        state.FileOpened = false;
-        state.ProgressStep = 1;
-      });
-  return outcome;
-}
-
-// Extract Chunks from the end of its dialog on; `mapLoaded` tells whether
-// the map was found (and the text box's text replaced).
-Outcome Extract(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce,
-                bool& mapLoaded) {
-  Outcome outcome;
-  const std::size_t noticesBefore = window.NoticeCount();
-  mapLoaded = false;
-  outcome.error = RunCommandSteps(
-      [&] {
-        OpenSelectedFile(state, window, path);
-        outcome.opened = state.FileOpened;
-        if (state.FileOpened) {
-          window.Gauge().SetPosition(0);
-          OpenMapFile(state, window);
-          if (!state.MapMissing) {
-            mapLoaded = true;
-            ExtractSounds(state, window);
-            outcome.troubled = window.NoticeCount() != noticesBefore;
-            if (announce) window.NotifyUser("Process Completed");
-          } else {
-            outcome.troubled = true;
-          }
-        }
-      },
-      [&] {
-        state.MapMissing = false;
-        state.FileOpened = false;
-        state.ProgressStep = 1;
-      });
-  return outcome;
-}
-
-// SDX2 to WAV from the end of its dialog on, with the rate box's text set.
-Outcome Wav(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {
-  Outcome outcome;
-  const std::size_t noticesBefore = window.NoticeCount();
-  outcome.error = RunCommandSteps(
-      [&] {
-        OpenSelectedFile(state, window, path);
-        outcome.opened = state.FileOpened;
-        if (state.FileOpened) {
-          window.Gauge().SetPosition(0);
-          ConvertToWav(state, window);
-          outcome.troubled = window.NoticeCount() != noticesBefore;
-          if (announce) window.NotifyUser("Process Completed");
-        }
-      },
-      [&] {
-        state.FileOpened = false;
-        state.ProgressStep = 1;
-      });
-  return outcome;
-}
 
 void PrintOut(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -122,10 +32,10 @@ void PrintRefusal(const SharedState& state) {
   if (!state.InputRefusal.empty()) PrintError(state.SelectedPath + ": " + state.InputRefusal);
 }
 
-int ExitStatus(const Outcome& outcome, const SharedState& state) {
+int ExitStatus(const CommandResult& result, const SharedState& state) {
   PrintRefusal(state);
-  if (outcome.error) PrintError(*outcome.error);
-  return outcome.Succeeded() ? 0 : 1;
+  if (result.error) PrintError(*result.error);
+  return result.Failed() ? 1 : 0;
 }
 
 // One stream file of a batch: analysis, extraction, and a conversion of
@@ -138,9 +48,9 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
   auto tell = [&progress](const std::string& file, const std::string& text) {
     progress.PrintLine(stderr, file + ": " + text);
   };
-  auto failed = [&tell](const std::string& file, const Outcome& outcome) {
-    if (outcome.error) tell(file, ErrorBoxText(*outcome.error));
-    return !outcome.Succeeded();
+  auto failed = [&tell](const std::string& file, const CommandResult& result) {
+    if (result.error) tell(file, ErrorBoxText(*result.error));
+    return result.Failed();
   };
   auto wrote = [&progress](const std::string& file) { progress.PrintLine(stdout, file); };
   auto noticesOf = [&tell](const std::string& file) {
@@ -151,7 +61,7 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
     progress.Show(index, path + ": analyze");
     SharedState state;
     ConsoleWindow window(noticesOf(path));
-    if (failed(path, Analyze(state, window, path, false))) {
+    if (failed(path, RunAnalyzeFile(state, window, path, Completion::kSilent))) {
       if (!state.InputRefusal.empty()) tell(path, state.InputRefusal);
       return false;
     }
@@ -161,8 +71,7 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
     progress.Show(index, path + ": extract");
     SharedState state;
     ConsoleWindow window(noticesOf(path));
-    bool mapLoaded = false;
-    if (failed(path, Extract(state, window, path, false, mapLoaded))) return false;
+    if (failed(path, RunExtractChunks(state, window, path, Completion::kSilent))) return false;
   }
 
   std::vector<std::optional<std::int32_t>> rates;
@@ -189,7 +98,7 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
       progress.Show(index, step + std::to_string(window.Gauge().Percent()) + "%");
     };
     progress.Show(index, step + "0%");
-    if (failed(soundPath, Wav(state, window, soundPath, false))) {
+    if (failed(soundPath, RunSdx2ToWav(state, window, soundPath, nullptr, Completion::kSilent))) {
       allConverted = false;
       continue;
     }
@@ -204,28 +113,28 @@ int AnalyzeCommand(const std::string& path) {
   SharedState state;
   ConsoleWindow window;
   const std::string memoBefore = window.MemoText();
-  const Outcome outcome = Analyze(state, window, path, true);
+  const CommandResult result = RunAnalyzeFile(state, window, path);
   // After an error too: the lines appended so far and the rows as far as
   // they were set.
   PrintOut(AppendedLines(memoBefore, window.MemoText()) + window.InformationRows());
-  return ExitStatus(outcome, state);
+  return ExitStatus(result, state);
 }
 
 int ExtractCommand(const std::string& path) {
   SharedState state;
   ConsoleWindow window;
-  bool mapLoaded = false;
-  const Outcome outcome = Extract(state, window, path, true, mapLoaded);
-  if (mapLoaded) PrintOut(PrintedLines(window.MemoText()));
-  return ExitStatus(outcome, state);
+  const CommandResult result = RunExtractChunks(state, window, path);
+  // Once the map was loaded, its line and the files created.
+  if (result.opened && !result.mapMissing) PrintOut(PrintedLines(window.MemoText()));
+  return ExitStatus(result, state);
 }
 
 int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
   ConsoleWindow window;
   window.SetRateText(rateText);
-  const Outcome outcome = Wav(state, window, path, true);
-  return ExitStatus(outcome, state);
+  const CommandResult result = RunSdx2ToWav(state, window, path);
+  return ExitStatus(result, state);
 }
 
 int ConvertCommand(const std::vector<std::string>& paths, const std::optional<std::string>& rateText,
@@ -241,16 +150,15 @@ int ConvertCommand(const std::vector<std::string>& paths, const std::optional<st
 
 int MakeDemoCommand(const std::string& path) {
   ByteFile file;
-  Outcome outcome;
-  outcome.opened = true;
-  outcome.error = RunCommandSteps(
+  const std::optional<std::string> error = RunCommandSteps(
       [&] {
         file.Open(path, ByteFile::Mode::kCreate);
         WriteDemoStream(DemoStreamOptions{}, file);
         file.Close();
       },
       [&] { file.CloseQuietly(); });
-  return ExitStatus(outcome, SharedState{});
+  if (error) PrintError(*error);
+  return error ? 1 : 0;
 }
 
 }  // namespace morvane
