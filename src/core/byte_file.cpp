@@ -187,7 +187,7 @@ void ByteFile::CreateTemporary(const std::string& path) {
     replacing_ = true;
     if (S_ISDIR(existing.st_mode)) RaiseErrno(EISDIR);
     if (S_ISREG(existing.st_mode)) {
-      if (::access(path.c_str(), W_OK) != 0) RaiseErrno(errno);
+      if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) RaiseErrno(errno);
       mode = existing.st_mode & 0777;
     }
   } else if (errno != ENOENT) {
