@@ -51,14 +51,14 @@ bool ReadWavFormat(const std::vector<unsigned char>& image, WavFormat& format) {
   return false;
 }
 
-// How often a draining sink is looked at, and how long past what the
-// sink's buffer holds it may take at most.
-constexpr int kDrainLookMs = 10;
+// How long the sound server may take beyond what it still holds before the
+// last sample has been heard.
 constexpr qint64 kDrainSlackMs = 300;
 
 }  // namespace
 
 QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {
+  drainTimer_.setSingleShot(true);
   connect(&drainTimer_, &QTimer::timeout, this, &QtSoundPlayer::CheckDrained);
 }
 
@@ -111,21 +111,15 @@ void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
 
 void QtSoundPlayer::AwaitDrain() {
   if (drainTimer_.isActive()) return;
-  // The server may hold up to the sink's buffer of sound not yet heard.
-  drainLimitMs_ =
-      sink_->format().durationForBytes(static_cast<qint32>(sink_->bufferSize())) / 1000 + kDrainSlackMs;
-  drainClock_.start();
-  drainTimer_.start(kDrainLookMs);
+  // The server may still hold up to the sink's buffer of sound not yet
+  // heard, and at least what its clock says is still to come.
+  const qint64 bufferedUSecs = sink_->format().durationForBytes(static_cast<qint32>(sink_->bufferSize()));
+  const qint64 toComeUSecs = soundUSecs_ - sink_->processedUSecs();
+  drainTimer_.start(static_cast<int>(std::max(bufferedUSecs, toComeUSecs) / 1000 + kDrainSlackMs));
 }
 
 void QtSoundPlayer::CheckDrained() {
-  if (!sink_) {
-    drainTimer_.stop();
-    return;
-  }
-  if (sink_->processedUSecs() < soundUSecs_ && drainClock_.elapsed() < drainLimitMs_) return;
-  drainTimer_.stop();
-  sink_->stop();
+  if (sink_) sink_->stop();
 }
 
 void QtSoundPlayer::Stop() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -16,8 +15,8 @@ namespace morvane {
 // from a QBuffer over the image's sample bytes, in place, with the format
 // read from the image's header. Failures are logged, never shown. When the
 // sink has taken the last sample, the sound still plays in the sound server:
-// the sink is stopped only once that has been heard (or the time the server
-// can hold has passed), so the end of the sound is never cut.
+// the sink is stopped only once the time the server may hold it has passed,
+// so the end of the sound is never cut.
 class QtSoundPlayer : public QObject, public SoundPlayer {
   Q_OBJECT
 
@@ -40,8 +39,6 @@ class QtSoundPlayer : public QObject, public SoundPlayer {
   std::unique_ptr<QAudioSink> sink_;
   qint64 soundUSecs_ = 0;
   QTimer drainTimer_;
-  QElapsedTimer drainClock_;
-  qint64 drainLimitMs_ = 0;
 };
 
 }  // namespace morvane
