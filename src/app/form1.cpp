@@ -9,12 +9,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
+#include <iterator>
 #include <optional>
 
 #include "app/sound_player.h"
@@ -28,32 +28,15 @@ constexpr int kClientWidth = 617;
 constexpr int kClientHeight = 298;
 constexpr int kLabelHeight = 13;
 
-// The information rows: caption label, its text, value label, and the top.
-struct InfoRow {
-  int caption;
-  const char* text;
-  int value;
+// Where each information row stands, in the order of kInformationRows.
+struct RowPlace {
   int top;
   int captionLeft = 400;
   int valueLeft = 512;
 };
-const InfoRow kInfoRows[] = {
-    {25, "Video Format:", 26, 24},
-    {1, "Audio Format:", 13, 40},
-    {2, "Compression Type:", 14, 56},
-    {3, "Frequency:", 15, 72},
-    {4, "Version:", 16, 96},
-    {5, "Number Of Buffers:", 17, 120},
-    {6, "Initial Amplitude:", 18, 136},
-    {7, "Initial Balance:", 19, 152},
-    {8, "Data Format:", 20, 168},
-    {9, "Sample Size:", 21, 192},
-    {10, "Number Of Samples:", 22, 208},
-    {11, "Number Of Channels:", 23, 224},
-    {12, "Compression Ratio:", 24, 240},
-    {27, "Time:", 28, 264, 400, 432},
-    {29, "Stream:", 30, 264, 496, 544},
-};
+constexpr RowPlace kRowPlaces[] = {{24},  {40},  {56},  {72},  {96},  {120},           {136},          {152},
+                                   {168}, {192}, {208}, {224}, {240}, {264, 400, 432}, {264, 496, 544}};
+static_assert(std::size(kRowPlaces) == std::size(kInformationRows));
 
 QFont WindowFont() {
   // "MS Sans Serif" where installed, else a sans font of the same pixel size
@@ -69,23 +52,6 @@ QFont WindowFont() {
   return font;
 }
 
-QIcon WindowIcon() {
-  // A speaker sending out waves, 32 x 32.
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(32, 32, 96));
-  painter.drawRect(4, 12, 6, 8);
-  painter.drawPolygon(QPolygon({QPoint(10, 12), QPoint(18, 5), QPoint(18, 27), QPoint(10, 20)}));
-  painter.setBrush(Qt::NoBrush);
-  painter.setPen(QPen(QColor(192, 32, 32), 2));
-  painter.drawArc(QRect(14, 10, 10, 12), -60 * 16, 120 * 16);
-  painter.drawArc(QRect(12, 5, 18, 22), -60 * 16, 120 * 16);
-  return QIcon(pixmap);
-}
-
 QString FromBytes(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
@@ -96,7 +62,6 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
   if (!player_) player_ = std::make_unique<QtSoundPlayer>();
 
   setWindowTitle(QStringLiteral("Tarrow Morvane ver.0.2.5"));
-  setWindowIcon(WindowIcon());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFont(WindowFont());
@@ -120,11 +85,13 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  Memo1->setAccessibleName(QStringLiteral("Information about file"));
 
   auto button = [client](const char* text, int left, int top, int width) {
     auto* b = new QPushButton(QString::fromLatin1(text), client);
     b->setGeometry(left, top, width, 25);
     b->setAutoDefault(false);
+    b->setAccessibleName(b->text());
     return b;
   };
   BitBtn1 = button("Analyze File", 48, 216, 89);
@@ -136,13 +103,16 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
 
   Gauge1 = new GaugeWidget(client);
   Gauge1->setGeometry(288, 216, 100, 25);
+  Gauge1->setAccessibleName(QStringLiteral("Progress"));
 
   Edit1 = new QLineEdit(client);
   Edit1->setGeometry(200, 256, 49, 21);
   Edit1->setMaxLength(5);
+  Edit1->setAccessibleName(QStringLiteral("Sample rate in Hz"));
   Edit2 = new QLineEdit(QStringLiteral("- 2 -"), client);
   Edit2->setGeometry(280, 256, 25, 21);
   Edit2->setEnabled(false);
+  Edit2->setAccessibleName(QStringLiteral("Compress Ratio"));
 
   auto label = [client, this](int number, const QString& text, int left, int top) {
     auto* l = new QLabel(text, client);
@@ -151,9 +121,11 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
     l->resize(l->width(), kLabelHeight);
     Labels[static_cast<std::size_t>(number)] = l;
   };
-  for (const InfoRow& row : kInfoRows) {
-    label(row.caption, QString::fromLatin1(row.text), row.captionLeft, row.top);
-    label(row.value, QStringLiteral("Unknown"), row.valueLeft, row.top);
+  for (std::size_t i = 0; i < std::size(kInformationRows); ++i) {
+    const InformationRow& row = kInformationRows[i];
+    const RowPlace& place = kRowPlaces[i];
+    label(row.captionLabel, QString::fromLatin1(row.caption), place.captionLeft, place.top);
+    label(static_cast<int>(row.value), QStringLiteral("Unknown"), place.valueLeft, place.top);
   }
   label(31, QStringLiteral("Hz"), 256, 264);
   label(32, QStringLiteral("Compress Ratio"), 312, 264);

@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <memory>
 
+#include "audio/wav_header.h"
 #include "core/shared_state.h"
 
 namespace morvane {
 
 class Window;
 
-inline constexpr std::size_t kWavHeaderSize = 44;
 // The first 140 bytes of a sound file are never decoded.
 inline constexpr std::size_t DecodeStartOffset = 140;
 

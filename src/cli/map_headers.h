@@ -9,7 +9,7 @@ namespace morvane {
 
 // The sample rate of every sound header of the map, in the order the
 // extraction numbers its sound files: the n-th "SHDR" record starts sound
-// file n. The map is walked as the extraction walks it, so that the two
+// file n. The map is read with the extraction's own reader, so that the two
 // always agree on what a header record is. A header record cut short by the
 // end of the map still starts a sound file, but has no rate (nullopt).
 // Raises the file layer's errors, and "Read beyond end of file" where the
