@@ -41,7 +41,8 @@ void PatchWavSizes(unsigned char* image, std::size_t length) {
 }
 
 bool ReadWavFormat(const unsigned char* image, std::size_t length, WavFormat& format) {
-  if (length < kFirstChunk || !IsId(image + WavHeader::kRiffId, "RIFF") || !IsId(image + WavHeader::kWaveId, "WAVE"))
+  if (length < kFirstChunk || !IsId(image + WavHeader::kRiffId, "RIFF") ||
+      !IsId(image + WavHeader::kWaveId, "WAVE"))
     return false;
   bool haveFormat = false;
   for (std::size_t at = kFirstChunk; at + kChunkHeaderSize <= length;) {
@@ -53,7 +54,8 @@ bool ReadWavFormat(const unsigned char* image, std::size_t length, WavFormat& fo
       format.formatCode = ReadLittleEndian16(fields + (WavHeader::kFormatCode - WavHeader::kFormatCode));
       format.channels = ReadLittleEndian16(fields + (WavHeader::kChannelCount - WavHeader::kFormatCode));
       format.sampleRate = ReadLittleEndian32(fields + (WavHeader::kSampleRate - WavHeader::kFormatCode));
-      format.bitsPerSample = ReadLittleEndian16(fields + (WavHeader::kBitsPerSample - WavHeader::kFormatCode));
+      format.bitsPerSample =
+          ReadLittleEndian16(fields + (WavHeader::kBitsPerSample - WavHeader::kFormatCode));
       haveFormat = true;
     } else if (IsId(image + at, "data")) {
       format.dataOffset = body;

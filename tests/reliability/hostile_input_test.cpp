@@ -370,16 +370,14 @@ Outputs Reference(const Bytes& stream) {
   return RunAllThree(clean.Write("demo.str", stream));
 }
 
+// What stands at an output's name before the command runs.
+enum class InTheWay { kLinkOutside, kDanglingLink, kLinkToPicked, kLinkToFolder, kLinkToSound0, kFolder };
+
 struct Placement {
   const char* label;
-  // Puts the hostile things in place beside the stream `path`; `outside` is
-  // a folder next to it holding the file "victim".
-  std::function<void(const std::string& path, const std::filesystem::path& outside)> place;
+  const char* at;  // the output's name after the stem
+  InTheWay what;
   int command;  // index into kCommands; SDX2 to WAV takes sound file 0
-  std::vector<std::string> notices;
-  std::string error;
-  // The names the stream's folder must hold afterwards.
-  std::set<std::string> names;
 };
 
 // Links at an output's name are replaced by the new file and never written
@@ -391,73 +389,22 @@ TEST(HostilePlacements, OutputsNeverGoThroughALinkNorTouchThePickedFile) {
   const Bytes stream = test::RealisticStream();
   const Outputs reference = Reference(stream);
   const Bytes victim = test::PatternBytes(64, 77);
-  auto link = [](const std::string& target, const std::string& at) { fs::create_symlink(target, at); };
-  const std::set<std::string> afterAnalyze = {"demo.str", "demo.str.MAP"};
-  const std::set<std::string> afterExtract = {"demo.str", "demo.str.MAP", "demo.str0.sound",
-                                              "demo.str1.sound", "demo.str2.sound"};
-  std::set<std::string> afterConvert = afterExtract;
-  afterConvert.insert("demo.str0.sound.wav");
-  const std::vector<Placement> cases = {
-      {"link at the map's name to a file outside",
-       [&](const std::string& p, const fs::path& o) { link((o / "victim").string(), p + ".MAP"); },
-       0,
-       {},
-       "",
-       afterAnalyze},
-      {"dangling link at the map's name",
-       [&](const std::string& p, const fs::path& o) { link((o / "new").string(), p + ".MAP"); },
-       0,
-       {},
-       "",
-       afterAnalyze},
-      {"link at the map's name to the picked file",
-       [&](const std::string& p, const fs::path&) { link(p, p + ".MAP"); },
-       0,
-       {},
-       "",
-       afterAnalyze},
-      {"link at the map's name to a folder",
-       [&](const std::string& p, const fs::path& o) { link(o.string(), p + ".MAP"); },
-       0,
-       {},
-       "",
-       afterAnalyze},
-      {"link at a sound file's name to a file outside",
-       [&](const std::string& p, const fs::path& o) { link((o / "victim").string(), p + "0.sound"); },
-       1,
-       {},
-       "",
-       afterExtract},
-      {"link at a sound file's name to the picked file",
-       [&](const std::string& p, const fs::path&) { link(p, p + "1.sound"); },
-       1,
-       {},
-       "",
-       afterExtract},
-      {"link at the WAV's name to a file outside",
-       [&](const std::string& p, const fs::path& o) { link((o / "victim").string(), p + "0.sound.wav"); },
-       2,
-       {},
-       "",
-       afterConvert},
-      {"link at the WAV's name to the sound file it is made from",
-       [&](const std::string& p, const fs::path&) { link(p + "0.sound", p + "0.sound.wav"); },
-       2,
-       {},
-       "",
-       afterConvert},
-      {"folder in the way of the map",
-       [&](const std::string& p, const fs::path&) { fs::create_directory(p + ".MAP"); },
-       0,
-       {"Output writing Error "},
-       "I/O error 103",
-       afterAnalyze},
-      {"folder in the way of a sound file",
-       [&](const std::string& p, const fs::path&) { fs::create_directory(p + "0.sound"); },
-       1,
-       {"Output Error. File"},
-       "I/O error 103",
-       {"demo.str", "demo.str.MAP", "demo.str0.sound"}},
+  const std::set<std::string> afterCommand[] = {
+      {"demo.str", "demo.str.MAP"},
+      {"demo.str", "demo.str.MAP", "demo.str0.sound", "demo.str1.sound", "demo.str2.sound"},
+      {"demo.str", "demo.str.MAP", "demo.str0.sound", "demo.str1.sound", "demo.str2.sound",
+       "demo.str0.sound.wav"}};
+  const Placement cases[] = {
+      {"link at the map's name to a file outside", ".MAP", InTheWay::kLinkOutside, 0},
+      {"dangling link at the map's name", ".MAP", InTheWay::kDanglingLink, 0},
+      {"link at the map's name to the picked file", ".MAP", InTheWay::kLinkToPicked, 0},
+      {"link at the map's name to a folder", ".MAP", InTheWay::kLinkToFolder, 0},
+      {"link at a sound file's name to a file outside", "0.sound", InTheWay::kLinkOutside, 1},
+      {"link at a sound file's name to the picked file", "1.sound", InTheWay::kLinkToPicked, 1},
+      {"link at the WAV's name to a file outside", "0.sound.wav", InTheWay::kLinkOutside, 2},
+      {"link at the WAV's name to its own sound file", "0.sound.wav", InTheWay::kLinkToSound0, 2},
+      {"folder in the way of the map", ".MAP", InTheWay::kFolder, 0},
+      {"folder in the way of a sound file", "0.sound", InTheWay::kFolder, 1},
   };
   for (const Placement& c : cases) {
     SCOPED_TRACE(c.label);
@@ -476,33 +423,59 @@ TEST(HostilePlacements, OutputsNeverGoThroughALinkNorTouchThePickedFile) {
       RecordingWindow window;
       ASSERT_TRUE(kCommands[before].run(state, window, path).completed);
     }
-    c.place(path, outside);
+    const std::string name = path + c.at;
+    fs::remove(name);
+    switch (c.what) {
+      case InTheWay::kLinkOutside:
+        fs::create_symlink(victimPath, name);
+        break;
+      case InTheWay::kDanglingLink:
+        fs::create_symlink((outside / "new").string(), name);
+        break;
+      case InTheWay::kLinkToPicked:
+        fs::create_symlink(path, name);
+        break;
+      case InTheWay::kLinkToFolder:
+        fs::create_symlink(outside, name);
+        break;
+      case InTheWay::kLinkToSound0:
+        fs::create_symlink(test::SoundPath(path, 0), name);
+        break;
+      case InTheWay::kFolder:
+        fs::create_directory(name);
+        break;
+    }
     SharedState state;
     RecordingWindow window;
     window.rate = "22050";
     const Outcome out =
         kCommands[c.command].run(state, window, c.command == 2 ? test::SoundPath(path, 0) : path);
-    EXPECT_EQ(c.notices, out.notices);
-    EXPECT_EQ(c.error, out.error);
-    EXPECT_EQ(c.error.empty(), out.completed);
     EXPECT_EQ(stream, ReadAll(path)) << "the picked file changed";
     EXPECT_EQ(victim, ReadAll(victimPath)) << "written through a link";
     EXPECT_EQ(std::set<std::string>{"victim"}, test::FolderNames(outside));
-    EXPECT_EQ(c.names, test::FolderNames(here));
-    if (!c.error.empty()) continue;
-    // What the command wrote is a regular file holding what a clean run
-    // writes.
-    const std::string written = c.command == 0   ? path + ".MAP"
-                                : c.command == 1 ? test::SoundPath(path, 0)
-                                                 : test::SoundPath(path, 0) + ".wav";
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(written)));
-    const Bytes& expected = c.command == 0   ? reference.map
-                            : c.command == 1 ? reference.sounds[0]
-                                             : reference.wav;
-    EXPECT_EQ(expected, ReadAll(written));
-    if (c.command == 1) {
+    if (c.what == InTheWay::kFolder) {
+      // The creation fails at its step with its message; the folder stays.
+      const char* notice = c.command == 0 ? "Output writing Error " : "Output Error. File";
+      EXPECT_EQ(std::vector<std::string>{notice}, out.notices);
+      EXPECT_EQ("I/O error 103", out.error);
+      EXPECT_TRUE(fs::is_empty(name));
+      EXPECT_EQ(afterCommand[0].size() + static_cast<std::size_t>(c.command), test::FolderNames(here).size());
+      continue;
+    }
+    EXPECT_TRUE(out.notices.empty());
+    EXPECT_EQ("", out.error);
+    EXPECT_TRUE(out.completed);
+    EXPECT_EQ(afterCommand[c.command], test::FolderNames(here));
+    // Every output is a regular file holding what a clean run writes.
+    std::vector<std::pair<std::string, Bytes>> outputs = {{path + ".MAP", reference.map}};
+    if (c.command >= 1) {
       for (std::size_t n = 0; n < reference.sounds.size(); ++n)
-        EXPECT_EQ(reference.sounds[n], ReadAll(test::SoundPath(path, static_cast<int>(n)))) << n;
+        outputs.push_back({test::SoundPath(path, static_cast<int>(n)), reference.sounds[n]});
+    }
+    if (c.command == 2) outputs.push_back({test::SoundPath(path, 0) + ".wav", reference.wav});
+    for (const auto& [output, bytes] : outputs) {
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(output))) << output;
+      EXPECT_EQ(bytes, ReadAll(output)) << output;
     }
   }
 }
@@ -576,6 +549,13 @@ struct OddInput {
 TEST(OddInputs, AnythingButARegularFileBelow2GiBIsRefusedAtOnce) {
   namespace fs = std::filesystem;
   int heldFifo = -1;
+  // A stream followed by a hole up to `size` bytes.
+  auto sparse = [](const fs::path& folder, std::uintmax_t size) {
+    const std::string p = (folder / "big.str").string();
+    test::WriteFile(p, test::RealisticStream());
+    fs::resize_file(p, size);
+    return p;
+  };
   const std::vector<OddInput> cases = {
       {"FIFO without a writer",
        [](const fs::path& f) {
@@ -609,20 +589,8 @@ TEST(OddInputs, AnythingButARegularFileBelow2GiBIsRefusedAtOnce) {
          ::close(s);
          return p;
        }},
-      {"a sparse file of 2 GiB",
-       [](const fs::path& f) {
-         const std::string p = (f / "big.str").string();
-         test::WriteFile(p, test::RealisticStream());
-         fs::resize_file(p, std::uintmax_t{1} << 31);
-         return p;
-       }},
-      {"a sparse file of 5 GiB",
-       [](const fs::path& f) {
-         const std::string p = (f / "big.str").string();
-         test::WriteFile(p, test::RealisticStream());
-         fs::resize_file(p, std::uintmax_t{5} << 30);
-         return p;
-       }},
+      {"a sparse file of 2 GiB", [&](const fs::path& f) { return sparse(f, std::uintmax_t{1} << 31); }},
+      {"a sparse file of 5 GiB", [&](const fs::path& f) { return sparse(f, std::uintmax_t{5} << 30); }},
   };
   for (const OddInput& c : cases) {
     for (const NamedCommand& command : kCommands) {
