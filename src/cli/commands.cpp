@@ -27,7 +27,13 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-int ExitStatus(const CommandResult& result) {
+// Says why the file was refused, after the window's "Input Error ".
+void PrintRefusal(const SharedState& state) {
+  if (!state.InputRefusal.empty()) PrintError(state.SelectedPath + ": " + state.InputRefusal);
+}
+
+int ExitStatus(const CommandResult& result, const SharedState& state) {
+  PrintRefusal(state);
   if (result.error) PrintError(*result.error);
   return result.Failed() ? 1 : 0;
 }
@@ -55,7 +61,10 @@ bool ConvertStream(const std::string& path, const std::optional<std::string>& ra
     progress.Show(index, path + ": analyze");
     SharedState state;
     ConsoleWindow window(noticesOf(path));
-    if (failed(path, RunAnalyzeFile(state, window, path, Completion::kSilent))) return false;
+    if (failed(path, RunAnalyzeFile(state, window, path, Completion::kSilent))) {
+      if (!state.InputRefusal.empty()) tell(path, state.InputRefusal);
+      return false;
+    }
     wrote(path + kMapSuffix);
   }
   {
@@ -108,7 +117,7 @@ int AnalyzeCommand(const std::string& path) {
   // After an error too: the lines appended so far and the rows as far as
   // they were set.
   PrintOut(AppendedLines(memoBefore, window.MemoText()) + window.InformationRows());
-  return ExitStatus(result);
+  return ExitStatus(result, state);
 }
 
 int ExtractCommand(const std::string& path) {
@@ -117,14 +126,15 @@ int ExtractCommand(const std::string& path) {
   const CommandResult result = RunExtractChunks(state, window, path);
   // Once the map was loaded, its line and the files created.
   if (result.opened && !result.mapMissing) PrintOut(PrintedLines(window.MemoText()));
-  return ExitStatus(result);
+  return ExitStatus(result, state);
 }
 
 int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
   ConsoleWindow window;
   window.SetRateText(rateText);
-  return ExitStatus(RunSdx2ToWav(state, window, path));
+  const CommandResult result = RunSdx2ToWav(state, window, path);
+  return ExitStatus(result, state);
 }
 
 int ConvertCommand(const std::vector<std::string>& paths, const std::optional<std::string>& rateText,
