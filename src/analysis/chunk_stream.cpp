@@ -4,24 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/chunk_layout.h"
 #include "core/support.h"
 #include "core/window.h"
 
 namespace morvane {
 
 namespace {
-
-// Every chunk begins with a 4-byte id and a big-endian size that counts the
-// header itself.
-constexpr int kChunkHeaderSize = 8;
-constexpr std::int64_t kSsmpDataOffset = 24;  // from the chunk start
-constexpr std::int64_t kSsndBodyOffset = 8;
-// An IFF audio file is read at three fixed offsets only.
-constexpr std::int64_t kFormTypeOffset = 8;
-constexpr std::int64_t kFormRateOffset = 42;
-constexpr std::int64_t kFormCompressionOffset = 50;
-
-bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
 // The four bytes as text, cut at the first zero byte.
 std::string FourCharacters(const unsigned char* bytes) {

@@ -152,22 +152,7 @@ void PutId(unsigned char* at, const char (&id)[5]) { std::copy(id, id + 4, at); 
 
 void WriteWavHeader(ByteImage& wave, std::int32_t sampleRate) {
   wave.bytes.resize(kWavHeaderSize);
-  unsigned char* header = wave.bytes.data();
-  PutId(header + WavHeader::kRiffId, "RIFF");
-  WriteLittleEndian32(header + WavHeader::kRiffSize, 0);
-  PutId(header + WavHeader::kWaveId, "WAVE");
-  PutId(header + WavHeader::kFormatId, "fmt ");
-  WriteLittleEndian32(header + WavHeader::kFormatBlockSize, WavHeader::kPcmBlockSize);
-  WriteLittleEndian16(header + WavHeader::kFormatCode, WavHeader::kPcm);
-  WriteLittleEndian16(header + WavHeader::kChannelCount, WavHeader::kChannels);
-  // Any number typed into Edit1 is taken as it is, in 32-bit two's complement.
-  const auto rate = static_cast<std::uint32_t>(sampleRate);
-  WriteLittleEndian32(header + WavHeader::kSampleRate, rate);
-  WriteLittleEndian32(header + WavHeader::kByteRate, rate * WavHeader::kBytesPerFrame);
-  WriteLittleEndian16(header + WavHeader::kBlockAlign, WavHeader::kBytesPerFrame);
-  WriteLittleEndian16(header + WavHeader::kBitsPerSample, WavHeader::kBits);
-  PutId(header + WavHeader::kDataId, "data");
-  WriteLittleEndian32(header + WavHeader::kDataSize, 0);
+  FillWavHeader(wave.bytes.data(), sampleRate, WavHeader::kChannels, 0);
   wave.position = kWavHeaderSize;
 }
 
@@ -297,6 +282,26 @@ std::shared_ptr<ByteImage> DecodeIntoWave(SharedState& state, Window& window) {
 }
 
 }  // namespace
+
+void FillWavHeader(unsigned char* header, std::int32_t sampleRate, std::uint16_t channels,
+                   std::uint32_t dataSize) {
+  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * (WavHeader::kBits / 8));
+  PutId(header + WavHeader::kRiffId, "RIFF");
+  WriteLittleEndian32(header + WavHeader::kRiffSize, dataSize + (kWavHeaderSize - 8));
+  PutId(header + WavHeader::kWaveId, "WAVE");
+  PutId(header + WavHeader::kFormatId, "fmt ");
+  WriteLittleEndian32(header + WavHeader::kFormatBlockSize, WavHeader::kPcmBlockSize);
+  WriteLittleEndian16(header + WavHeader::kFormatCode, WavHeader::kPcm);
+  WriteLittleEndian16(header + WavHeader::kChannelCount, channels);
+  // Any rate is taken as it is, in 32-bit two's complement.
+  const auto rate = static_cast<std::uint32_t>(sampleRate);
+  WriteLittleEndian32(header + WavHeader::kSampleRate, rate);
+  WriteLittleEndian32(header + WavHeader::kByteRate, rate * bytesPerFrame);
+  WriteLittleEndian16(header + WavHeader::kBlockAlign, bytesPerFrame);
+  WriteLittleEndian16(header + WavHeader::kBitsPerSample, WavHeader::kBits);
+  PutId(header + WavHeader::kDataId, "data");
+  WriteLittleEndian32(header + WavHeader::kDataSize, dataSize);
+}
 
 void PrepareWave(SharedState& state, Window& window) {
   try {

@@ -39,7 +39,7 @@ bool Tick() {
   return false;
 }
 
-void Raise(const std::string& path) { throw CommandError(CodeFromErrno(faultErrno, path)); }
+void Raise(const std::string& path) { throw CommandError::FromSystem(faultErrno, path); }
 }  // namespace detail
 
 void FailOperation(std::int64_t k, int errnoValue) {
@@ -59,7 +59,7 @@ std::int64_t OperationsPerformed() { return faultCount; }
 
 ByteFile::~ByteFile() { CloseQuietly(); }
 
-void ByteFile::RaiseErrno(int errnoValue) const { throw CommandError(CodeFromErrno(errnoValue, path_)); }
+void ByteFile::RaiseErrno(int errnoValue) const { throw CommandError::FromSystem(errnoValue, path_); }
 
 void ByteFile::RaiseNotOpen() const { throw CommandError(kFileNotOpen); }
 

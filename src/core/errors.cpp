@@ -1,6 +1,7 @@
 #include "core/errors.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <new>
 
@@ -70,6 +71,11 @@ int CodeFromErrno(int errnoValue, const std::string& path) {
     default:
       return errnoValue;
   }
+}
+
+std::string ErrorCause(const CommandError& error) {
+  if (error.systemError() != 0) return std::strerror(error.systemError());
+  return error.text();
 }
 
 std::string ErrorBoxText(const std::string& text) {
