@@ -45,7 +45,7 @@ SoundOutput::SoundOutput(SoundCoding coding, std::int32_t rate, std::string rawP
                          ConvertSink& sink)
     : coding_(coding), rate_(rate), rawPath_(std::move(rawPath)), wavPath_(std::move(wavPath)), sink_(sink) {
   if (coding_ == SoundCoding::kUndecoded) wavPath_.clear();
-  if (!wavPath_.empty()) samples_.resize(kPiece * kSampleBytes);
+  if (!wavPath_.empty()) samples_.reset(new unsigned char[kPiece * kSampleBytes]);
   try {
     if (!rawPath_.empty()) raw_.Open(rawPath_, ByteFile::Mode::kCreate);
   } catch (const CommandError& error) {
@@ -83,8 +83,8 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
     if (coding_ == SoundCoding::kSdx2Stereo && pending_ && count > 0) {
       // The frame begun in the last piece.
       const unsigned char frame[2] = {pendingByte_, data[0]};
-      DecodeSdx2Frames(stereo_, frame, 1, samples_.data());
-      wav_.Write(samples_.data(), 4);
+      DecodeSdx2Frames(stereo_, frame, 1, samples_.get());
+      wav_.Write(samples_.get(), 4);
       sampleBytes_ += 4;
       pending_ = false;
       ++data;
@@ -100,16 +100,16 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
           pendingByte_ = data[0];
           break;
         }
-        DecodeSdx2Frames(stereo_, data, piece / 2, samples_.data());
+        DecodeSdx2Frames(stereo_, data, piece / 2, samples_.get());
         produced = piece * kSampleBytes;
       } else {
-        DecodeSdx2Mono(mono_, data, piece, samples_.data());
+        DecodeSdx2Mono(mono_, data, piece, samples_.get());
         produced = piece * kSampleBytes;
       }
       if (sampleBytes_ + produced > kMostSampleBytes) {
         throw CommandError(kNoFileCode, "too long for a WAV file; converted as far as a WAV file can hold");
       }
-      wav_.Write(samples_.data(), produced);
+      wav_.Write(samples_.get(), produced);
       sampleBytes_ += produced;
       data += piece;
       count -= piece;

@@ -2,8 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "audio/sdx2.h"
 #include "core/byte_file.h"
@@ -72,7 +72,7 @@ class SoundOutput {
   bool pending_ = false;
   unsigned char pendingByte_ = 0;
   std::uint64_t sampleBytes_ = 0;
-  std::vector<unsigned char> samples_;
+  std::unique_ptr<unsigned char[]> samples_;  // decoded samples, one piece at a time
 };
 
 }  // namespace morvane

@@ -38,7 +38,9 @@ bool IsPrintable(const unsigned char* id) {
 
 std::string Offset(std::int64_t offset) { return std::to_string(offset); }
 
-std::uint32_t BigEndianU32(const unsigned char* bytes) { return static_cast<std::uint32_t>(ReadBigEndian32(bytes)); }
+std::uint32_t BigEndianU32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(ReadBigEndian32(bytes));
+}
 
 // The 80-bit extended rate of a COMM chunk, rounded to whole hertz; 0 when
 // it is not a positive rate that fits in 31 bits.
@@ -72,19 +74,19 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
     sink.Tell(rawPath, FormatText(used) + ": kept undecoded");
     whole = false;
   }
-  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(),
-                                       rawPath + ".wav", sink);
+  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(), rawPath + ".wav",
+                                       sink);
 }
 
 // Copies `length` bytes at the input's position into the output, as far as
 // the file goes. Gives the bytes copied.
 std::int64_t CopyData(ByteFile& input, std::int64_t length, std::int64_t fileSize, SoundOutput* output,
-                      std::vector<unsigned char>& buffer) {
+                      unsigned char* buffer) {
   const std::int64_t available = std::max<std::int64_t>(0, std::min(length, fileSize - input.Position()));
   for (std::int64_t done = 0; done < available;) {
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(available - done, kReadPiece));
-    input.Read(buffer.data(), piece);
-    if (output) output->Take(buffer.data(), piece);
+    input.Read(buffer, piece);
+    if (output) output->Take(buffer, piece);
     done += static_cast<std::int64_t>(piece);
   }
   return available;
@@ -98,7 +100,12 @@ struct Orphans {
 class ChunkStreamDemux {
  public:
   ChunkStreamDemux(ByteFile& input, const std::string& path, const DemuxOptions& options, ConvertSink& sink)
-      : input_(input), path_(path), options_(options), sink_(sink), size_(input.Size()), buffer_(kReadPiece) {}
+      : input_(input),
+        path_(path),
+        options_(options),
+        sink_(sink),
+        size_(input.Size()),
+        buffer_(new unsigned char[kReadPiece]) {}
 
   bool Run() {
     try {
@@ -136,7 +143,8 @@ class ChunkStreamDemux {
       const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
       if (chunkSize < kChunkHeaderSize) {
         sink_.Tell(path_, "the '" + IdText(header) + "' chunk at offset " + Offset(position) + " has size " +
-                              DecimalText(chunkSize) + ", less than its header; the rest of the file is not read");
+                              DecimalText(chunkSize) +
+                              ", less than its header; the rest of the file is not read");
         whole_ = false;
         return;
       }
@@ -204,8 +212,8 @@ class ChunkStreamDemux {
 
   bool SoundData(std::int64_t start, std::int32_t stream, std::int32_t length) {
     if (length < 0) {
-      sink_.Tell(path_, "the data block at offset " + Offset(start) + " gives the length " + DecimalText(length) +
-                            "; skipped");
+      sink_.Tell(path_, "the data block at offset " + Offset(start) + " gives the length " +
+                            DecimalText(length) + "; skipped");
       whole_ = false;
       return true;
     }
@@ -219,10 +227,11 @@ class ChunkStreamDemux {
       output = outputs_[live->second].get();
     }
     if (!output) return start + kSsmpDataOffset + length <= size_ || (Cut(start, "SNDS"), false);
-    const std::int64_t copied = CopyData(input_, length, size_, output, buffer_);
+    const std::int64_t copied = CopyData(input_, length, size_, output, buffer_.get());
     if (copied < length) {
-      sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) + "; " +
-                                     std::to_string(length - copied) + " bytes missing, converted up to the cut");
+      sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) +
+                                     "; " + std::to_string(length - copied) +
+                                     " bytes missing, converted up to the cut");
       whole_ = false;
       return false;
     }
@@ -230,7 +239,8 @@ class ChunkStreamDemux {
   }
 
   void Cut(std::int64_t chunkStart, const std::string& idText) {
-    sink_.Tell(path_, "cut short: the file ends inside the '" + idText + "' chunk at offset " + Offset(chunkStart));
+    sink_.Tell(path_,
+               "cut short: the file ends inside the '" + idText + "' chunk at offset " + Offset(chunkStart));
     whole_ = false;
   }
 
@@ -241,7 +251,7 @@ class ChunkStreamDemux {
   const DemuxOptions& options_;
   ConvertSink& sink_;
   const std::int64_t size_;
-  std::vector<unsigned char> buffer_;
+  std::unique_ptr<unsigned char[]> buffer_;  // sound data on its way through
   std::vector<std::unique_ptr<SoundOutput>> outputs_;
   std::size_t headers_ = 0;
   std::map<std::int32_t, std::size_t> live_;  // stream number -> output
@@ -315,14 +325,15 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
   const std::int64_t length = std::max<std::int64_t>(0, ssndBody + ssndSize - dataStart);
 
   const std::unique_ptr<SoundOutput> output = StartOutput(*format, 0, options, sink, whole);
-  std::vector<unsigned char> buffer(kReadPiece);
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadPiece]);
   std::int64_t copied = 0;
   if (dataStart < size) {
     input.Seek(dataStart);
-    copied = CopyData(input, length, size, output.get(), buffer);
+    copied = CopyData(input, length, size, output.get(), buffer.get());
   }
   if (copied < length) {
-    sink.Tell(output->Name(), "cut short: the file ends inside the SSND data; " + std::to_string(length - copied) +
+    sink.Tell(output->Name(), "cut short: the file ends inside the SSND data; " +
+                                  std::to_string(length - copied) +
                                   " bytes missing, converted up to the cut");
     whole = false;
   }

@@ -21,8 +21,8 @@ struct DemuxOptions {
   // The outputs are named after it: BASEn.sound.wav and BASEn.sound, n
   // counting the sound headers met (as the window numbers its sound files).
   std::string outputBase;
-  bool keepSound = false;                 // also write each stream's raw data
-  std::optional<std::int32_t> rate;       // instead of each header's rate
+  bool keepSound = false;            // also write each stream's raw data
+  std::optional<std::int32_t> rate;  // instead of each header's rate
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

@@ -24,8 +24,8 @@ class RecordingSink : public ConvertSink {
 };
 
 std::uint32_t LittleEndian32(const Bytes& bytes, std::size_t offset) {
-  return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 | std::uint32_t{bytes[offset + 2]} << 16 |
-         std::uint32_t{bytes[offset + 3]} << 24;
+  return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 |
+         std::uint32_t{bytes[offset + 2]} << 16 | std::uint32_t{bytes[offset + 3]} << 24;
 }
 
 void AppendSample(Bytes& out, std::int16_t sample) {
@@ -76,15 +76,15 @@ Bytes Cut(Bytes bytes, std::size_t dropped) {
 
 // One file the pass writes: its name after the base, and what it must hold.
 struct Output {
-  std::string suffix;     // "0.sound.wav" (decoded) or "0.sound" (raw)
+  std::string suffix;      // "0.sound.wav" (decoded) or "0.sound" (raw)
   std::uint16_t channels;  // of a WAV
   std::uint32_t rate;      // of a WAV
-  Bytes data;             // the stream's own data, before decoding
+  Bytes data;              // the stream's own data, before decoding
 };
 
 struct DemuxCase {
-  DemuxCase(std::string name, Bytes file, bool whole, std::vector<Output> outputs, std::vector<std::string> told,
-            bool keepSound = false, std::optional<std::int32_t> rate = {})
+  DemuxCase(std::string name, Bytes file, bool whole, std::vector<Output> outputs,
+            std::vector<std::string> told, bool keepSound = false, std::optional<std::int32_t> rate = {})
       : name(std::move(name)),
         file(std::move(file)),
         whole(whole),
@@ -95,8 +95,8 @@ struct DemuxCase {
   std::string name;
   Bytes file;
   bool whole;
-  std::vector<Output> outputs;      // every file written, in the order written
-  std::vector<std::string> told;    // a piece of each line told, in order
+  std::vector<Output> outputs;    // every file written, in the order written
+  std::vector<std::string> told;  // a piece of each line told, in order
   bool keepSound;
   std::optional<std::int32_t> rate;
 };
@@ -116,7 +116,11 @@ std::vector<DemuxCase> Cases() {
                                  .Ssmp(a3)
                                  .bytes();
   return {
-      {"stereo, frames straddling blocks of odd length", stereoStream, true, {{"0.sound.wav", 2, 22050, kA}}, {}},
+      {"stereo, frames straddling blocks of odd length",
+       stereoStream,
+       true,
+       {{"0.sound.wav", 2, 22050, kA}},
+       {}},
       {"mono at 44100 Hz",
        StreamBuilder().Shdr(Header(0, 44100, 1)).Ssmp(b1).Sized("FILL", {}).Ssmp(b2).bytes(),
        true,
@@ -148,7 +152,12 @@ std::vector<DemuxCase> Cases() {
        true,
        8000},
       {"uncompressed samples are kept undecoded",
-       StreamBuilder().Shdr(Header(0, 22050, 2, "NONE")).Ssmp(kA).Shdr(Header(1, 22050, 1)).Ssmp(kC, 0, 1).bytes(),
+       StreamBuilder()
+           .Shdr(Header(0, 22050, 2, "NONE"))
+           .Ssmp(kA)
+           .Shdr(Header(1, 22050, 1))
+           .Ssmp(kC, 0, 1)
+           .bytes(),
        false,
        {{"0.sound", 0, 0, kA}, {"1.sound.wav", 1, 22050, kC}},
        {"in.str0.sound: compression type 'NONE', 2 channels, 22050 Hz: kept undecoded"}},
@@ -187,11 +196,7 @@ std::vector<DemuxCase> Cases() {
        false,
        {{"0.sound.wav", 2, 22050, kC}},
        {"has size 4, less than its header"}},
-      {"AIFC stereo",
-       IffAudioFile({.rate = 44100, .data = kA}),
-       true,
-       {{"0.sound.wav", 2, 44100, kA}},
-       {}},
+      {"AIFC stereo", IffAudioFile({.rate = 44100, .data = kA}), true, {{"0.sound.wav", 2, 44100, kA}}, {}},
       {"AIFC mono, its data after an offset",
        IffAudioFile({.channels = 1, .rate = 32000, .ssndOffset = 6, .data = kB}),
        true,
@@ -212,7 +217,11 @@ std::vector<DemuxCase> Cases() {
        false,
        {},
        {"in.str: a FORM file of type 'ILBM'"}},
-      {"a PNG", Join({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kC}), false, {}, {"in.str: not a chunk stream"}},
+      {"a PNG",
+       Join({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kC}),
+       false,
+       {},
+       {"in.str: not a chunk stream"}},
       {"an empty file", {}, false, {}, {"in.str: not a chunk stream"}},
       {"a first chunk larger than the file",
        Join({{'S', 'N', 'D', 'S', 0, 0, 1, 0}, kC}),
@@ -274,8 +283,8 @@ TEST(StreamDemuxTest, EveryShapeOfStreamComesOutSampleForSample) {
 
 TEST(StreamDemuxTest, AFolderThatRefusesTheOutputsIsToldAndTheOtherOutputsGoOn) {
   TempDir dir;
-  const std::string input =
-      dir.Write("in.str", StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Shdr(Header(1, 8000)).Ssmp(kC, 0, 1).bytes());
+  const std::string input = dir.Write(
+      "in.str", StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Shdr(Header(1, 8000)).Ssmp(kC, 0, 1).bytes());
   // The first output's name is taken by a folder.
   std::filesystem::create_directory(dir.File("out0.sound.wav"));
   RecordingSink sink;
