@@ -11,22 +11,22 @@
 #include "app/dialogs.h"
 #include "app/form1.h"
 #include "audio/wav_image.h"
+#include "commands/command_flow.h"
+#include "core/errors.h"
 #include "core/shared_state.h"
 
 namespace morvane::bench {
 
 namespace {
 
-// The open dialog always picks the benchmark's file; boxes are counted.
+// The open dialog always picks the benchmark's file; the boxes are answered
+// at once (the command's result tells what they said).
 class PickingDialogs : public Dialogs {
  public:
   explicit PickingDialogs(QString path) : path_(std::move(path)) {}
   QString AskOpenFileName(const QString&, const QString&, const QString&) override { return path_; }
-  void NotifyUser(const QString& text) override { notices << text; }
-  void ShowError(const QString& text) override { errors << text; }
-
-  QStringList notices;
-  QStringList errors;
+  void NotifyUser(const QString&) override {}
+  void ShowError(const QString&) override {}
 
  private:
   QString path_;
@@ -52,9 +52,8 @@ int RunWindowCommand(int argc, char** argv) {
   QApplication application(qtArgc, argv);
 
   SharedState state;
-  auto dialogs = std::make_unique<PickingDialogs>(QString::fromLocal8Bit(argv[3]));
-  PickingDialogs& boxes = *dialogs;
-  Form1 form(state, std::move(dialogs), std::make_unique<SilentPlayer>());
+  Form1 form(state, std::make_unique<PickingDialogs>(QString::fromLocal8Bit(argv[3])),
+             std::make_unique<SilentPlayer>());
   form.show();
   if (argc > 4) form.Edit1->setText(QString::fromLocal8Bit(argv[4]));
   QCoreApplication::processEvents();
@@ -96,16 +95,11 @@ int RunWindowCommand(int argc, char** argv) {
   longestStall = std::max(longestStall, end - lastFired);
   watch.stop();
 
-  if (!boxes.errors.isEmpty()) {
-    std::fprintf(stderr, "error box: %s\n",
-                 boxes.errors.join(QStringLiteral(" | ")).toLocal8Bit().constData());
-    return 2;
-  }
-  const QString done =
-      command == "analyze" ? QStringLiteral("Process finished") : QStringLiteral("Process Completed");
-  if (!boxes.notices.contains(done)) {
-    std::fprintf(stderr, "no completion message; boxes: %s\n",
-                 boxes.notices.join(QStringLiteral(" | ")).toLocal8Bit().constData());
+  const CommandResult& result = form.LastResult();
+  if (result.Failed()) {
+    std::string told = result.error ? "error box: " + ErrorBoxText(*result.error) : "no completion message";
+    for (const std::string& notice : result.notices) told += " | " + notice;
+    std::fprintf(stderr, "%s\n", told.c_str());
     return 2;
   }
   std::printf(

@@ -8,9 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "analysis/chunk_stream.h"
 #include "analysis/map_file.h"
-#include "core/errors.h"
+#include "commands/command_flow.h"
 #include "core/shared_state.h"
 #include "fuzz_support.h"
 #include "support/recording_window.h"
@@ -167,23 +166,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One state for the whole run, as the program keeps one for all its
   // commands; what a command leaves in it must not upset the next.
   static SharedState state;
-  fuzz::ClosingSteps(state);
   test::RecordingWindow window;
-  OpenSelectedFile(state, window, stream);
-  FUZZ_CHECK(state.FileOpened, "the stream did not open");
+  const CommandResult result = RunAnalyzeFile(state, window, stream);
+  FUZZ_CHECK(result.opened, "the stream did not open");
   FUZZ_CHECK(state.TotalSize == static_cast<std::int32_t>(size), "TotalSize");
-  window.gauge.SetPosition(0);
-  CreateMapFile(state, window);
-  FUZZ_CHECK(window.notices.empty(), "the map could not be created");
-
-  std::string error;
-  try {
-    AnalyzeStream(state, window);
-  } catch (const CommandError& failure) {
-    error = failure.text();
-    FUZZ_CHECK(fuzz::IsKnownErrorText(error), "unknown error text " + error);
-  }
+  FUZZ_CHECK(result.notices.empty(), "the map could not be created");
+  const std::string error = result.error.value_or("");
+  FUZZ_CHECK(error.empty() || fuzz::IsKnownErrorText(error), "unknown error text " + error);
+  FUZZ_CHECK(result.completed == error.empty(), "completed and an error, or neither");
   FUZZ_CHECK(!state.InputFile.IsOpen() && !state.SecondFile.IsOpen(), "a file left open");
+  fuzz::CheckClosingSteps(state);
 
   const Expected expected = ModelAnalysis(data, size);
   FUZZ_CHECK(error == expected.error, "error '" + error + "', expected '" + expected.error + "'");

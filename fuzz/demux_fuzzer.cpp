@@ -38,7 +38,9 @@ std::int64_t Signed32(const Bytes& b, std::size_t at) {
   return static_cast<std::int32_t>(std::uint32_t{b[at]} << 24 | std::uint32_t{b[at + 1]} << 16 |
                                    std::uint32_t{b[at + 2]} << 8 | std::uint32_t{b[at + 3]});
 }
-std::int64_t Unsigned32(const Bytes& b, std::size_t at) { return static_cast<std::uint32_t>(Signed32(b, at)); }
+std::int64_t Unsigned32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(Signed32(b, at));
+}
 std::string Id(const Bytes& b, std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 
 void ModelStream(const Bytes& file, Model& model) {
@@ -111,8 +113,10 @@ void ModelForm(const Bytes& file, Model& model) {
     if (Id(file, pos) == "COMM" && !comm) {
       const std::int64_t needed = aifc ? 22 : 18;
       if (size < needed || n - body < needed) return;
-      comm = ModelOutput{aifc ? Id(file, body + 18) : "NONE", file[body] << 8 | file[body + 1],
-                         ModelExtendedRate(file, body + 8), {}};
+      comm = ModelOutput{aifc ? Id(file, body + 18) : "NONE",
+                         file[body] << 8 | file[body + 1],
+                         ModelExtendedRate(file, body + 8),
+                         {}};
     } else if (Id(file, pos) == "SSND" && ssnd < 0) {
       ssnd = body;
       ssndSize = size;
@@ -210,7 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ModelOutput& output = model.outputs[n];
     if (output.compression.empty()) continue;  // skipped: too many streams at once
     const std::int64_t used = rate ? *rate : output.rate;
-    const bool decoded = output.compression == "SDX2" && (output.channels == 1 || output.channels == 2) && used > 0;
+    const bool decoded =
+        output.compression == "SDX2" && (output.channels == 1 || output.channels == 2) && used > 0;
     const std::string name = "o" + std::to_string(n) + ".sound";
     if (decoded) expected[name + ".wav"] = ModelWav(output, used);
     if (keepSound || !decoded) expected[name] = output.data;

@@ -96,10 +96,9 @@ void RemoveInFolder(const std::string& name) {
     Fail(__FILE__, __LINE__, "cannot remove " + name);
 }
 
-void ClosingSteps(SharedState& state) {
-  state.FileOpened = false;
-  state.MapMissing = false;
-  state.ProgressStep = 1;
+void CheckClosingSteps(const SharedState& state) {
+  if (state.FileOpened || state.MapMissing || state.StopRequested || state.ProgressStep != 1)
+    Fail(__FILE__, __LINE__, "the closing steps left a flag set or the progress step off 1");
 }
 
 bool IsKnownErrorText(const std::string& text) {

@@ -27,9 +27,9 @@ bool ReadWhole(const std::string& path, Bytes& out);
 std::vector<std::string> FolderEntries();
 void RemoveInFolder(const std::string& name);
 
-// What the window's closing steps leave in the shared state after any
-// command: the flags reset and the progress step back at 1.
-void ClosingSteps(SharedState& state);
+// What a command's closing steps leave in the shared state: the flags reset
+// and the progress step back at 1.
+void CheckClosingSteps(const SharedState& state);
 
 // The texts a pass may end with on files it can read and write.
 bool IsKnownErrorText(const std::string& text);

@@ -13,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/errors.h"
+#include "commands/command_flow.h"
 #include "core/shared_state.h"
-#include "extract/sound_extraction.h"
 #include "fuzz_support.h"
 #include "support/recording_window.h"
 
@@ -111,28 +110,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One state for the whole run, as the program keeps one for all its
   // commands; what a command leaves in it must not upset the next.
   static SharedState state;
-  fuzz::ClosingSteps(state);
   test::RecordingWindow window;
   unsigned pumps = 0;
   window.onPump = [&] {
     if (++pumps == stopAfterPump) state.StopRequested = true;
   };
-  OpenSelectedFile(state, window, stream);
-  FUZZ_CHECK(state.FileOpened, "the stream did not open");
-  OpenMapFile(state, window);
-  FUZZ_CHECK(!state.MapMissing && window.notices.empty(), "the map did not open");
-
-  std::string error;
-  try {
-    ExtractSounds(state, window);
-  } catch (const CommandError& failure) {
-    error = failure.text();
-    FUZZ_CHECK(fuzz::IsKnownErrorText(error), "unknown error text " + error);
-  }
+  const CommandResult result = RunExtractChunks(state, window, stream);
+  FUZZ_CHECK(result.opened, "the stream did not open");
+  FUZZ_CHECK(!result.mapMissing, "the map did not open");
+  const std::string error = result.error.value_or("");
+  FUZZ_CHECK(error.empty() || fuzz::IsKnownErrorText(error), "unknown error text " + error);
+  FUZZ_CHECK(result.completed == error.empty(), "completed and an error, or neither");
+  fuzz::CheckClosingSteps(state);
   FUZZ_CHECK(!state.InputFile.IsOpen() && !state.SecondFile.IsOpen(), "a file left open");
   FUZZ_CHECK(!state.StopRequested, "StopRequested left set");
   FUZZ_CHECK(!window.stopEnabled && !window.stopChanges.empty() && window.stopChanges.front(), "STOP");
-  FUZZ_CHECK(window.notices.empty(), "a notice during the walk");
+  FUZZ_CHECK(result.notices.empty(), "a notice during the walk");
 
   const Expected expected = ModelWalk(map, streamBytes, stopAfterPump);
   FUZZ_CHECK(error == expected.error, "error '" + error + "', expected '" + expected.error + "'");

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "audio/wav_image.h"
-#include "core/errors.h"
+#include "commands/command_flow.h"
 #include "core/shared_state.h"
 #include "core/support.h"
 #include "fuzz_support.h"
@@ -98,17 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One state for the whole run, as the program keeps one for all its
   // commands; what a command leaves in it must not upset the next.
   static SharedState state;
-  fuzz::ClosingSteps(state);
   test::RecordingWindow window;
   window.rate = rateText;
-  OpenSelectedFile(state, window, path);
-  FUZZ_CHECK(state.FileOpened, "the sound file did not open");
-  window.gauge.SetPosition(0);
-  try {
-    ConvertToWav(state, window);
-  } catch (const CommandError& failure) {
-    FUZZ_CHECK(false, "the conversion failed: " + failure.text());
-  }
+  const CommandResult result = RunSdx2ToWav(state, window, path);
+  FUZZ_CHECK(result.opened, "the sound file did not open");
+  FUZZ_CHECK(!result.error, "the conversion failed: " + result.error.value_or(""));
+  FUZZ_CHECK(result.completed && result.notices.empty(), "the conversion did not end well");
+  fuzz::CheckClosingSteps(state);
   FUZZ_CHECK(!state.InputFile.IsOpen(), "the sound file left open");
   FUZZ_CHECK(!state.SourceImage && !state.WaveImage, "the images were not released");
   FUZZ_CHECK(window.gauge.Position() == window.gauge.Maximum(), "the gauge is not full");
@@ -132,9 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     playWindow.rate = rateText;
     KeepingPlayer player;
     fuzz::RemoveInFolder("w.wav");
-    OpenSelectedFile(playState, playWindow, path);
-    PrepareWave(playState, playWindow);
-    PlayInMemory(playState, playWindow, player);
+    const CommandResult played = RunPlay(playState, playWindow, path, player);
+    FUZZ_CHECK(played.completed && !played.Failed(), "PLAY did not end well");
     FUZZ_CHECK(player.played.size() == 1 && player.played[0]->bytes == wav,
                "PLAY's image differs from the WAV");
     FUZZ_CHECK(playState.WaveImage == player.played[0], "PLAY did not keep its image");

@@ -17,10 +17,7 @@
 #include <QTimer>
 #include <optional>
 
-#include "analysis/chunk_stream.h"
-#include "analysis/map_file.h"
 #include "app/sound_player.h"
-#include "extract/sound_extraction.h"
 
 namespace morvane {
 
@@ -268,7 +265,7 @@ void Form1::LookAtQueue() {
 
 // --- the commands ---
 
-void Form1::RunCommand(const std::function<void()>& work, const std::function<void()>& closing) {
+void Form1::RunCommand(const std::function<CommandResult()>& command, const std::function<void()>& closing) {
   if (commandRunning_) {
     // One command at a time: the enabled states stay as they are.
     ++refusedClicks_;
@@ -279,108 +276,57 @@ void Form1::RunCommand(const std::function<void()>& work, const std::function<vo
   longestPumpGapNs_ = 0;
   lastLookNs_ = lastClockNs_ = pumpClock_.nsecsElapsed();
   pumpStride_ = pumpCountdown_ = 1;
-  const std::optional<std::string> error = RunCommandSteps(work, [this, &closing] {
-    ShowPendingLabels();
-    closing();
-  });
-  if (error) dialogs_->ShowError(FromBytes(ErrorBoxText(*error)));
+  lastResult_ = command();
+  ShowPendingLabels();
+  closing();
+  if (lastResult_.error) dialogs_->ShowError(FromBytes(ErrorBoxText(*lastResult_.error)));
   commandRunning_ = false;
   if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
 }
 
-void Form1::FileOpen() {
+std::string Form1::AskFileName() {
   const QString path = dialogs_->AskOpenFileName(QStringLiteral("Open File"), QDir::currentPath(),
                                                  QStringLiteral("All files (*.*)|*.*|"));
-  OpenSelectedFile(state_, *this, QFile::encodeName(path).toStdString());
-  BitBtn1->setEnabled(true);
+  return QFile::encodeName(path).toStdString();
 }
+
+void Form1::FileOpenEnded() { BitBtn1->setEnabled(true); }
 
 void Form1::BitBtn1Click() {
   RunCommand(
       [this] {
         BitBtn1->setEnabled(false);
-        FileOpen();
-        if (state_.FileOpened) {
-          Gauge().SetPosition(0);
-          CreateMapFile(state_, *this);
-          AnalyzeStream(state_, *this);
-          NotifyUser("Process finished");
-        }
+        return RunAnalyzeFile(state_, *this, AskFileName());
       },
-      [this] {
-        BitBtn1->setEnabled(true);
-        state_.FileOpened = false;
-        state_.ProgressStep = 1;
-      });
+      [this] { BitBtn1->setEnabled(true); });
 }
 
 void Form1::BitBtn2Click() {
   RunCommand(
       [this] {
-        BitBtn1->setEnabled(false);
-        BitBtn2->setEnabled(false);
-        BitBtn3->setEnabled(false);
-        FileOpen();
-        if (state_.FileOpened) {
-          Gauge().SetPosition(0);
-          OpenMapFile(state_, *this);
-          if (!state_.MapMissing) {
-            extractionRunning_ = true;
-            ExtractSounds(state_, *this);
-            extractionRunning_ = false;
-            // A walk ended by STOP is a normal end too.
-            NotifyUser("Process Completed");
-          }
-        }
+        SetCommandButtonsEnabled(false);
+        return RunExtractChunks(state_, *this, AskFileName());
       },
-      [this] {
-        extractionRunning_ = false;
-        state_.MapMissing = false;
-        BitBtn1->setEnabled(true);
-        BitBtn2->setEnabled(true);
-        BitBtn3->setEnabled(true);
-        state_.FileOpened = false;
-        state_.ProgressStep = 1;
-      });
+      [this] { SetCommandButtonsEnabled(true); });
 }
 
 void Form1::BitBtn3Click() {
   RunCommand(
       [this] {
-        BitBtn1->setEnabled(false);
-        BitBtn2->setEnabled(false);
-        BitBtn3->setEnabled(false);
-        FileOpen();
-        if (state_.FileOpened) {
-          Gauge().SetPosition(0);
-          // A conversion ends the sound of an earlier PLAY and frees it.
-          player_->Stop();
-          ConvertToWav(state_, *this);
-          NotifyUser("Process Completed");
-        }
+        SetCommandButtonsEnabled(false);
+        return RunSdx2ToWav(state_, *this, AskFileName(), player_.get());
       },
-      [this] {
-        BitBtn1->setEnabled(true);
-        BitBtn2->setEnabled(true);
-        BitBtn3->setEnabled(true);
-        state_.FileOpened = false;
-        state_.ProgressStep = 1;
-      });
+      [this] { SetCommandButtonsEnabled(true); });
 }
 
 void Form1::Button2Click() {
-  RunCommand(
-      [this] {
-        FileOpen();
-        if (state_.FileOpened) {
-          player_->Stop();
-          state_.SourceImage.reset();
-          state_.WaveImage.reset();
-          PrepareWave(state_, *this);
-          PlayInMemory(state_, *this, *player_);
-        }
-      },
-      [this] { state_.FileOpened = false; });
+  RunCommand([this] { return RunPlay(state_, *this, AskFileName(), *player_); }, [] {});
+}
+
+void Form1::SetCommandButtonsEnabled(bool enabled) {
+  BitBtn1->setEnabled(enabled);
+  BitBtn2->setEnabled(enabled);
+  BitBtn3->setEnabled(enabled);
 }
 
 void Form1::Button1Click() {
@@ -399,7 +345,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     // The window stays until the command has ended; a walk stops as STOP
     // would stop it.
     closeRequested_ = true;
-    if (extractionRunning_) Button1Click();
+    if (Button1->isEnabled()) Button1Click();
     event->ignore();
     return;
   }

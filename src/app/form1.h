@@ -12,6 +12,7 @@
 #include "app/dialogs.h"
 #include "app/gauge_widget.h"
 #include "audio/wav_image.h"
+#include "commands/command_flow.h"
 #include "core/shared_state.h"
 #include "core/window.h"
 
@@ -46,6 +47,7 @@ class Form1 : public QMainWindow, public Window {
   void NotifyUser(const std::string& text) override;
   void ProcessPendingMessages() override;
   void KeepResponsive() override;
+  void FileOpenEnded() override;
 
   // The pump looks at the queue only when this much time has passed since
   // it last did (tests set 0 to look every time).
@@ -55,6 +57,8 @@ class Form1 : public QMainWindow, public Window {
   // The longest time between two looks at the queue during the last command.
   qint64 LongestPumpGapNs() const { return longestPumpGapNs_; }
   SharedState& State() { return state_; }
+  // How the last command that ran ended.
+  const CommandResult& LastResult() const { return lastResult_; }
 
   // The click handlers.
   void BitBtn1Click();  // Analyze File
@@ -82,11 +86,13 @@ class Form1 : public QMainWindow, public Window {
 
  private:
   void FormCreate();
-  void FileOpen();
-  // Runs a command's work, then its closing steps however the work ends; an
-  // error is shown after the closing steps. A click while another command
-  // runs is refused.
-  void RunCommand(const std::function<void()>& work, const std::function<void()>& closing);
+  // The open dialog; gives the chosen path, empty when it was cancelled.
+  std::string AskFileName();
+  // Runs a command, then the window's closing steps; an error that ended
+  // the command is shown after them. A click while another command runs is
+  // refused.
+  void RunCommand(const std::function<CommandResult()>& command, const std::function<void()>& closing);
+  void SetCommandButtonsEnabled(bool enabled);  // BitBtn1, BitBtn2, BitBtn3, in that order
   void LookAtQueue();
   // Shows the label texts that a running command set since the last look.
   void ShowPendingLabels();
@@ -95,8 +101,8 @@ class Form1 : public QMainWindow, public Window {
   std::unique_ptr<Dialogs> dialogs_;
   std::unique_ptr<SoundPlayer> player_;
   std::string memoText_;
+  CommandResult lastResult_;
   bool commandRunning_ = false;
-  bool extractionRunning_ = false;
   bool closeRequested_ = false;
   int refusedClicks_ = 0;
   int pumpIntervalMs_ = 5;

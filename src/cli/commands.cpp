@@ -2,111 +2,22 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <new>
 
 #include "analysis/chunk_stream.h"
 #include "analysis/map_file.h"
 #include "audio/demo_stream.h"
-#include "audio/wav_image.h"
 #include "cli/batch_progress.h"
 #include "cli/console_window.h"
+#include "commands/command_flow.h"
 #include "core/errors.h"
 #include "core/shared_state.h"
 #include "core/support.h"
 #include "demux/stream_demux.h"
-#include "extract/sound_extraction.h"
 
 namespace morvane {
 
 namespace {
-
-// How one command ended.
-struct Outcome {
-  bool opened = false;               // the file was opened
-  bool troubled = false;             // a notice told of a failure before the command's own message
-  std::optional<std::string> error;  // the error that ended the command's work
-  bool Succeeded() const { return opened && !troubled && !error; }
-};
-
-// Analyze File from the end of its dialog on. With `announce` the command
-// shows its "Process finished" as the window does.
-Outcome Analyze(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {
-  Outcome outcome;
-  const std::size_t noticesBefore = window.NoticeCount();
-  outcome.error = RunCommandSteps(
-      [&] {
-        OpenSelectedFile(state, window, path);
-        outcome.opened = state.FileOpened;
-        if (state.FileOpened) {
-          window.Gauge().SetPosition(0);
-          CreateMapFile(state, window);
-          AnalyzeStream(state, window);
-          outcome.troubled = window.NoticeCount() != noticesBefore;
-          if (announce) window.NotifyUser("Process finished");
-        }
-      },
-      [&] {
-        state.FileOpened = false;
-        state.ProgressStep = 1;
-      });
-  return outcome;
-}
-
-// Extract Chunks from the end of its dialog on; `mapLoaded` tells whether
-// the map was found (and the text box's text replaced).
-Outcome Extract(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce,
-                bool& mapLoaded) {
-  Outcome outcome;
-  const std::size_t noticesBefore = window.NoticeCount();
-  mapLoaded = false;
-  outcome.error = RunCommandSteps(
-      [&] {
-        OpenSelectedFile(state, window, path);
-        outcome.opened = state.FileOpened;
-        if (state.FileOpened) {
-          window.Gauge().SetPosition(0);
-          OpenMapFile(state, window);
-          if (!state.MapMissing) {
-            mapLoaded = true;
-            ExtractSounds(state, window);
-            outcome.troubled = window.NoticeCount() != noticesBefore;
-            if (announce) window.NotifyUser("Process Completed");
-          } else {
-            outcome.troubled = true;
-          }
-        }
-      },
-      [&] {
-        state.MapMissing = false;
-        state.FileOpened = false;
-        state.ProgressStep = 1;
-      });
-  return outcome;
-}
-
-// SDX2 to WAV from the end of its dialog on, with the rate box's text set.
-Outcome Wav(SharedState& state, ConsoleWindow& window, const std::string& path, bool announce) {
-  Outcome outcome;
-  const std::size_t noticesBefore = window.NoticeCount();
-  outcome.error = RunCommandSteps(
-      [&] {
-        OpenSelectedFile(state, window, path);
-        outcome.opened = state.FileOpened;
-        if (state.FileOpened) {
-          window.Gauge().SetPosition(0);
-          ConvertToWav(state, window);
-          outcome.troubled = window.NoticeCount() != noticesBefore;
-          if (announce) window.NotifyUser("Process Completed");
-        }
-      },
-      [&] {
-        state.FileOpened = false;
-        state.ProgressStep = 1;
-      });
-  return outcome;
-}
 
 void PrintOut(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -119,9 +30,9 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-int ExitStatus(const Outcome& outcome) {
-  if (outcome.error) PrintError(*outcome.error);
-  return outcome.Succeeded() ? 0 : 1;
+int ExitStatus(const CommandResult& result) {
+  if (result.error) PrintError(*result.error);
+  return result.Failed() ? 1 : 0;
 }
 
 // Where a batch reports: names on stdout, problems on stderr, both through
@@ -220,27 +131,27 @@ int AnalyzeCommand(const std::string& path) {
   SharedState state;
   ConsoleWindow window;
   const std::string memoBefore = window.MemoText();
-  const Outcome outcome = Analyze(state, window, path, true);
+  const CommandResult result = RunAnalyzeFile(state, window, path);
   // After an error too: the lines appended so far and the rows as far as
   // they were set.
   PrintOut(AppendedLines(memoBefore, window.MemoText()) + window.InformationRows());
-  return ExitStatus(outcome);
+  return ExitStatus(result);
 }
 
 int ExtractCommand(const std::string& path) {
   SharedState state;
   ConsoleWindow window;
-  bool mapLoaded = false;
-  const Outcome outcome = Extract(state, window, path, true, mapLoaded);
-  if (mapLoaded) PrintOut(PrintedLines(window.MemoText()));
-  return ExitStatus(outcome);
+  const CommandResult result = RunExtractChunks(state, window, path);
+  // Once the map was loaded, its line and the files created.
+  if (result.opened && !result.mapMissing) PrintOut(PrintedLines(window.MemoText()));
+  return ExitStatus(result);
 }
 
 int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
   ConsoleWindow window;
   window.SetRateText(rateText);
-  return ExitStatus(Wav(state, window, path, true));
+  return ExitStatus(RunSdx2ToWav(state, window, path));
 }
 
 std::string EscapedName(const std::string& name) {
@@ -302,16 +213,15 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
 
 int MakeDemoCommand(const std::string& path) {
   ByteFile file;
-  Outcome outcome;
-  outcome.opened = true;
-  outcome.error = RunCommandSteps(
+  const std::optional<std::string> error = RunCommandSteps(
       [&] {
         file.Open(path, ByteFile::Mode::kCreate);
         WriteDemoStream(DemoStreamOptions{}, file);
         file.Close();
       },
       [&] { file.CloseQuietly(); });
-  return ExitStatus(outcome);
+  if (error) PrintError(*error);
+  return error ? 1 : 0;
 }
 
 }  // namespace morvane

@@ -45,10 +45,7 @@ ConsoleWindow::ConsoleWindow(std::function<void(const std::string&)> noticeSink)
   }
 }
 
-void ConsoleWindow::NotifyUser(const std::string& text) {
-  ++notices_;
-  noticeSink_(text);
-}
+void ConsoleWindow::NotifyUser(const std::string& text) { noticeSink_(text); }
 
 std::string ConsoleWindow::InformationRows() const {
   std::string rows;

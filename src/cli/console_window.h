@@ -29,7 +29,6 @@ class ConsoleWindow : public Window {
   void ProcessPendingMessages() override {}  // no queue to look at
 
   void SetRateText(const std::string& text) { rate_ = text; }
-  std::size_t NoticeCount() const { return notices_; }
 
   // The fifteen information rows in window order, each "Caption: value\n".
   std::string InformationRows() const;
@@ -40,7 +39,6 @@ class ConsoleWindow : public Window {
   std::string memo_ = "Information about file:";
   GaugeModel gauge_;
   std::string rate_;
-  std::size_t notices_ = 0;
 };
 
 // The memo's lines as printed: each ended by "\n" instead of joined by CR LF.

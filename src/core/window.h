@@ -51,6 +51,9 @@ class Window {
   // Called between the pieces of a long load or save, which are no units of
   // work: lets the window look at its queue when that is due.
   virtual void KeepResponsive() {}
+  // The end of FileOpen, whether or not a file was opened: the window makes
+  // Analyze File usable again.
+  virtual void FileOpenEnded() {}
 };
 
 }  // namespace morvane

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/chunk_stream.h"
-#include "analysis/map_file.h"
-#include "core/errors.h"
+#include "commands/command_flow.h"
 #include "core/shared_state.h"
 #include "support/recording_window.h"
 #include "support/stream_builder.h"
@@ -17,9 +15,9 @@
 
 namespace morvane::test {
 
-// The work of Analyze File once the dialog has answered, as the command runs
-// it: the chosen file is opened, the gauge stands at 0, then CreateMapFile
-// and AnalyzeStream. Records the gauge at every pump.
+// Analyze File once the dialog has answered, its completion message left
+// out so that the window's notices are the pass's own. Records the gauge at
+// every pump.
 class AnalysisRun {
  public:
   AnalysisRun() {
@@ -27,6 +25,13 @@ class AnalysisRun {
       percentsDuringPass.push_back(window.gauge.Percent());
       positionsDuringPass.push_back(window.gauge.Position());
       stepsDuringPass.push_back(state.ProgressStep);
+    };
+    window.onMemoLine = [this] {
+      // The pass's first step is the path's line: the map has been created
+      // by then and nothing of the pass has touched a file.
+      if (!passStarted_ && beforePass) beforePass();
+      passStarted_ = true;
+      stepAtLastMemoLine = state.ProgressStep;
     };
   }
 
@@ -43,22 +48,13 @@ class AnalysisRun {
   // Analyses the file at Path(), again if it was analysed before, with the
   // same state and window.
   std::string Run() {
-    OpenSelectedFile(state, window, path_);
-    EXPECT_TRUE(state.FileOpened);
-    window.gauge.SetPosition(0);
-    CreateMapFile(state, window);
-    if (beforePass) beforePass();
-    std::string error = "(none)";
-    try {
-      AnalyzeStream(state, window);
-      error.clear();
-    } catch (const CommandError& failure) {
-      error = failure.text();
-    }
+    passStarted_ = false;
+    const CommandResult result = RunAnalyzeFile(state, window, path_, Completion::kSilent);
+    EXPECT_TRUE(result.opened);
     // However the pass ends, both files are closed.
     EXPECT_FALSE(state.InputFile.IsOpen());
     EXPECT_FALSE(state.SecondFile.IsOpen());
-    return error;
+    return result.error.value_or("");
   }
 
   const std::string& Path() const { return path_; }
@@ -70,15 +66,25 @@ class AnalysisRun {
   // Called between CreateMapFile and AnalyzeStream.
   std::function<void()> beforePass;
 
+  struct PassWindow : RecordingWindow {
+    void AppendMemoLine(const std::string& line) override {
+      onMemoLine();
+      RecordingWindow::AppendMemoLine(line);
+    }
+    std::function<void()> onMemoLine;
+  };
+
   TempDir dir;
   SharedState state;
-  RecordingWindow window;
+  PassWindow window;
   std::vector<int> percentsDuringPass;
   std::vector<std::int32_t> positionsDuringPass;
   std::vector<int> stepsDuringPass;
+  int stepAtLastMemoLine = -1;  // the pass's step where it last wrote to the memo
 
  private:
   std::string path_;
+  bool passStarted_ = false;
 };
 
 // The summary lines that follow the path line.

@@ -386,7 +386,7 @@ TEST(AnalyzeStreamTest, StreamOf409SoundChunks) {
   EXPECT_EQ(static_cast<std::int32_t>(stream.size()), run.window.gauge.Maximum());
   EXPECT_EQ(run.window.gauge.Maximum(), run.window.gauge.Position());
   EXPECT_EQ(100, run.window.gauge.Percent());
-  EXPECT_EQ(0, run.state.ProgressStep);
+  EXPECT_EQ(0, run.stepAtLastMemoLine);
 }
 
 TEST(AnalyzeStreamTest, SecondSoundHeaderOverwritesTheLabels) {

@@ -8,87 +8,39 @@
 #include <string>
 #include <vector>
 
-#include "analysis/chunk_stream.h"
 #include "analysis/map_file.h"
 #include "audio/wav_image.h"
+#include "commands/command_flow.h"
 #include "core/byte_file.h"
 #include "core/errors.h"
 #include "core/shared_state.h"
-#include "extract/sound_extraction.h"
 #include "support/recording_window.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
 namespace morvane::test {
 
-// How a command ended, as the window would show it.
+// How a command ended, as these tests look at it.
 struct Outcome {
-  std::vector<std::string> notices;  // NotifyUser boxes, in order
+  std::vector<std::string> notices;  // NotifyUser boxes before the end, in order
   std::string error;                 // the error box's text before its full stop; empty if none
   bool completed = false;            // the completion message would follow
   bool mapMissing = false;           // Extract Chunks: OpenMapFile found no map
 };
 
-// The three commands once the open dialog has answered with `path`, run as
-// the window runs them: the work in one try, then the closing steps.
+inline Outcome Seen(const CommandResult& result) {
+  return {result.notices, result.error.value_or(""), result.completed, result.mapMissing};
+}
+
+// The three commands once the open dialog has answered with `path`.
 inline Outcome RunAnalyze(SharedState& state, RecordingWindow& window, const std::string& path) {
-  Outcome out;
-  try {
-    OpenSelectedFile(state, window, path);
-    if (state.FileOpened) {
-      window.gauge.SetPosition(0);
-      CreateMapFile(state, window);
-      AnalyzeStream(state, window);
-      out.completed = true;
-    }
-  } catch (const CommandError& failure) {
-    out.error = failure.text();
-  }
-  state.FileOpened = false;
-  state.ProgressStep = 1;
-  out.notices = window.notices;
-  return out;
+  return Seen(RunAnalyzeFile(state, window, path));
 }
-
 inline Outcome RunExtract(SharedState& state, RecordingWindow& window, const std::string& path) {
-  Outcome out;
-  try {
-    OpenSelectedFile(state, window, path);
-    if (state.FileOpened) {
-      window.gauge.SetPosition(0);
-      OpenMapFile(state, window);
-      out.mapMissing = state.MapMissing;
-      if (!state.MapMissing) {
-        ExtractSounds(state, window);
-        out.completed = true;
-      }
-    }
-  } catch (const CommandError& failure) {
-    out.error = failure.text();
-  }
-  state.MapMissing = false;
-  state.FileOpened = false;
-  state.ProgressStep = 1;
-  out.notices = window.notices;
-  return out;
+  return Seen(RunExtractChunks(state, window, path));
 }
-
 inline Outcome RunConvert(SharedState& state, RecordingWindow& window, const std::string& path) {
-  Outcome out;
-  try {
-    OpenSelectedFile(state, window, path);
-    if (state.FileOpened) {
-      window.gauge.SetPosition(0);
-      ConvertToWav(state, window);
-      out.completed = true;
-    }
-  } catch (const CommandError& failure) {
-    out.error = failure.text();
-  }
-  state.FileOpened = false;
-  state.ProgressStep = 1;
-  out.notices = window.notices;
-  return out;
+  return Seen(RunSdx2ToWav(state, window, path));
 }
 
 // Sound streams as such files lay them out: three streams, each a header
