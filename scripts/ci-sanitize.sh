@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVANE_SANITIZE_BUILD_DIR:-$top/build-asan}
 jobs=${MORVANE_JOBS:-$(nproc)}
-bash "$top/scripts/install-deps.sh"
+bash "$top/scripts/install-deps.sh" --tests
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1:strict_init_order=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -1,15 +1,42 @@
 #!/usr/bin/env bash
-# Installs what Morvane needs to build, test and run on Debian 12, when it is missing.
+# Installs with apt-get, on Debian 12, what Morvane needs and is missing, as
+# root or through sudo.
+#   install-deps.sh            what building and running need
+#   install-deps.sh --tests    and what the tests need
+#   install-deps.sh --package  and what building the Debian package needs
+#   install-deps.sh --ci       everything CI runs: tests, package checks,
+#                              sound server, sanitizers, fuzzing, Xvfb
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libgl-dev libgtest-dev libgmock-dev
-  pulseaudio pulseaudio-utils xvfb fonts-liberation2 clang libclang-rt-14-dev)
+build=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
+tests=(libgtest-dev libgmock-dev)
+package=(dpkg-dev file)
+ci=(clang-format pulseaudio pulseaudio-utils clang libclang-rt-14-dev lintian desktop-file-utils appstream man-db
+  bash-completion xvfb dbus at-spi2-core python3-pyatspi)
+packages=("${build[@]}")
+case "${1:-}" in
+  "") ;;
+  --tests) packages+=("${tests[@]}") ;;
+  --package) packages+=("${package[@]}") ;;
+  --ci) packages+=("${tests[@]}" "${package[@]}" "${ci[@]}") ;;
+  *)
+    echo "usage: install-deps.sh [--tests | --package | --ci]" >&2
+    exit 2
+    ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps.sh: these packages are missing and sudo is not there to install them:" >&2
+    echo "  ${missing[*]}" >&2
+    exit 1
+  fi
+  sudo_cmd=(sudo)
 fi
+echo "Installing: ${missing[*]}"
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

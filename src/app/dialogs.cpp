@@ -42,13 +42,13 @@ QString QtDialogs::AskOpenFileName(const QString& title, const QString& folder, 
   QFileDialog dialog(parent_, title, folder);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
   const QList<FilterEntry> entries = ParseFilter(filter);
   QStringList qtFilters;
   for (const FilterEntry& entry : entries)
     qtFilters << entry.display + QStringLiteral(" (") + entry.pattern + u')';
   dialog.setNameFilters(qtFilters);
-  // Show each entry under its own display text only.
+  // Show each entry under its own display text only (Qt's own dialog; a
+  // desktop's dialog, where one is offered, shows the filters its own way).
   if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
     for (int i = 0; i < combo->count() && i < entries.size(); ++i) combo->setItemText(i, entries[i].display);
   }

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -68,23 +67,6 @@ QFont WindowFont() {
   return font;
 }
 
-QIcon WindowIcon() {
-  // A speaker sending out waves, 32 x 32.
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(32, 32, 96));
-  painter.drawRect(4, 12, 6, 8);
-  painter.drawPolygon(QPolygon({QPoint(10, 12), QPoint(18, 5), QPoint(18, 27), QPoint(10, 20)}));
-  painter.setBrush(Qt::NoBrush);
-  painter.setPen(QPen(QColor(192, 32, 32), 2));
-  painter.drawArc(QRect(14, 10, 10, 12), -60 * 16, 120 * 16);
-  painter.drawArc(QRect(12, 5, 18, 22), -60 * 16, 120 * 16);
-  return QIcon(pixmap);
-}
-
 QString FromBytes(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
@@ -95,7 +77,6 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
   if (!player_) player_ = std::make_unique<QtSoundPlayer>();
 
   setWindowTitle(QStringLiteral("Tarrow Morvane ver.0.2.5"));
-  setWindowIcon(WindowIcon());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFont(WindowFont());
@@ -119,11 +100,13 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  Memo1->setAccessibleName(QStringLiteral("Information about file"));
 
   auto button = [client](const char* text, int left, int top, int width) {
     auto* b = new QPushButton(QString::fromLatin1(text), client);
     b->setGeometry(left, top, width, 25);
     b->setAutoDefault(false);
+    b->setAccessibleName(b->text());
     return b;
   };
   BitBtn1 = button("Analyze File", 48, 216, 89);
@@ -135,13 +118,16 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
 
   Gauge1 = new GaugeWidget(client);
   Gauge1->setGeometry(288, 216, 100, 25);
+  Gauge1->setAccessibleName(QStringLiteral("Progress"));
 
   Edit1 = new QLineEdit(client);
   Edit1->setGeometry(200, 256, 49, 21);
   Edit1->setMaxLength(5);
+  Edit1->setAccessibleName(QStringLiteral("Sample rate in Hz"));
   Edit2 = new QLineEdit(QStringLiteral("- 2 -"), client);
   Edit2->setGeometry(280, 256, 25, 21);
   Edit2->setEnabled(false);
+  Edit2->setAccessibleName(QStringLiteral("Compress Ratio"));
 
   auto label = [client, this](int number, const QString& text, int left, int top) {
     auto* l = new QLabel(text, client);

@@ -8,7 +8,8 @@ namespace morvane {
 
 // Gauge1: a bar inside a 1-pixel black frame, filled in black from the left,
 // with the percentage drawn inverted over it. It repaints at once, and only
-// when what it shows changes.
+// when what it shows changes. Assistive technology reads it as a progress
+// bar whose value is the percentage.
 class GaugeWidget : public QWidget {
   Q_OBJECT
 

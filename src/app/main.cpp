@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QDirIterator>
+#include <QIcon>
 
 #include "app/form1.h"
 #include "core/shared_state.h"
@@ -8,6 +10,14 @@ int main(int argc, char* argv[]) {
   static morvane::SharedState state;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Morvane"));
+  QApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
+  // Lets a desktop match the window to its launcher entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
+  QIcon icon;
+  QDirIterator sizes(QStringLiteral(":/icons"), {QStringLiteral("*.png")}, QDir::Files,
+                     QDirIterator::Subdirectories);
+  while (sizes.hasNext()) icon.addFile(sizes.next());
+  QApplication::setWindowIcon(icon);
   morvane::Form1 form(state);
   form.show();
   return QApplication::exec();
