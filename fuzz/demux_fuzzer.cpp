@@ -145,6 +145,8 @@ Model ModelFile(const Bytes& file) {
     return model;
   }
   ModelStream(file, model);
+  // A walk that met no header and no other problem says so.
+  if (model.outputs.empty()) model.whole = false;
   return model;
 }
 

@@ -115,6 +115,10 @@ class ChunkStreamDemux {
       sink_.Tell(path_, ErrorCause(error));
       whole_ = false;
     }
+    if (headers_ == 0 && whole_ && orphans_.empty()) {
+      sink_.Tell(path_, "no sound header in the stream; nothing to convert");
+      whole_ = false;
+    }
     for (auto& [stream, orphans] : orphans_) {
       sink_.Tell(path_, "stream " + DecimalText(stream) + ": " + std::to_string(orphans.blocks) +
                             " data block(s), " + std::to_string(orphans.bytes) +

@@ -84,7 +84,8 @@ TEST(ConvertCommandTest, AFailingFileIsReportedAndTheOthersGoOn) {
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(good + ".MAP\n" + WrittenLines(good) + silent + ".MAP\n", run.out);
   EXPECT_EQ(missing + ": No such file or directory\n" + cut + ": not a chunk stream; skipped\n" + png +
-                ": not a chunk stream; skipped\n",
+                ": not a chunk stream; skipped\n" + silent +
+                ": no sound header in the stream; nothing to convert\n",
             run.err);
   EXPECT_FALSE(Exists(cut + ".MAP"));
   EXPECT_FALSE(Exists(png + ".MAP"));
