@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -30,8 +31,32 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
+// After a box's text: the file and the system's own words for the failure
+// behind it, when the platform failed ("intro.str.MAP: Permission denied").
+void PrintSystemCause() {
+  if (const auto failure = TakeLastSystemFailure()) {
+    const std::string line = EscapedName(failure->path) + ": " + std::strerror(failure->systemError) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
+}
+
+// The window's boxes, one a line, each followed by its cause.
+ConsoleWindow CommandWindow() {
+  TakeLastSystemFailure();  // what went before is no part of this command
+  return ConsoleWindow([](const std::string& text) {
+    const std::string line = text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    PrintSystemCause();
+  });
+}
+
 int ExitStatus(const CommandResult& result) {
-  if (result.error) PrintError(*result.error);
+  if (result.error) {
+    PrintError(*result.error);
+    PrintSystemCause();
+  }
   return result.Failed() ? 1 : 0;
 }
 
@@ -129,7 +154,7 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
 
 int AnalyzeCommand(const std::string& path) {
   SharedState state;
-  ConsoleWindow window;
+  ConsoleWindow window = CommandWindow();
   const std::string memoBefore = window.MemoText();
   const CommandResult result = RunAnalyzeFile(state, window, path);
   // After an error too: the lines appended so far and the rows as far as
@@ -140,7 +165,7 @@ int AnalyzeCommand(const std::string& path) {
 
 int ExtractCommand(const std::string& path) {
   SharedState state;
-  ConsoleWindow window;
+  ConsoleWindow window = CommandWindow();
   const CommandResult result = RunExtractChunks(state, window, path);
   // Once the map was loaded, its line and the files created.
   if (result.opened && !result.mapMissing) PrintOut(PrintedLines(window.MemoText()));
@@ -149,7 +174,7 @@ int ExtractCommand(const std::string& path) {
 
 int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
-  ConsoleWindow window;
+  ConsoleWindow window = CommandWindow();
   window.SetRateText(rateText);
   return ExitStatus(RunSdx2ToWav(state, window, path));
 }

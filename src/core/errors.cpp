@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <utility>
 
 namespace morvane {
 
@@ -71,6 +72,22 @@ int CodeFromErrno(int errnoValue, const std::string& path) {
     default:
       return errnoValue;
   }
+}
+
+namespace {
+thread_local std::optional<SystemFailure> lastSystemFailure;
+}  // namespace
+
+CommandError CommandError::FromSystem(int errnoValue, const std::string& path) {
+  CommandError error(CodeFromErrno(errnoValue, path));
+  error.systemError_ = errnoValue;
+  error.path_ = path;
+  lastSystemFailure = SystemFailure{path, errnoValue};
+  return error;
+}
+
+std::optional<SystemFailure> TakeLastSystemFailure() {
+  return std::exchange(lastSystemFailure, std::nullopt);
 }
 
 std::string ErrorCause(const CommandError& error) {

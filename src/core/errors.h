@@ -35,12 +35,8 @@ class CommandError : public std::exception {
   explicit CommandError(int code) : code_(code), text_(ErrorText(code)) {}
   CommandError(int code, std::string text) : code_(code), text_(std::move(text)) {}
   // A failure the platform answered with errnoValue, on the file at path.
-  static CommandError FromSystem(int errnoValue, const std::string& path) {
-    CommandError error(CodeFromErrno(errnoValue, path));
-    error.systemError_ = errnoValue;
-    error.path_ = path;
-    return error;
-  }
+  // It is also kept as this thread's last system failure (below).
+  static CommandError FromSystem(int errnoValue, const std::string& path);
 
   int code() const noexcept { return code_; }
   const std::string& text() const noexcept { return text_; }
@@ -56,6 +52,15 @@ class CommandError : public std::exception {
   int systemError_ = 0;
   std::string path_;
 };
+
+// The last failure of the platform raised on this thread: a front end that
+// shows an error's fixed text names the file and the system's cause after
+// it. Taking it clears it.
+struct SystemFailure {
+  std::string path;
+  int systemError = 0;
+};
+std::optional<SystemFailure> TakeLastSystemFailure();
 
 // What happened, in the system's own words for a failure of the platform
 // ("Permission denied") and in the error's text otherwise.
