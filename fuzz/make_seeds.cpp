@@ -19,6 +19,7 @@ using morvane::test::AppendBigEndian32;
 using morvane::test::AppendId;
 using morvane::test::AppendLittleEndian32;
 using morvane::test::Bytes;
+using morvane::test::Concat;
 using morvane::test::PatternBytes;
 using morvane::test::StreamBuilder;
 
@@ -129,12 +130,6 @@ Bytes SsmpRecord(std::int32_t position, std::int32_t length) {
   AppendLittleEndian32(record, position);
   AppendLittleEndian32(record, length);
   return record;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 // A map-walk input: STOP byte, map length, map, stream.

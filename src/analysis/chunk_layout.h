@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 namespace morvane {
 
@@ -41,8 +40,5 @@ inline constexpr std::int64_t kSsndBodyOffset = 8;
 inline constexpr std::int64_t kFormTypeOffset = 8;
 inline constexpr std::int64_t kFormRateOffset = 42;
 inline constexpr std::int64_t kFormCompressionOffset = 50;
-
-// Ids are compared byte for byte, case-sensitively.
-inline bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
 }  // namespace morvane

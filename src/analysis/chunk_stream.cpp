@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analysis/chunk_layout.h"
+#include "analysis/map_file.h"
 #include "core/support.h"
 #include "core/window.h"
 
@@ -25,20 +26,12 @@ std::int32_t ReadNumber(ByteFile& file) {
   return ReadBigEndian32(bytes);
 }
 
-void WriteNumber(ByteFile& map, std::int32_t value) {
-  unsigned char bytes[4];
-  WriteLittleEndian32(bytes, static_cast<std::uint32_t>(value));
-  map.Write(bytes, 4);
-}
-
-void WriteKind(ByteFile& map, const char* kind) { map.Write(kind, 4); }
-
 // The counters are 16-bit and wrap after 65535.
 struct Counters {
   std::uint16_t snds = 0, shdr = 0, ssmp = 0, ssnd = 0;
 };
 
-void ReadSoundHeader(ByteFile& input, ByteFile& map, Window& window) {
+void ReadSoundHeader(ByteFile& input, MapWriter& map, Window& window) {
   // Eleven fields in file order: version, buffers, amplitude, balance, data
   // format, sample size, rate, compression ratio, compression type,
   // channels, samples.
@@ -69,24 +62,17 @@ void ReadSoundHeader(ByteFile& input, ByteFile& map, Window& window) {
   window.SetLabel(ValueLabel::Label22, DecimalText(samples));
 
   // The record keeps nine of the fields; version and data format stay out.
-  WriteKind(map, "SHDR");
-  WriteNumber(map, buffers);
-  WriteNumber(map, amplitude);
-  WriteNumber(map, balance);
-  WriteNumber(map, sampleSize);
-  WriteNumber(map, sampleRate);
-  WriteNumber(map, compressionRatio);
-  map.Write(compressionType, 4);
-  WriteNumber(map, channels);
-  WriteNumber(map, samples);
+  MapSoundHeader record{buffers,          amplitude, balance,  sampleSize, sampleRate,
+                        compressionRatio, {},        channels, samples};
+  std::memcpy(record.compressionType, compressionType, 4);
+  map.Shdr(record);
 }
 
 void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t chunkSize, ByteFile& input,
-                 ByteFile& map, Window& window, Counters& counters) {
+                 MapWriter& map, Window& window, Counters& counters) {
   if (IsId(id, "SNDS")) {
     ++counters.snds;
-    WriteKind(map, "SNDS");
-    WriteNumber(map, chunkSize);
+    map.Snds(chunkSize);
     // The sub-chunk's fields are read whatever the chunk size says. Time and
     // stream number are both read before either label changes.
     const std::int32_t time = ReadNumber(input);
@@ -98,18 +84,14 @@ void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t 
     if (IsId(subId, "SSMP")) {
       ++counters.ssmp;
       const std::int32_t dataLength = ReadNumber(input);
-      WriteKind(map, "SSMP");
-      WriteNumber(map, static_cast<std::int32_t>(chunkStart + kSsmpDataOffset));
-      WriteNumber(map, dataLength);
+      map.Ssmp(static_cast<std::int32_t>(chunkStart + kSsmpDataOffset), dataLength);
     } else if (IsId(subId, "SHDR")) {
       ReadSoundHeader(input, map, window);
       ++counters.shdr;
     }
   } else if (IsId(id, "SSND")) {
     ++counters.ssnd;
-    WriteKind(map, "SSND");
-    WriteNumber(map, chunkSize);
-    WriteNumber(map, static_cast<std::int32_t>(chunkStart + kSsndBodyOffset));
+    map.Ssnd(chunkSize, static_cast<std::int32_t>(chunkStart + kSsndBodyOffset));
   }
 }
 
@@ -129,7 +111,7 @@ void ReadIffAudioFile(ByteFile& input, Window& window) {
   window.SetLabel(ValueLabel::Label14, FourCharacters(bytes));
 }
 
-void WalkChunks(ByteFile& input, ByteFile& map, Window& window, Counters& counters) {
+void WalkChunks(ByteFile& input, MapWriter& map, Window& window, Counters& counters) {
   input.Seek(0);
   while (!input.Eof()) {
     const std::int64_t chunkStart = input.Position();
@@ -161,7 +143,8 @@ void AnalyzeStream(SharedState& state, Window& window) {
     if (IsId(first, "FORM")) {
       ReadIffAudioFile(input, window);
     } else {
-      WalkChunks(input, map, window, counters);
+      MapWriter writer(map);
+      WalkChunks(input, writer, window, counters);
     }
     // The map's last records leave the buffer here, so a full disk ends the
     // pass before the summary, as an unbuffered write would.

@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
+#include <iterator>
 #include <optional>
 
 #include "app/sound_player.h"
@@ -26,32 +27,15 @@ constexpr int kClientWidth = 617;
 constexpr int kClientHeight = 298;
 constexpr int kLabelHeight = 13;
 
-// The information rows: caption label, its text, value label, and the top.
-struct InfoRow {
-  int caption;
-  const char* text;
-  int value;
+// Where each information row stands, in the order of kInformationRows.
+struct RowPlace {
   int top;
   int captionLeft = 400;
   int valueLeft = 512;
 };
-const InfoRow kInfoRows[] = {
-    {25, "Video Format:", 26, 24},
-    {1, "Audio Format:", 13, 40},
-    {2, "Compression Type:", 14, 56},
-    {3, "Frequency:", 15, 72},
-    {4, "Version:", 16, 96},
-    {5, "Number Of Buffers:", 17, 120},
-    {6, "Initial Amplitude:", 18, 136},
-    {7, "Initial Balance:", 19, 152},
-    {8, "Data Format:", 20, 168},
-    {9, "Sample Size:", 21, 192},
-    {10, "Number Of Samples:", 22, 208},
-    {11, "Number Of Channels:", 23, 224},
-    {12, "Compression Ratio:", 24, 240},
-    {27, "Time:", 28, 264, 400, 432},
-    {29, "Stream:", 30, 264, 496, 544},
-};
+constexpr RowPlace kRowPlaces[] = {{24},  {40},  {56},  {72},  {96},  {120},           {136},          {152},
+                                   {168}, {192}, {208}, {224}, {240}, {264, 400, 432}, {264, 496, 544}};
+static_assert(std::size(kRowPlaces) == std::size(kInformationRows));
 
 QFont WindowFont() {
   // "MS Sans Serif" where installed, else a sans font of the same pixel size
@@ -136,9 +120,11 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
     l->resize(l->width(), kLabelHeight);
     Labels[static_cast<std::size_t>(number)] = l;
   };
-  for (const InfoRow& row : kInfoRows) {
-    label(row.caption, QString::fromLatin1(row.text), row.captionLeft, row.top);
-    label(row.value, QStringLiteral("Unknown"), row.valueLeft, row.top);
+  for (std::size_t i = 0; i < std::size(kInformationRows); ++i) {
+    const InformationRow& row = kInformationRows[i];
+    const RowPlace& place = kRowPlaces[i];
+    label(row.captionLabel, QString::fromLatin1(row.caption), place.captionLeft, place.top);
+    label(static_cast<int>(row.value), QStringLiteral("Unknown"), place.valueLeft, place.top);
   }
   label(31, QStringLiteral("Hz"), 256, 264);
   label(32, QStringLiteral("Compress Ratio"), 312, 264);

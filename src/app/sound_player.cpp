@@ -5,53 +5,10 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 #include <QtDebug>
-#include <cstring>
 
-#include "core/support.h"
+#include "audio/wav_header.h"
 
 namespace morvane {
-
-namespace {
-
-struct WavFormat {
-  int channels = 0;
-  int sampleRate = 0;
-  int bitsPerSample = 0;
-  std::size_t dataOffset = 0;
-  std::size_t dataSize = 0;
-};
-
-int Read16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
-
-// Reads the format and the data's place from a RIFF WAVE image, walking its
-// chunks; gives false when it is no PCM image this player can hand on.
-bool ReadWavFormat(const std::vector<unsigned char>& image, WavFormat& format) {
-  if (image.size() < 12 || std::memcmp(image.data(), "RIFF", 4) != 0 ||
-      std::memcmp(image.data() + 8, "WAVE", 4) != 0) {
-    return false;
-  }
-  bool haveFormat = false;
-  std::size_t at = 12;
-  while (at + 8 <= image.size()) {
-    const auto size = static_cast<std::uint32_t>(ReadLittleEndian32(image.data() + at + 4));
-    const std::size_t body = at + 8;
-    if (std::memcmp(image.data() + at, "fmt ", 4) == 0 && size >= 16 && body + 16 <= image.size()) {
-      if (Read16(image.data() + body) != 1) return false;  // PCM only
-      format.channels = Read16(image.data() + body + 2);
-      format.sampleRate = ReadLittleEndian32(image.data() + body + 4);
-      format.bitsPerSample = Read16(image.data() + body + 14);
-      haveFormat = true;
-    } else if (std::memcmp(image.data() + at, "data", 4) == 0) {
-      format.dataOffset = body;
-      format.dataSize = std::min<std::size_t>(size, image.size() - body);
-      return haveFormat;
-    }
-    at = body + size + (size & 1);
-  }
-  return false;
-}
-
-}  // namespace
 
 QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {}
 
@@ -60,7 +17,8 @@ QtSoundPlayer::~QtSoundPlayer() { Stop(); }
 void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
   Stop();
   WavFormat wav;
-  if (!image || !ReadWavFormat(image->bytes, wav)) {
+  if (!image || !ReadWavFormat(image->bytes.data(), image->bytes.size(), wav) ||
+      wav.formatCode != WavHeader::kPcm) {
     qWarning("Morvane: the sound image is no PCM WAVE image; nothing is played");
     return;
   }

@@ -1,17 +1,11 @@
 #include "audio/wav_image.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
+#include "audio/image_room.h"
 #include "audio/sdx2.h"
 #include "core/errors.h"
 #include "core/support.h"
@@ -20,31 +14,6 @@
 namespace morvane {
 
 namespace {
-
-// The 44-byte RIFF WAVE header, numbers little-endian: the offset of each
-// field and the fixed values of a 16-bit PCM stereo file.
-struct WavHeader {
-  static constexpr std::size_t kRiffId = 0;
-  static constexpr std::size_t kRiffSize = 4;  // image length - 8, patched at the end
-  static constexpr std::size_t kWaveId = 8;
-  static constexpr std::size_t kFormatId = 12;
-  static constexpr std::size_t kFormatBlockSize = 16;
-  static constexpr std::size_t kFormatCode = 20;
-  static constexpr std::size_t kChannelCount = 22;
-  static constexpr std::size_t kSampleRate = 24;
-  static constexpr std::size_t kByteRate = 28;
-  static constexpr std::size_t kBlockAlign = 32;
-  static constexpr std::size_t kBitsPerSample = 34;
-  static constexpr std::size_t kDataId = 36;
-  static constexpr std::size_t kDataSize = 40;  // image length - 44, patched at the end
-
-  static constexpr std::uint32_t kPcmBlockSize = 16;
-  static constexpr std::uint16_t kPcm = 1;
-  static constexpr std::uint16_t kChannels = 2;
-  static constexpr std::uint16_t kBytesPerFrame = 4;
-  static constexpr std::uint16_t kBits = 16;
-};
-static_assert(WavHeader::kDataSize + 4 == kWavHeaderSize);
 
 constexpr std::size_t kInputBytesPerFrame = 2;
 // With ProgressStep 2 the gauge moves one unit per input byte consumed.
@@ -58,10 +27,6 @@ constexpr std::size_t kFramesPerGrowth = std::size_t{1} << 18;
 // Frames decoded between two looks at the gauge and the queue: a few
 // microseconds of work.
 constexpr std::size_t kFramesPerLook = 2048;
-// The room of a large image is made ready this much at a time.
-constexpr std::uintptr_t kPreparationPiece = std::uintptr_t{4} << 20;
-// Images from this size on are asked for in large pages.
-constexpr std::size_t kLargeImage = std::size_t{4} << 20;
 
 const char kOutOfMemory[] = "Out of memory while expanding memory stream";
 const char kStreamReadError[] = "Stream read error";
@@ -77,89 +42,6 @@ void WithMemoryFailureAsError(Work work) {
   } catch (const std::length_error&) {
     throw CommandError(kNoFileCode, kOutOfMemory);
   }
-}
-
-// The whole pages within the room of an image: [first, last), empty for an
-// image below the size from which large images are treated as such.
-struct PageRange {
-  std::uintptr_t first = 0, last = 0;
-  bool Empty() const { return last <= first; }
-};
-
-PageRange LargeImagePages(const std::vector<unsigned char>& bytes) {
-  if (bytes.capacity() < kLargeImage) return {};
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
-  return {(start + page - 1) / page * page, (start + bytes.capacity()) / page * page};
-}
-
-// The images run to hundreds of megabytes: in 2 MB pages they take a small
-// part of the page faults that 4 KB pages cost. Advice only; nothing fails.
-void AdviseLargePages(const std::vector<unsigned char>& bytes) {
-  const PageRange pages = LargeImagePages(bytes);
-  if (!pages.Empty())
-    ::madvise(reinterpret_cast<void*>(pages.first), pages.last - pages.first, MADV_HUGEPAGE);
-}
-
-// The room of a large image, made ready by the system on another core while
-// this one loads the file: the kernel clears every new page before it hands
-// it out, and for an image of hundreds of megabytes that takes as long as
-// the load. Without a second core, or on a system that cannot, the decode
-// simply meets the pages as before.
-class RoomPreparation {
- public:
-  explicit RoomPreparation(const std::vector<unsigned char>& bytes) {
-    const PageRange pages = LargeImagePages(bytes);
-    if (pages.Empty() || std::thread::hardware_concurrency() < 2) return;
-    try {
-      worker_ = std::thread([this, first = pages.first, last = pages.last] {
-        // In pieces: the system holds the memory map while it fills a range,
-        // and the window's own allocations must not wait for all of it.
-        for (std::uintptr_t at = first; at < last && !stop_; at += kPreparationPiece) {
-          const std::uintptr_t end = std::min(last, at + kPreparationPiece);
-          if (::madvise(reinterpret_cast<void*>(at), end - at, MADV_POPULATE_WRITE) != 0) break;
-        }
-        done_ = true;
-      });
-    } catch (const std::system_error&) {
-      // No thread to spare: the pages come as the decode meets them.
-    }
-  }
-  RoomPreparation(const RoomPreparation&) = delete;
-  RoomPreparation& operator=(const RoomPreparation&) = delete;
-  ~RoomPreparation() {
-    stop_ = true;
-    if (worker_.joinable()) worker_.join();
-  }
-
-  // Waits for the room while the window goes on looking at its queue.
-  void Await(Window& window) {
-    if (!worker_.joinable()) return;
-    while (!done_) {
-      window.KeepResponsive();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    worker_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> done_{false};
-  std::thread worker_;
-};
-
-void PutId(unsigned char* at, const char (&id)[5]) { std::copy(id, id + 4, at); }
-
-void WriteWavHeader(ByteImage& wave, std::int32_t sampleRate) {
-  wave.bytes.resize(kWavHeaderSize);
-  FillWavHeader(wave.bytes.data(), sampleRate, WavHeader::kChannels, 0);
-  wave.position = kWavHeaderSize;
-}
-
-void PatchSizes(ByteImage& wave) {
-  const auto length = static_cast<std::uint32_t>(wave.bytes.size());
-  WriteLittleEndian32(wave.bytes.data() + WavHeader::kRiffSize, length - 8);
-  WriteLittleEndian32(wave.bytes.data() + WavHeader::kDataSize, length - kWavHeaderSize);
 }
 
 // Reads the whole file by name into the image, read position 0.
@@ -277,31 +159,11 @@ std::shared_ptr<ByteImage> DecodeIntoWave(SharedState& state, Window& window) {
   }
   state.ProgressStep = 0;
   Progress(state, window);
-  PatchSizes(*wave);
+  PatchWavSizes(wave->bytes.data(), wave->bytes.size());
   return wave;
 }
 
 }  // namespace
-
-void FillWavHeader(unsigned char* header, std::int32_t sampleRate, std::uint16_t channels,
-                   std::uint32_t dataSize) {
-  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * (WavHeader::kBits / 8));
-  PutId(header + WavHeader::kRiffId, "RIFF");
-  WriteLittleEndian32(header + WavHeader::kRiffSize, dataSize + (kWavHeaderSize - 8));
-  PutId(header + WavHeader::kWaveId, "WAVE");
-  PutId(header + WavHeader::kFormatId, "fmt ");
-  WriteLittleEndian32(header + WavHeader::kFormatBlockSize, WavHeader::kPcmBlockSize);
-  WriteLittleEndian16(header + WavHeader::kFormatCode, WavHeader::kPcm);
-  WriteLittleEndian16(header + WavHeader::kChannelCount, channels);
-  // Any rate is taken as it is, in 32-bit two's complement.
-  const auto rate = static_cast<std::uint32_t>(sampleRate);
-  WriteLittleEndian32(header + WavHeader::kSampleRate, rate);
-  WriteLittleEndian32(header + WavHeader::kByteRate, rate * bytesPerFrame);
-  WriteLittleEndian16(header + WavHeader::kBlockAlign, bytesPerFrame);
-  WriteLittleEndian16(header + WavHeader::kBitsPerSample, WavHeader::kBits);
-  PutId(header + WavHeader::kDataId, "data");
-  WriteLittleEndian32(header + WavHeader::kDataSize, dataSize);
-}
 
 void PrepareWave(SharedState& state, Window& window) {
   try {
@@ -318,7 +180,10 @@ void PrepareWave(SharedState& state, Window& window) {
       // The file is read again, whole and by name.
       state.InputFile.Close();
       LoadWholeFile(state.SelectedPath, *state.SourceImage, window);
-      WriteWavHeader(*state.WaveImage, ParseLeadingInt(window.RateText()));
+      ByteImage& wave = *state.WaveImage;
+      wave.bytes.resize(kWavHeaderSize);
+      WriteWavHeader(wave.bytes.data(), ParseLeadingInt(window.RateText()));
+      wave.position = kWavHeaderSize;
       room.Await(window);
     });
   } catch (...) {

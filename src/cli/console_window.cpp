@@ -7,29 +7,6 @@ namespace morvane {
 
 namespace {
 
-// Caption and value label of each information row, in window order.
-struct InformationRow {
-  const char* caption;
-  ValueLabel value;
-};
-constexpr InformationRow kInformationRows[] = {
-    {"Video Format:", ValueLabel::Label26},
-    {"Audio Format:", ValueLabel::Label13},
-    {"Compression Type:", ValueLabel::Label14},
-    {"Frequency:", ValueLabel::Label15},
-    {"Version:", ValueLabel::Label16},
-    {"Number Of Buffers:", ValueLabel::Label17},
-    {"Initial Amplitude:", ValueLabel::Label18},
-    {"Initial Balance:", ValueLabel::Label19},
-    {"Data Format:", ValueLabel::Label20},
-    {"Sample Size:", ValueLabel::Label21},
-    {"Number Of Samples:", ValueLabel::Label22},
-    {"Number Of Channels:", ValueLabel::Label23},
-    {"Compression Ratio:", ValueLabel::Label24},
-    {"Time:", ValueLabel::Label28},
-    {"Stream:", ValueLabel::Label30},
-};
-
 constexpr char kLineBreak[] = "\r\n";
 
 }  // namespace

@@ -66,7 +66,8 @@ CommandResult RunCommand(SharedState& state, Window& target, const std::string& 
 
 }  // namespace
 
-CommandResult RunAnalyzeFile(SharedState& state, Window& window, const std::string& path, Completion completion) {
+CommandResult RunAnalyzeFile(SharedState& state, Window& window, const std::string& path,
+                             Completion completion) {
   return RunCommand(
       state, window, path,
       [&](NoticeKeeper& shown, CommandResult&) {
@@ -102,8 +103,8 @@ CommandResult RunExtractChunks(SharedState& state, Window& window, const std::st
       });
 }
 
-CommandResult RunSdx2ToWav(SharedState& state, Window& window, const std::string& path, SoundPlayer* earlierPlay,
-                           Completion completion) {
+CommandResult RunSdx2ToWav(SharedState& state, Window& window, const std::string& path,
+                           SoundPlayer* earlierPlay, Completion completion) {
   return RunCommand(
       state, window, path,
       [&](NoticeKeeper& shown, CommandResult&) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace morvane {
@@ -20,6 +21,9 @@ std::string TrimBlanks(const std::string& text);
 // The low 32 bits of the file's size as a signed number, read from its
 // directory entry without opening it; 0 when no such file exists.
 std::int32_t QueryFileSize(const std::string& path);
+
+// Four-character ids are compared byte for byte, case and all.
+inline bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
 // Numbers in the stream are big-endian, in the map and the WAV little-endian.
 inline std::int32_t ReadBigEndian32(const unsigned char* bytes) {

@@ -8,21 +8,46 @@ namespace morvane {
 
 // The value labels of the information rows that the passes write.
 enum class ValueLabel {
-  Label13 = 13,  // Audio Format
-  Label14 = 14,  // Compression Type
-  Label15 = 15,  // Frequency
-  Label16 = 16,  // Version
-  Label17 = 17,  // Number Of Buffers
-  Label18 = 18,  // Initial Amplitude
-  Label19 = 19,  // Initial Balance
-  Label20 = 20,  // Data Format
-  Label21 = 21,  // Sample Size
-  Label22 = 22,  // Number Of Samples
-  Label23 = 23,  // Number Of Channels
-  Label24 = 24,  // Compression Ratio
-  Label26 = 26,  // Video Format (never written)
-  Label28 = 28,  // Time
-  Label30 = 30,  // Stream
+  Label13 = 13,
+  Label14 = 14,
+  Label15 = 15,
+  Label16 = 16,
+  Label17 = 17,
+  Label18 = 18,
+  Label19 = 19,
+  Label20 = 20,
+  Label21 = 21,
+  Label22 = 22,
+  Label23 = 23,
+  Label24 = 24,
+  Label26 = 26,  // never written
+  Label28 = 28,
+  Label30 = 30,
+};
+
+// The fifteen information rows in window order: the caption label's number,
+// its text, and the value label beside it.
+struct InformationRow {
+  int captionLabel;
+  const char* caption;
+  ValueLabel value;
+};
+inline constexpr InformationRow kInformationRows[] = {
+    {25, "Video Format:", ValueLabel::Label26},
+    {1, "Audio Format:", ValueLabel::Label13},
+    {2, "Compression Type:", ValueLabel::Label14},
+    {3, "Frequency:", ValueLabel::Label15},
+    {4, "Version:", ValueLabel::Label16},
+    {5, "Number Of Buffers:", ValueLabel::Label17},
+    {6, "Initial Amplitude:", ValueLabel::Label18},
+    {7, "Initial Balance:", ValueLabel::Label19},
+    {8, "Data Format:", ValueLabel::Label20},
+    {9, "Sample Size:", ValueLabel::Label21},
+    {10, "Number Of Samples:", ValueLabel::Label22},
+    {11, "Number Of Channels:", ValueLabel::Label23},
+    {12, "Compression Ratio:", ValueLabel::Label24},
+    {27, "Time:", ValueLabel::Label28},
+    {29, "Stream:", ValueLabel::Label30},
 };
 
 // What the passes reach of the window. The Qt window implements it, the

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "audio/wav_image.h"
+#include "audio/wav_header.h"
 #include "core/errors.h"
 
 namespace morvane {
@@ -56,7 +56,7 @@ SoundOutput::SoundOutput(SoundCoding coding, std::int32_t rate, std::string rawP
       wav_.Open(wavPath_, ByteFile::Mode::kCreate);
       // The sizes are filled in when the stream ends.
       unsigned char header[kWavHeaderSize];
-      FillWavHeader(header, rate_, ChannelsOf(coding_), 0);
+      WriteWavHeader(header, rate_, ChannelsOf(coding_), 0);
       wav_.Write(header, kWavHeaderSize);
     }
   } catch (const CommandError& error) {
@@ -132,7 +132,7 @@ void SoundOutput::FinishWav() {
   if (wav_.IsOpen()) {
     try {
       unsigned char header[kWavHeaderSize];
-      FillWavHeader(header, rate_, ChannelsOf(coding_), static_cast<std::uint32_t>(sampleBytes_));
+      WriteWavHeader(header, rate_, ChannelsOf(coding_), static_cast<std::uint32_t>(sampleBytes_));
       wav_.Seek(0);
       wav_.Write(header, kWavHeaderSize);
       wav_.Close();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 
@@ -14,22 +13,10 @@ namespace morvane {
 
 namespace {
 
-constexpr int kIdSize = 4;
-constexpr int kValueSize = 4;
-// The nine header values are of no use to the walk; it moves past them.
-constexpr std::int64_t kShdrValuesSize = kShdrRecordSize - kIdSize;
 constexpr std::int64_t kCopyBlockSize = 10;
 // A long record is copied in pieces of this size, with a look at the
 // window's queue in between.
 constexpr std::int64_t kCopyPiece = std::int64_t{4} << 20;
-
-bool IsId(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, kIdSize) == 0; }
-
-std::int32_t ReadMapValue(ByteFile& map) {
-  unsigned char bytes[kValueSize];
-  map.Read(bytes, kValueSize);
-  return ReadLittleEndian32(bytes);
-}
 
 std::string CountText(std::uint32_t count) {
   if (count <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -129,16 +116,12 @@ void ExtractSounds(SharedState& state, Window& window) {
   std::uint32_t soundFileCount = 0;
   bool soundFileOpened = false;
 
-  map.Seek(0);
-  while (!map.Eof()) {
-    unsigned char id[kIdSize];
-    map.Read(id, kIdSize);
-    if (IsId(id, "SNDS")) {
-      ReadMapValue(map);  // the chunk size, of no use here
-    } else if (IsId(id, "SHDR")) {
-      // A map cut inside the values still gets its sound file; the walk ends
-      // at the next end test.
-      map.Seek(std::int64_t{map.Position()} + kShdrValuesSize);
+  MapReader reader(map);
+  MapRecord record;
+  while (reader.Next(record)) {
+    if (record.kind == MapRecord::Kind::kShdr) {
+      // The header's values are of no use here; a header cut short by the
+      // end of the map still gets its sound file.
       if (soundFileOpened) {
         // Also when the last creation failed: closing a file that is not
         // open fails like any other operation on it.
@@ -155,13 +138,9 @@ void ExtractSounds(SharedState& state, Window& window) {
         // then fails as an operation on a file that is not open.
         window.NotifyUser("Output Error. File");
       }
-    } else if (IsId(id, "SSMP")) {
-      const std::int32_t position = ReadMapValue(map);
-      const std::int32_t length = ReadMapValue(map);
-      CopySoundData(input, soundFile, position, length, window);
+    } else if (record.kind == MapRecord::Kind::kSsmp) {
+      CopySoundData(input, soundFile, record.dataPosition, record.dataLength, window);
     }
-    // Anything else is passed over in steps of 4 bytes: an "SSND" record
-    // takes three steps, its two values read as ids that match nothing.
     window.ProcessPendingMessages();
     if (state.StopRequested) break;
   }

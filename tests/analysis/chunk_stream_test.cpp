@@ -10,6 +10,7 @@ namespace {
 
 using test::AnalysisRun;
 using test::Bytes;
+using test::Concat;
 using test::MapBuilder;
 using test::StreamBuilder;
 using test::SummaryLines;
@@ -23,12 +24,6 @@ Bytes SoundFields(std::int32_t time, std::int32_t stream, const std::string& sub
   test::AppendBigEndian32(out, time);
   test::AppendBigEndian32(out, stream);
   test::AppendId(out, subId);
-  return out;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
 }
 

@@ -1,7 +1,10 @@
+#include "analysis/map_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -193,6 +196,111 @@ TEST(MapFileTest, AFailureAtAnyOperationKeepsTheRecordsBefore) {
     }
   }
   EXPECT_GT(failures, 10);
+}
+
+// Each step of the reader in words: "SNDS size", "SSMP position length",
+// "SHDR rate" ("SHDR cut" without values), "?" for a 4-byte step.
+std::string Steps(const Bytes& map, std::string& error) {
+  test::TempDir dir;
+  ByteFile file;
+  file.Open(dir.Write("m.MAP", map), ByteFile::Mode::kRead);
+  std::string steps;
+  try {
+    MapReader reader(file);
+    MapRecord record;
+    while (reader.Next(record)) {
+      switch (record.kind) {
+        case MapRecord::Kind::kSnds:
+          steps += "SNDS " + std::to_string(record.chunkSize);
+          break;
+        case MapRecord::Kind::kSsmp:
+          steps += "SSMP " + std::to_string(record.dataPosition) + " " + std::to_string(record.dataLength);
+          break;
+        case MapRecord::Kind::kShdr:
+          steps += record.header ? "SHDR " + std::to_string(record.header->sampleRate) : "SHDR cut";
+          break;
+        case MapRecord::Kind::kOther:
+          steps += "?";
+          break;
+      }
+      steps += "|";
+    }
+  } catch (const CommandError& failure) {
+    error = failure.text();
+  }
+  return steps;
+}
+
+TEST(MapReaderTest, StepsAsTheExtractionWalks) {
+  StreamBuilder::Header header;
+  header.sampleRate = 44100;
+  const Bytes shdr = MapBuilder().Shdr(header).bytes();
+  struct Case {
+    const char* name;
+    Bytes map;
+    std::string steps;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"what the analysis writes; an SSND record is three 4-byte steps",
+       MapBuilder().Snds(64).Shdr(header).Snds(40).Ssmp(88, 16).Ssnd(12, 100).bytes(),
+       "SNDS 64|SHDR 44100|SNDS 40|SSMP 88 16|?|?|?|", ""},
+      {"an unknown word, and a kind in lower case, are steps of 4 bytes",
+       test::Concat({{'J', 'U', 'N', 'K', 's', 'n', 'd', 's'}, MapBuilder().Snds(8).bytes()}), "?|?|SNDS 8|",
+       ""},
+      {"a header cut short is still a header, and the last step", Bytes(shdr.begin(), shdr.begin() + 20),
+       "SHDR cut|", ""},
+      {"an SSMP record cut short", Bytes{'S', 'S', 'M', 'P', 1, 0, 0, 0, 2}, "", "Read beyond end of file"},
+      {"a kind cut short after a whole record", test::Concat({MapBuilder().Snds(8).bytes(), {'S', 'N'}}),
+       "SNDS 8|", "Read beyond end of file"},
+      {"an empty map", {}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    EXPECT_EQ(c.steps, Steps(c.map, error));
+    EXPECT_EQ(c.error, error);
+  }
+}
+
+TEST(MapWriterTest, ReaderGivesBackWhatTheWriterWrote) {
+  StreamBuilder::Header header;
+  header.buffers = -3;
+  header.sampleRate = 11025;
+  header.channels = 1;
+  header.samples = 123456;
+  test::TempDir dir;
+  ByteFile file;
+  file.Open(dir.File("m.MAP"), ByteFile::Mode::kCreate);
+  MapWriter writer(file);
+  MapSoundHeader values{header.buffers,
+                        header.amplitude,
+                        header.balance,
+                        header.sampleSize,
+                        header.sampleRate,
+                        header.compressionRatio,
+                        {},
+                        header.channels,
+                        header.samples};
+  std::copy_n(header.compressionType.begin(), 4, values.compressionType);
+  writer.Snds(-1);
+  writer.Shdr(values);
+  writer.Ssmp(24, 0x7FFFFFFF);
+  writer.Ssnd(12, 8);
+  file.Close();
+  const Bytes map = test::ReadAll(dir.File("m.MAP"));
+  EXPECT_EQ(MapBuilder().Snds(-1).Shdr(header).Ssmp(24, 0x7FFFFFFF).Ssnd(12, 8).bytes(), map);
+
+  file.Open(dir.File("m.MAP"), ByteFile::Mode::kRead);
+  MapReader reader(file);
+  MapRecord record;
+  ASSERT_TRUE(reader.Next(record) && reader.Next(record));
+  ASSERT_TRUE(record.header.has_value());
+  const MapSoundHeader& read = *record.header;
+  EXPECT_EQ(std::vector<std::int32_t>({-3, 100, 0, 16, 11025, 2, 1, 123456}),
+            std::vector<std::int32_t>({read.buffers, read.amplitude, read.balance, read.sampleSize,
+                                       read.sampleRate, read.compressionRatio, read.channels, read.samples}));
+  EXPECT_EQ(0, std::memcmp(read.compressionType, "SDX2", 4));
 }
 
 }  // namespace

@@ -90,36 +90,23 @@ void Form1Test::initialWindowMatchesTheLayout() {
   QCOMPARE(form.Gauge1->model().Maximum(), 100);
 
   // Caption labels at 400 (or their own left), value labels "Unknown".
-  struct Row {
-    int caption;
-    QString text;
-    int value;
+  struct Place {
     int top;
     int captionLeft, valueLeft;
   };
-  const std::vector<Row> rows = {
-      {25, "Video Format:", 26, 24, 400, 512},
-      {1, "Audio Format:", 13, 40, 400, 512},
-      {2, "Compression Type:", 14, 56, 400, 512},
-      {3, "Frequency:", 15, 72, 400, 512},
-      {4, "Version:", 16, 96, 400, 512},
-      {5, "Number Of Buffers:", 17, 120, 400, 512},
-      {6, "Initial Amplitude:", 18, 136, 400, 512},
-      {7, "Initial Balance:", 19, 152, 400, 512},
-      {8, "Data Format:", 20, 168, 400, 512},
-      {9, "Sample Size:", 21, 192, 400, 512},
-      {10, "Number Of Samples:", 22, 208, 400, 512},
-      {11, "Number Of Channels:", 23, 224, 400, 512},
-      {12, "Compression Ratio:", 24, 240, 400, 512},
-      {27, "Time:", 28, 264, 400, 432},
-      {29, "Stream:", 30, 264, 496, 544},
-  };
-  for (const Row& row : rows) {
-    QCOMPARE(form.Labels[row.caption]->text(), row.text);
-    QCOMPARE(form.Labels[row.caption]->pos(), QPoint(row.captionLeft, row.top));
-    QCOMPARE(form.Labels[row.value]->text(), QStringLiteral("Unknown"));
-    QCOMPARE(form.Labels[row.value]->pos(), QPoint(row.valueLeft, row.top));
-    QCOMPARE(form.Labels[row.value]->height(), 13);
+  const std::vector<Place> places = {{24, 400, 512},  {40, 400, 512},  {56, 400, 512},  {72, 400, 512},
+                                     {96, 400, 512},  {120, 400, 512}, {136, 400, 512}, {152, 400, 512},
+                                     {168, 400, 512}, {192, 400, 512}, {208, 400, 512}, {224, 400, 512},
+                                     {240, 400, 512}, {264, 400, 432}, {264, 496, 544}};
+  QCOMPARE(places.size(), std::size(kInformationRows));
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    const InformationRow& row = kInformationRows[i];
+    const int value = static_cast<int>(row.value);
+    QCOMPARE(form.Labels[row.captionLabel]->text(), QString::fromLatin1(row.caption));
+    QCOMPARE(form.Labels[row.captionLabel]->pos(), QPoint(places[i].captionLeft, places[i].top));
+    QCOMPARE(form.Labels[value]->text(), QStringLiteral("Unknown"));
+    QCOMPARE(form.Labels[value]->pos(), QPoint(places[i].valueLeft, places[i].top));
+    QCOMPARE(form.Labels[value]->height(), 13);
   }
   QCOMPARE(form.Labels[31]->text(), QStringLiteral("Hz"));
   QCOMPARE(form.Labels[31]->pos(), QPoint(256, 264));

@@ -38,7 +38,12 @@ class CountingPlayer : public SoundPlayer {
 enum class Command { kAnalyze, kAnalyzeSilently, kExtract, kWav, kPlay };
 
 Bytes TwoStreams() {
-  return StreamBuilder().Shdr({}).Ssmp(test::PatternBytes(30, 1)).Shdr({}).Ssmp(test::PatternBytes(9, 2)).bytes();
+  return StreamBuilder()
+      .Shdr({})
+      .Ssmp(test::PatternBytes(30, 1))
+      .Shdr({})
+      .Ssmp(test::PatternBytes(9, 2))
+      .bytes();
 }
 
 // What each case leaves: the path the dialog answered, made ready in the folder.
@@ -73,13 +78,29 @@ TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
       {"extract: cancelled", Command::kExtract, cancelled, false, {}, {}, false, {}},
       {"wav: cancelled", Command::kWav, cancelled, false, {}, {}, false, {}},
       {"play: cancelled", Command::kPlay, cancelled, false, {}, {}, false, {}},
-      {"analyze: no such file", Command::kAnalyze, missing, false, {"Input Error "}, {}, false, {"Input Error "}},
+      {"analyze: no such file",
+       Command::kAnalyze,
+       missing,
+       false,
+       {"Input Error "},
+       {},
+       false,
+       {"Input Error "}},
       {"play: no such file", Command::kPlay, missing, false, {"Input Error "}, {}, false, {"Input Error "}},
       {"analyze: runs through", Command::kAnalyze, stream, true, {}, {}, true, {"Process finished"}},
-      {"analyze: runs through without its message", Command::kAnalyzeSilently, stream, true, {}, {}, true, {}},
+      {"analyze: runs through without its message",
+       Command::kAnalyzeSilently,
+       stream,
+       true,
+       {},
+       {},
+       true,
+       {}},
       {"analyze: a stream cut inside a chunk header",
        Command::kAnalyze,
-       [](const test::TempDir& dir) { return dir.Write("a.str", {'S', 'N', 'D', 'S', 0}); },
+       [](const test::TempDir& dir) {
+         return dir.Write("a.str", {'S', 'N', 'D', 'S', 0});
+       },
        true,
        {},
        "Read beyond end of file",
@@ -142,11 +163,21 @@ TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
     CountingPlayer player;
     CommandResult result;
     switch (c.command) {
-      case Command::kAnalyze: result = RunAnalyzeFile(state, window, path); break;
-      case Command::kAnalyzeSilently: result = RunAnalyzeFile(state, window, path, Completion::kSilent); break;
-      case Command::kExtract: result = RunExtractChunks(state, window, path); break;
-      case Command::kWav: result = RunSdx2ToWav(state, window, path, &player); break;
-      case Command::kPlay: result = RunPlay(state, window, path, player); break;
+      case Command::kAnalyze:
+        result = RunAnalyzeFile(state, window, path);
+        break;
+      case Command::kAnalyzeSilently:
+        result = RunAnalyzeFile(state, window, path, Completion::kSilent);
+        break;
+      case Command::kExtract:
+        result = RunExtractChunks(state, window, path);
+        break;
+      case Command::kWav:
+        result = RunSdx2ToWav(state, window, path, &player);
+        break;
+      case Command::kPlay:
+        result = RunPlay(state, window, path, player);
+        break;
     }
 
     EXPECT_EQ(c.opened, result.opened);

@@ -22,6 +22,7 @@ namespace {
 using test::AppendId;
 using test::AppendLittleEndian32;
 using test::Bytes;
+using test::Concat;
 using test::Exists;
 using test::PatternBytes;
 using test::ReadAll;
@@ -76,12 +77,6 @@ class MapRecords {
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
   return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
                bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
-}
-
-Bytes Joined(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 // A stream file with its map beside it, opened as the Extract Chunks command
@@ -163,7 +158,7 @@ TEST_F(ExtractTest, OneHeaderCollectsEveryDataRecordInMapOrder) {
               .Ssmp(100, 3)
               .bytes());
   EXPECT_EQ("", Extract());
-  EXPECT_EQ(Joined({Data(100, 30), Data(10, 25), Data(300, 7), Data(100, 3)}), Sound(0));
+  EXPECT_EQ(Concat({Data(100, 30), Data(10, 25), Data(300, 7), Data(100, 3)}), Sound(0));
   EXPECT_EQ(1, SoundFileCount());
   EXPECT_EQ(LoadedLine(), window_.memo);
   // One pump per record.
@@ -185,7 +180,7 @@ TEST_F(ExtractTest, ThreeHeadersGiveThreeFilesAndTwoCreatedLines) {
               .bytes());
   EXPECT_EQ("", Extract());
   EXPECT_EQ(Data(0, 12), Sound(0));
-  EXPECT_EQ(Joined({Data(50, 40), Data(20, 1)}), Sound(1));
+  EXPECT_EQ(Concat({Data(50, 40), Data(20, 1)}), Sound(1));
   EXPECT_EQ(Data(200, 11), Sound(2));
   EXPECT_EQ(3, SoundFileCount());
   EXPECT_EQ(LoadedLine() + CreatedLine(1) + CreatedLine(2), window_.memo);
@@ -201,7 +196,7 @@ TEST_F(ExtractTest, EveryLengthCopiesExactlyThatManyBytes) {
     // Each walk replaces file 0 with what this map gives.
     Prepare(MapRecords().Shdr().Ssmp(40, length).Ssmp(5, 3).bytes());
     EXPECT_EQ("", Extract());
-    const Bytes expected = Joined({Data(40, length > 0 ? static_cast<std::size_t>(length) : 0), Data(5, 3)});
+    const Bytes expected = Concat({Data(40, length > 0 ? static_cast<std::size_t>(length) : 0), Data(5, 3)});
     EXPECT_EQ(expected, Sound(0));
   }
 }
@@ -230,7 +225,7 @@ TEST_F(ExtractTest, SsndRecordsAndUnknownWordsChangeNothing) {
   EXPECT_EQ("", Extract());
   const Bytes first = Sound(0), second = Sound(1);
   EXPECT_EQ(Data(8, 33), first);
-  EXPECT_EQ(Joined({Data(90, 9), Data(0, 4)}), second);
+  EXPECT_EQ(Concat({Data(90, 9), Data(0, 4)}), second);
   const std::string memo = window_.memo;
   const long long plainPumps = window_.pumps;
 
@@ -315,7 +310,7 @@ TEST_F(ExtractTest, ShortStreamKeepsWhatWasCopiedBeforeTheFailingRead) {
     const auto position = static_cast<std::int32_t>(stream_.size() - c.available);
     Prepare(MapRecords().Shdr().Ssmp(1, 4).Ssmp(position, c.length).bytes());
     EXPECT_EQ("Read beyond end of file", Extract());
-    EXPECT_EQ(Joined({Data(1, 4), Data(static_cast<std::size_t>(position), c.kept)}), Sound(0));
+    EXPECT_EQ(Concat({Data(1, 4), Data(static_cast<std::size_t>(position), c.kept)}), Sound(0));
   }
 }
 
@@ -502,8 +497,8 @@ TEST(ExtractAfterAnalysisTest, SoundFilesHoldEachStreamsData) {
   ASSERT_FALSE(state.MapMissing);
   ExtractSounds(state, window);
 
-  EXPECT_EQ(Joined({a, b}), ReadAll(path + "0.sound"));
-  EXPECT_EQ(Joined({c, d}), ReadAll(path + "1.sound"));
+  EXPECT_EQ(Concat({a, b}), ReadAll(path + "0.sound"));
+  EXPECT_EQ(Concat({c, d}), ReadAll(path + "1.sound"));
   EXPECT_EQ(e, ReadAll(path + "2.sound"));
   EXPECT_FALSE(Exists(path + "3.sound"));
   EXPECT_EQ("MAP-file \"" + path + ".map\" loaded successfully\r\nFile \"" + path +

@@ -21,6 +21,7 @@ namespace {
 using test::AppendId;
 using test::AppendLittleEndian32;
 using test::Bytes;
+using test::Concat;
 using test::Outcome;
 using test::ReadAll;
 using test::RecordingWindow;
@@ -233,12 +234,6 @@ Bytes ShdrRecord() {
   return record;
 }
 
-Bytes Joined(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
   return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
                bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
@@ -257,24 +252,24 @@ TEST(HostileInputs, MapsThatPointPastTheStreamEndTheWalkAndKeepWhatWasCopied) {
   const Bytes stream = test::PatternBytes(400, 21);
   const std::vector<BadMap> cases = {
       {"block past the end",
-       Joined({ShdrRecord(), SsmpRecord(0, 30), SsmpRecord(390, 25)}),
+       Concat({ShdrRecord(), SsmpRecord(0, 30), SsmpRecord(390, 25)}),
        "Read beyond end of file",
        {{0, 30}, {390, 10}}},
       {"single byte past the end",
-       Joined({ShdrRecord(), SsmpRecord(395, 7)}),
+       Concat({ShdrRecord(), SsmpRecord(395, 7)}),
        "Read beyond end of file",
        {{395, 5}}},
       {"position far past the end",
-       Joined({ShdrRecord(), SsmpRecord(12, 4), SsmpRecord(0x7FFFFFF0, 4)}),
+       Concat({ShdrRecord(), SsmpRecord(12, 4), SsmpRecord(0x7FFFFFF0, 4)}),
        "Read beyond end of file",
        {{12, 4}}},
       {"position before the start",
-       Joined({ShdrRecord(), SsmpRecord(12, 4), SsmpRecord(-1, 4)}),
+       Concat({ShdrRecord(), SsmpRecord(12, 4), SsmpRecord(-1, 4)}),
        "I/O error 22",
        {{12, 4}}},
-      {"data before any header", Joined({SsmpRecord(0, 4), ShdrRecord()}), "I/O error 103", {}},
+      {"data before any header", Concat({SsmpRecord(0, 4), ShdrRecord()}), "I/O error 103", {}},
       {"map cut inside a record",
-       Joined({ShdrRecord(), SsmpRecord(0, 8), Bytes{'S', 'S', 'M', 'P', 1, 0}}),
+       Concat({ShdrRecord(), SsmpRecord(0, 8), Bytes{'S', 'S', 'M', 'P', 1, 0}}),
        "Read beyond end of file",
        {{0, 8}}},
   };

@@ -119,4 +119,10 @@ Bytes PatternBytes(std::size_t count, std::uint32_t seed) {
   return out;
 }
 
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
 }  // namespace morvane::test

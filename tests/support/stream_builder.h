@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ Bytes IffAudioFile(const IffAudio& audio);
 void AppendBigEndian32(Bytes& out, std::int32_t value);
 void AppendLittleEndian32(Bytes& out, std::int32_t value);
 void AppendId(Bytes& out, const std::string& id);  // 4 bytes, zero padded
+
+// The parts one after another.
+Bytes Concat(std::initializer_list<Bytes> parts);
 
 // Deterministic pseudo-random bytes.
 Bytes PatternBytes(std::size_t count, std::uint32_t seed);
