@@ -22,10 +22,12 @@ void WriteWavHeader(unsigned char* image, std::int32_t sampleRate) {
   WriteLittleEndian32(image + WavHeader::kRiffSize, 0);  // a placeholder until the samples are in
 }
 
-void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels, std::uint32_t dataSize) {
+void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
+                    std::uint32_t dataSize) {
   const auto bytesPerFrame = static_cast<std::uint16_t>(channels * (WavHeader::kBits / 8));
   PutId(image + WavHeader::kRiffId, "RIFF");
-  WriteLittleEndian32(image + WavHeader::kRiffSize, dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
+  WriteLittleEndian32(image + WavHeader::kRiffSize,
+                      dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
   PutId(image + WavHeader::kWaveId, "WAVE");
   PutId(image + WavHeader::kFormatId, "fmt ");
   WriteLittleEndian32(image + WavHeader::kFormatBlockSize, WavHeader::kPcmBlockSize);
@@ -48,7 +50,8 @@ void PatchWavSizes(unsigned char* image, std::size_t length) {
 }
 
 bool ReadWavFormat(const unsigned char* image, std::size_t length, WavFormat& format) {
-  if (length < kFirstChunk || !IsId(image + WavHeader::kRiffId, "RIFF") || !IsId(image + WavHeader::kWaveId, "WAVE"))
+  if (length < kFirstChunk || !IsId(image + WavHeader::kRiffId, "RIFF") ||
+      !IsId(image + WavHeader::kWaveId, "WAVE"))
     return false;
   bool haveFormat = false;
   for (std::size_t at = kFirstChunk; at + kChunkHeaderSize <= length;) {
@@ -60,7 +63,8 @@ bool ReadWavFormat(const unsigned char* image, std::size_t length, WavFormat& fo
       format.formatCode = ReadLittleEndian16(fields + (WavHeader::kFormatCode - WavHeader::kFormatCode));
       format.channels = ReadLittleEndian16(fields + (WavHeader::kChannelCount - WavHeader::kFormatCode));
       format.sampleRate = ReadLittleEndian32(fields + (WavHeader::kSampleRate - WavHeader::kFormatCode));
-      format.bitsPerSample = ReadLittleEndian16(fields + (WavHeader::kBitsPerSample - WavHeader::kFormatCode));
+      format.bitsPerSample =
+          ReadLittleEndian16(fields + (WavHeader::kBitsPerSample - WavHeader::kFormatCode));
       haveFormat = true;
     } else if (IsId(image + at, "data")) {
       format.dataOffset = body;

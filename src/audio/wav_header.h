@@ -36,7 +36,8 @@ inline constexpr std::size_t kWavHeaderSize = WavHeader::kSize;
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate);
 // Writes the header of a 16-bit PCM file of `channels` channels whose
 // samples take `dataSize` bytes; the sizes wrap in 32 bits.
-void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels, std::uint32_t dataSize);
+void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
+                    std::uint32_t dataSize);
 // Sets the RIFF and data sizes for an image of that length.
 void PatchWavSizes(unsigned char* image, std::size_t length);
 
