@@ -176,7 +176,7 @@ int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
   ConsoleWindow window = CommandWindow();
   window.SetRateText(rateText);
-  return ExitStatus(RunSdx2ToWav(state, window, path));
+  return ExitStatus(RunSdx2ToWav(state, window, path, nullptr, Completion::kShown, WavRoad::kStreamed));
 }
 
 std::string EscapedName(const std::string& name) {
