@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 #include "audio/demo_stream.h"
 #include "audio/sdx2.h"
@@ -18,18 +19,37 @@ namespace morvane::bench {
 
 namespace {
 
+morvane::DemoStreamOptions Layout(std::vector<std::int32_t> rates, double seconds, std::size_t soundChunkData,
+                                  std::size_t filmChunkSize, std::size_t blockSize) {
+  morvane::DemoStreamOptions options;
+  options.rates = std::move(rates);
+  options.seconds = seconds;
+  options.soundChunkData = soundChunkData;
+  options.filmChunkSize = filmChunkSize;
+  options.blockSize = blockSize;
+  return options;
+}
+
 // Three sound streams, the first twice the rate of the others, so that sound
 // file 0 is about 100 MB: SNDS/SSMP chunks of 8 KB of sound data, each after a
 // FILM chunk, in blocks of 512 KB opened by CTRL and padded by FILL. That is
 // about 600 MB in about 51,000 chunks.
 morvane::DemoStreamOptions StreamOptions(bool small) {
-  morvane::DemoStreamOptions options;
-  options.rates = {44100, 22050, 22050};
-  options.seconds = small ? 11.338 : 1133.8;
-  options.soundChunkData = 8192;
-  options.filmChunkSize = 16000;
-  options.blockSize = 512 * 1024;
-  return options;
+  return Layout({44100, 22050, 22050}, small ? 11.338 : 1133.8, 8192, 16000, 512 * 1024);
+}
+
+// The Analyze File streams, one sound stream at 22050 Hz (44,100 bytes of
+// sound data a second) each. Dense: 4 KB of sound data after each 8 KB
+// "FILM" chunk, in blocks of 14 KB opened by "CTRL" and padded by "FILL":
+// about 3.5 KB a chunk. Sparse: 32 KB of sound data after each 250 KB
+// "FILM" chunk, no blocks: about 140 KB a chunk. Mixed: stretches of 10 MB
+// of each shape in turn, each a sound stream of its own.
+morvane::DemoStreamOptions DenseOptions(double megabytes) {
+  return Layout({22050}, megabytes * 1e6 * 4096 / (14 * 1024) / 44100, 4096, 8192, 14 * 1024);
+}
+
+morvane::DemoStreamOptions SparseOptions(double megabytes) {
+  return Layout({22050}, megabytes * 1e6 * 32768 / (32768 + 24 + 256000) / 44100, 32768, 256000, 0);
 }
 
 struct Range {
@@ -164,6 +184,43 @@ void WriteNoise(const std::string& path, std::int64_t size) {
   if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
+WalkShape MakeShape(const std::string& folder, const std::string& name,
+                    const std::vector<morvane::DemoStreamOptions>& stretches) {
+  WalkShape shape;
+  shape.name = name;
+  shape.file = name + ".str";
+  const std::string path = folder + "/" + shape.file;
+  {
+    ByteFile file;
+    file.Open(path, ByteFile::Mode::kCreate);
+    if (stretches.empty()) {
+      // One "CTRL" chunk and nothing else.
+      unsigned char chunk[24] = {'C', 'T', 'R', 'L', 0, 0, 0, 24};
+      file.Write(chunk, sizeof chunk);
+    }
+    for (const morvane::DemoStreamOptions& stretch : stretches) WriteDemoStream(stretch, file);
+    file.Close();
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_size == 0) throw std::runtime_error("cannot read " + path);
+  void* mapped = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) throw std::runtime_error("cannot map " + path);
+  Expected walked;
+  std::vector<Range> unused;
+  WalkStream(static_cast<const unsigned char*>(mapped), info.st_size, walked, unused);
+  ::munmap(mapped, static_cast<std::size_t>(info.st_size));
+  shape.size = info.st_size;
+  shape.chunks = walked.chunks;
+  shape.snds = walked.snds;
+  shape.shdr = walked.shdr;
+  shape.ssmp = walked.ssmp;
+  shape.ssnd = walked.ssnd;
+  shape.map = walked.map;
+  return shape;
+}
+
 }  // namespace
 
 Expected MakeInputs(const std::string& folder, bool small) {
@@ -193,6 +250,17 @@ Expected MakeInputs(const std::string& folder, bool small) {
 
   WriteNoise(folder + "/" + kSoundCopyName, expected.soundTotal);
   WriteNoise(folder + "/" + kWavCopyName, expected.wav.length);
+
+  const double megabytes = small ? 2 : 200;
+  std::vector<morvane::DemoStreamOptions> mixed;
+  for (double made = 0; made < megabytes; made += small ? 0.2 : 20) {
+    mixed.push_back(DenseOptions(small ? 0.1 : 10));
+    mixed.push_back(SparseOptions(small ? 0.1 : 10));
+  }
+  expected.shapes.push_back(MakeShape(folder, "start-up", {}));
+  expected.shapes.push_back(MakeShape(folder, "dense", {DenseOptions(megabytes)}));
+  expected.shapes.push_back(MakeShape(folder, "sparse", {SparseOptions(megabytes)}));
+  expected.shapes.push_back(MakeShape(folder, "mixed", mixed));
   return expected;
 }
 
@@ -202,7 +270,13 @@ void SaveExpected(const Expected& e, const std::string& path) {
       << "\nssmp " << e.ssmp << "\nssnd " << e.ssnd << "\nmap " << e.map.length << " " << e.map.value
       << "\nsounds " << e.sounds.size();
   for (const FileDigest& sound : e.sounds) out << " " << sound.length << " " << sound.value;
-  out << "\nrate " << e.wavRate << "\nwav " << e.wav.length << " " << e.wav.value << "\n";
+  out << "\nrate " << e.wavRate << "\nwav " << e.wav.length << " " << e.wav.value << "\nshapes "
+      << e.shapes.size() << "\n";
+  for (const WalkShape& shape : e.shapes) {
+    out << shape.name << " " << shape.file << " " << shape.size << " " << shape.chunks << " " << shape.snds
+        << " " << shape.shdr << " " << shape.ssmp << " " << shape.ssnd << " " << shape.map.length << " "
+        << shape.map.value << "\n";
+  }
   if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
@@ -218,7 +292,12 @@ Expected LoadExpected(const std::string& path) {
     in >> sound.length >> sound.value;
     e.soundTotal += sound.length;
   }
-  in >> key >> e.wavRate >> key >> e.wav.length >> e.wav.value;
+  in >> key >> e.wavRate >> key >> e.wav.length >> e.wav.value >> key >> count;
+  e.shapes.resize(count);
+  for (WalkShape& shape : e.shapes) {
+    in >> shape.name >> shape.file >> shape.size >> shape.chunks >> shape.snds >> shape.shdr >> shape.ssmp >>
+        shape.ssnd >> shape.map.length >> shape.map.value;
+  }
   if (!in) throw std::runtime_error("cannot read " + path + "; make the inputs first");
   return e;
 }

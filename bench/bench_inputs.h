@@ -16,6 +16,16 @@ inline constexpr char kSoundCopyName[] = "copy-sound.bin";  // as large as all t
 inline constexpr char kWavCopyName[] = "copy-wav.bin";      // as large as the WAV of sound file 0
 inline constexpr char kExpectedName[] = "expected.txt";
 
+// A stream that Analyze File is measured on, and what its walk must give.
+struct WalkShape {
+  std::string name;  // "dense", "sparse", "mixed", or "start-up" for the one-chunk stream
+  std::string file;  // in the folder
+  std::int64_t size = 0;
+  std::int64_t chunks = 0;
+  std::int64_t snds = 0, shdr = 0, ssmp = 0, ssnd = 0;
+  FileDigest map;
+};
+
 struct Expected {
   std::int64_t streamSize = 0;
   std::int64_t chunks = 0;
@@ -25,10 +35,14 @@ struct Expected {
   std::int64_t soundTotal = 0;
   std::int32_t wavRate = 0;  // the rate typed for sound file 0
   FileDigest wav;            // sound file 0 converted at wavRate
+  // The streams of the Analyze File figures: the one-chunk stream that
+  // measures the programs' start-up, then the dense, sparse and mixed ones.
+  std::vector<WalkShape> shapes;
 };
 
-// Writes the stream (about 600 MB, or about 6 MB when small) and the copy
-// files into the folder, and the expected outputs beside them.
+// Writes the stream (about 600 MB, or about 6 MB when small), the copy
+// files and the Analyze File streams (about 200 MB each, or 2 MB) into the
+// folder, and the expected outputs beside them.
 Expected MakeInputs(const std::string& folder, bool small);
 
 void SaveExpected(const Expected& expected, const std::string& path);

@@ -8,7 +8,7 @@ struct FigureOptions {
   std::string folder;  // the inputs, made by `generate`
   std::string cli;     // the morvane-cli program
   std::string doc;     // where to write the Performance section, or ""
-  int runs = 5;
+  int runs = 7;
   bool small = false;  // a quick run: outputs checked, timings not judged
 };
 

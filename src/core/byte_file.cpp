@@ -11,14 +11,11 @@
 namespace morvane {
 
 namespace {
-constexpr std::size_t kBufferSize = 64 * 1024;
+// A file being read holds the largest block the read-ahead takes.
+constexpr std::size_t kBufferSize = ReadAhead::kLargeBlock;
 // A file being written gathers more before each write call: the copies of
 // Extract Chunks put whole sound data records into it.
 constexpr std::size_t kWriteBufferSize = 512 * 1024;
-// After a move the layer reads a little and doubles the amount while the
-// reads stay sequential: the analysis reads 8 to 64 bytes per chunk and must
-// not pull in the bodies it skips.
-constexpr std::size_t kFirstReadAhead = 64;
 constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
 
 // The write buffers of closed files, kept for the next file: a batch opens
@@ -111,8 +108,7 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   bufferStart_ = 0;
   cursor_ = 0;
   end_ = 0;
-  readAhead_ = kFirstReadAhead;
-  runStart_ = 0;
+  readAhead_ = ReadAhead();
   knownSize_ = reading_ ? info.st_size : 0;
 }
 
@@ -132,11 +128,11 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
         if (static_cast<std::size_t>(got) < count) throw CommandError(kReadBeyondEnd);
         return;
       }
-      const ssize_t got = ::pread(fd_, buffer_.get(), std::max(readAhead_, count), bufferStart_);
+      const std::size_t amount = readAhead_.Fill(bufferStart_, count, knownSize_);
+      const ssize_t got = ::pread(fd_, buffer_.get(), amount, bufferStart_);
       if (got < 0) RaiseErrno(errno);
       if (got == 0) throw CommandError(kReadBeyondEnd);
       end_ = static_cast<std::size_t>(got);
-      readAhead_ = std::min(readAhead_ * 2, bufferSize_);
     }
     const std::size_t take = std::min(count, end_ - cursor_);
     std::memcpy(out, buffer_.get() + cursor_, take);
@@ -209,8 +205,7 @@ void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
     destination.cursor_ += got;
     count -= got;
   }
-  // What follows a copy is most likely a few bytes, not another copy.
-  readAhead_ = kFirstReadAhead;
+  readAhead_.Copied();
 }
 
 void ByteFile::Flush() {
@@ -241,18 +236,11 @@ void ByteFile::Seek(std::int64_t position) {
     bufferStart_ = position;
     return;
   }
+  readAhead_.Moved(bufferStart_ + static_cast<std::int64_t>(cursor_), position);
   if (position >= bufferStart_ && position <= bufferStart_ + static_cast<std::int64_t>(end_)) {
     cursor_ = static_cast<std::size_t>(position - bufferStart_);
     return;
   }
-  // The run that follows a move is most likely as long as the one before
-  // it: the extraction copies a whole block of sound data after each move,
-  // the analysis reads a few header bytes. So the first read takes that
-  // much, and never less than the small first read.
-  const std::int64_t lastRun = bufferStart_ + static_cast<std::int64_t>(cursor_) - runStart_;
-  readAhead_ = static_cast<std::size_t>(
-      std::clamp<std::int64_t>(lastRun, kFirstReadAhead, static_cast<std::int64_t>(bufferSize_)));
-  runStart_ = position;
   bufferStart_ = position;
   cursor_ = end_ = 0;
 }

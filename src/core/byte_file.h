@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/read_ahead.h"
 
 namespace morvane {
 
@@ -29,8 +30,9 @@ bool Tick();  // true when this operation is the one that must fail
 // A file for byte-granular access: read exactly N, write exactly N, seek,
 // position, end test, close. A file is opened either for reading or created
 // for writing. Both directions are buffered, so reading 4 bytes at a time or
-// copying in 10-byte blocks costs a memcpy, not a system call. Positions are
-// signed 32-bit: a move to 2^31 or more, or before 0, fails.
+// copying in 10-byte blocks costs a memcpy, not a system call; how much each
+// read of the file brings in follows the reader's recent moves (ReadAhead).
+// Positions are signed 32-bit: a move to 2^31 or more, or before 0, fails.
 class ByteFile {
  public:
   enum class Mode { kRead, kCreate };
@@ -108,10 +110,7 @@ class ByteFile {
   std::int64_t bufferStart_ = 0;
   std::size_t cursor_ = 0;
   std::size_t end_ = 0;
-  std::size_t readAhead_ = 0;
-  // Where the last move outside the buffer went: the start of the present
-  // read run.
-  std::int64_t runStart_ = 0;
+  ReadAhead readAhead_;
   std::int64_t knownSize_ = 0;
 };
 
