@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "app/sound_player.h"
+#include "core/support.h"
 
 namespace morvane {
 
@@ -286,13 +287,28 @@ void Form1::BitBtn3Click() {
   RunCommand(
       [this] {
         SetCommandButtonsEnabled(false);
+        if (!RateFromText(RateText())) return RefuseWithoutRate();
         return RunSdx2ToWav(state_, *this, AskFileName(), player_.get());
       },
       [this] { SetCommandButtonsEnabled(true); });
 }
 
 void Form1::Button2Click() {
-  RunCommand([this] { return RunPlay(state_, *this, AskFileName(), *player_); }, [] {});
+  RunCommand(
+      [this] {
+        if (!RateFromText(RateText())) return RefuseWithoutRate();
+        return RunPlay(state_, *this, AskFileName(), *player_);
+      },
+      [] {});
+}
+
+// SDX2 to WAV and PLAY end before their dialog when the rate box gives no
+// positive rate: a WAV at such a rate would open in no player.
+CommandResult Form1::RefuseWithoutRate() {
+  NotifyUser(kNoRateNotice);
+  CommandResult result;
+  result.notices.push_back(kNoRateNotice);
+  return result;
 }
 
 void Form1::SetCommandButtonsEnabled(bool enabled) {

@@ -93,6 +93,8 @@ class Form1 : public QMainWindow, public Window {
   // refused.
   void RunCommand(const std::function<CommandResult()>& command, const std::function<void()>& closing);
   void SetCommandButtonsEnabled(bool enabled);  // BitBtn1, BitBtn2, BitBtn3, in that order
+  // Tells the user to type a rate first; the result of a command that ended there.
+  CommandResult RefuseWithoutRate();
   void LookAtQueue();
   // Shows the label texts that a running command set since the last look.
   void ShowPendingLabels();

@@ -5,12 +5,25 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 #include <QtDebug>
+#include <algorithm>
+#include <cstdint>
 
 #include "audio/wav_header.h"
 
 namespace morvane {
 
-QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {}
+namespace {
+
+// How long the sound server may take beyond what it still holds before the
+// last sample has been heard.
+constexpr qint64 kDrainSlackMs = 300;
+
+}  // namespace
+
+QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {
+  drainTimer_.setSingleShot(true);
+  connect(&drainTimer_, &QTimer::timeout, this, &QtSoundPlayer::CheckDrained);
+}
 
 QtSoundPlayer::~QtSoundPlayer() { Stop(); }
 
@@ -45,11 +58,12 @@ void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
                                      static_cast<qsizetype>(wav.dataSize));
   buffer_.setData(samples_);
   buffer_.open(QIODevice::ReadOnly);
+  soundUSecs_ = format.durationForBytes(static_cast<qint32>(std::min<std::size_t>(wav.dataSize, INT32_MAX)));
   sink_ = std::make_unique<QAudioSink>(device, format);
   connect(sink_.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
     if (!sink_) return;
     if (state == QAudio::IdleState) {
-      sink_->stop();
+      AwaitDrain();
     } else if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError &&
                sink_->error() != QAudio::UnderrunError) {
       qWarning("Morvane: playback failed (error %d)", static_cast<int>(sink_->error()));
@@ -59,7 +73,21 @@ void QtSoundPlayer::Play(std::shared_ptr<const ByteImage> image) {
   if (sink_->error() != QAudio::NoError) qWarning("Morvane: playback could not start");
 }
 
+void QtSoundPlayer::AwaitDrain() {
+  if (drainTimer_.isActive()) return;
+  // The server may still hold up to the sink's buffer of sound not yet
+  // heard, and at least what its clock says is still to come.
+  const qint64 bufferedUSecs = sink_->format().durationForBytes(static_cast<qint32>(sink_->bufferSize()));
+  const qint64 toComeUSecs = soundUSecs_ - sink_->processedUSecs();
+  drainTimer_.start(static_cast<int>(std::max(bufferedUSecs, toComeUSecs) / 1000 + kDrainSlackMs));
+}
+
+void QtSoundPlayer::CheckDrained() {
+  if (sink_) sink_->stop();
+}
+
 void QtSoundPlayer::Stop() {
+  drainTimer_.stop();
   if (sink_) {
     sink_->disconnect(this);
     sink_->stop();
@@ -71,6 +99,8 @@ void QtSoundPlayer::Stop() {
   image_.reset();
 }
 
-bool QtSoundPlayer::IsPlaying() const { return sink_ && sink_->state() == QAudio::ActiveState; }
+bool QtSoundPlayer::IsPlaying() const {
+  return sink_ && (sink_->state() == QAudio::ActiveState || drainTimer_.isActive());
+}
 
 }  // namespace morvane

@@ -52,7 +52,13 @@ ConsoleWindow CommandWindow() {
   });
 }
 
-int ExitStatus(const CommandResult& result) {
+// Says why the file was refused, after the window's "Input Error ".
+void PrintRefusal(const SharedState& state) {
+  if (!state.InputRefusal.empty()) PrintError(state.SelectedPath + ": " + state.InputRefusal);
+}
+
+int ExitStatus(const CommandResult& result, const SharedState& state) {
+  PrintRefusal(state);
   if (result.error) {
     PrintError(*result.error);
     PrintSystemCause();
@@ -160,7 +166,7 @@ int AnalyzeCommand(const std::string& path) {
   // After an error too: the lines appended so far and the rows as far as
   // they were set.
   PrintOut(AppendedLines(memoBefore, window.MemoText()) + window.InformationRows());
-  return ExitStatus(result);
+  return ExitStatus(result, state);
 }
 
 int ExtractCommand(const std::string& path) {
@@ -169,14 +175,16 @@ int ExtractCommand(const std::string& path) {
   const CommandResult result = RunExtractChunks(state, window, path);
   // Once the map was loaded, its line and the files created.
   if (result.opened && !result.mapMissing) PrintOut(PrintedLines(window.MemoText()));
-  return ExitStatus(result);
+  return ExitStatus(result, state);
 }
 
 int WavCommand(const std::string& path, const std::string& rateText) {
   SharedState state;
   ConsoleWindow window = CommandWindow();
   window.SetRateText(rateText);
-  return ExitStatus(RunSdx2ToWav(state, window, path, nullptr, Completion::kShown, WavRoad::kStreamed));
+  const CommandResult result =
+      RunSdx2ToWav(state, window, path, nullptr, Completion::kShown, WavRoad::kStreamed);
+  return ExitStatus(result, state);
 }
 
 std::string EscapedName(const std::string& name) {

@@ -1,6 +1,7 @@
 // morvane-cli: the window's commands from the command line, a batch
 // conversion and a demo stream.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCommandLineOption>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "core/byte_file.h"
 #include "core/support.h"
 
 namespace {
@@ -59,8 +61,9 @@ const char kHelp[] =
     "                   two sound streams.\n"
     "\n"
     "Options:\n"
-    "  --rate TEXT      The text of the rate box, at most 5 characters; with\n"
-    "                   convert, one rate for every stream instead of its header's.\n"
+    "  --rate TEXT      The text of the rate box, at most 5 characters, giving a\n"
+    "                   positive sample rate in Hz; with convert, one rate for\n"
+    "                   every stream instead of its header's.\n"
     "  -o, --output-dir DIR\n"
     "                   convert: writes every output into DIR (made when missing)\n"
     "                   under the input's base name, not beside the input.\n"
@@ -74,9 +77,14 @@ const char kHelp[] =
     "The window's messages (\"Process finished\", \"Input Error \", ...) go to stderr,\n"
     "one a line; so does the text of an error that ends a command.\n"
     "\n"
+    "Every file is written under a hidden temporary name beside it and renamed\n"
+    "onto its name when complete; a link at the name is replaced, never written\n"
+    "through. Only regular files below 2 GiB are read.\n"
+    "\n"
     "Exit status: 0 success; 1 a command failed: an error ended it, its file could\n"
     "not be opened (\"Input Error \"), the map is missing, or an output file could\n"
-    "not be created; 2 a usage error.\n"
+    "not be created; 2 a usage error; 130 or 143 interrupted by SIGINT or SIGTERM\n"
+    "(the temporary files are removed, earlier files stay as they were).\n"
     "\n"
     "Examples:\n"
     "  morvane-cli analyze intro.str\n"
@@ -94,9 +102,27 @@ int UsageError(const std::string& problem) {
 QString FromBytes(const char* bytes) { return QString::fromLatin1(bytes); }
 std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
 
+// An interrupted run removes the files it had not finished, and ends with
+// 128 plus the signal's number.
+extern "C" void OnInterrupt(int signalNumber) {
+  morvane::RemoveLiveTemporaries();
+  ::_exit(128 + signalNumber);
+}
+
+void RemoveTemporariesOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  RemoveTemporariesOnInterrupt();
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << FromBytes(argv[i]);
 
@@ -148,6 +174,10 @@ int main(int argc, char** argv) {
     return UsageError("unknown command '" + command + "'");
   }
   if (rate && !takesRate) return UsageError("--rate belongs to wav and convert only");
+  // A WAV at no positive rate would open in no player.
+  if (rate && !morvane::RateFromText(*rate)) {
+    return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
+  }
   for (const QCommandLineOption* option : {&outputDirOption, &keepSoundOption, &mapOption, &nullOption}) {
     if (parser.isSet(*option) && command != "convert") {
       return UsageError("--" + ToBytes(option->names().back()) + " belongs to convert only");

@@ -1,10 +1,13 @@
 #include "core/byte_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -31,7 +34,73 @@ std::vector<std::unique_ptr<unsigned char[]>>& SpareBuffers() {
 std::int64_t faultTarget = 0;
 std::int64_t faultCount = 0;
 int faultErrno = 0;
+bool faultWasRename = false;
+
+// The temporary names alive now, for the signal handler: each slot is free
+// (0), being filled (1) or names a live temporary (2).
+constexpr int kRegistrySlots = 16;
+constexpr std::size_t kRegistryPathSize = PATH_MAX;
+struct RegistrySlot {
+  std::atomic<int> state{0};
+  char path[kRegistryPathSize];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+RegistrySlot registry[kRegistrySlots];
+
+int Register(const std::string& path) {
+  if (path.size() >= kRegistryPathSize) return -1;
+  for (int slot = 0; slot < kRegistrySlots; ++slot) {
+    int expected = 0;
+    if (registry[slot].state.compare_exchange_strong(expected, 1)) {
+      std::memcpy(registry[slot].path, path.c_str(), path.size() + 1);
+      registry[slot].state.store(2);
+      return slot;
+    }
+  }
+  return -1;
+}
+
+void Unregister(int slot) {
+  if (slot >= 0) registry[slot].state.store(0);
+}
+
+constexpr char kTemporaryMark[] = ".morvane-";
+constexpr std::size_t kTemporaryMarkLength = sizeof kTemporaryMark - 1;
+constexpr std::size_t kRandomLength = 6;
+
+// The temporary name beside `path`: a dot, the name (cut so that the whole
+// stays within the platform's limit for one name), the mark and six random
+// letters or digits.
+std::string TemporaryPath(const std::string& path) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[kRandomLength];
+  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    static std::uint64_t fallback = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u;
+    for (unsigned char& byte : random)
+      byte = static_cast<unsigned char>((fallback += 0x9E3779B97F4A7C15u) >> 56);
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = path.substr(nameStart);
+  const std::size_t room = NAME_MAX - 1 - kTemporaryMarkLength - kRandomLength;
+  if (name.size() > room) name.resize(room);
+  std::string temporary = path.substr(0, nameStart) + "." + name + kTemporaryMark;
+  for (unsigned char byte : random) temporary.push_back(kLetters[byte % (sizeof kLetters - 1)]);
+  return temporary;
+}
 }  // namespace
+
+void RemoveLiveTemporaries() noexcept {
+  for (RegistrySlot& slot : registry) {
+    if (slot.state.load() == 2) ::unlink(slot.path);
+  }
+}
+
+bool IsTemporaryName(const std::string& name) {
+  const std::size_t tail = kTemporaryMarkLength + kRandomLength;
+  return name.size() > tail + 1 && name.front() == '.' &&
+         name.compare(name.size() - tail, kTemporaryMarkLength, kTemporaryMark) == 0;
+}
 
 namespace faults {
 namespace detail {
@@ -42,6 +111,7 @@ bool Tick() {
   ++faultCount;
   if (faultCount == faultTarget) {
     armed = false;
+    faultWasRename = false;
     return true;
   }
   return false;
@@ -63,6 +133,8 @@ void Disarm() {
 }
 
 std::int64_t OperationsPerformed() { return faultCount; }
+
+bool LastFaultWasRename() { return faultWasRename; }
 }  // namespace faults
 
 ByteFile::~ByteFile() {
@@ -80,16 +152,11 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   CloseQuietly();
   path_ = path;
   if (faults::detail::Tick()) faults::detail::Raise(path);
-  const int flags = mode == Mode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd < 0) RaiseErrno(errno);
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    RaiseErrno(error);
+  if (mode == Mode::kRead) {
+    OpenForReading(path);
+  } else {
+    CreateTemporary(path);
   }
-  fd_ = fd;
   reading_ = mode == Mode::kRead;
   writing_ = !reading_;
   const std::size_t size = reading_ ? kBufferSize : kWriteBufferSize;
@@ -109,7 +176,81 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   cursor_ = 0;
   end_ = 0;
   readAhead_ = ReadAhead();
-  knownSize_ = reading_ ? info.st_size : 0;
+}
+
+void ByteFile::OpenForReading(const std::string& path) {
+  // A FIFO, a device or a socket is refused before it is opened: opening one
+  // may wait for a writer or act on the device. The open itself never waits,
+  // and what it opened is looked at again.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) RaiseErrno(errno);
+  if (S_ISDIR(info.st_mode)) RaiseErrno(EISDIR);
+  if (!S_ISREG(info.st_mode)) throw CommandError(kNoFileCode, kNotRegularFileText);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) RaiseErrno(errno);
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = errno;
+    ::close(fd);
+    if (S_ISDIR(info.st_mode)) RaiseErrno(EISDIR);
+    if (!S_ISREG(info.st_mode)) throw CommandError(kNoFileCode, kNotRegularFileText);
+    RaiseErrno(error);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  fd_ = fd;
+  knownSize_ = info.st_size;
+}
+
+void ByteFile::CreateTemporary(const std::string& path) {
+  // What stands at the name now: a folder in the way, and a file that its
+  // owner keeps from being written, still fail as a creation over them
+  // would; a link is replaced, never followed.
+  mode_t mode = 0666;
+  struct stat existing {};
+  replacing_ = false;
+  if (::lstat(path.c_str(), &existing) == 0) {
+    replacing_ = true;
+    if (S_ISDIR(existing.st_mode)) RaiseErrno(EISDIR);
+    if (S_ISREG(existing.st_mode)) {
+      if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) RaiseErrno(errno);
+      mode = existing.st_mode & 0777;
+    }
+  } else if (errno != ENOENT) {
+    RaiseErrno(errno);
+  }
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporaryPath_ = TemporaryPath(path);
+    registrySlot_ = Register(temporaryPath_);
+    fd = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      const int error = errno;
+      Unregister(registrySlot_);
+      registrySlot_ = -1;
+      temporaryPath_.clear();
+      if (error != EEXIST) RaiseErrno(error);
+    }
+  }
+  if (fd < 0) RaiseErrno(EEXIST);
+  // A file replaced keeps its permissions, as one emptied in place would.
+  if (mode != 0666) ::fchmod(fd, mode);
+  fd_ = fd;
+  knownSize_ = 0;
+}
+
+int ByteFile::PutInPlace() noexcept {
+  if (temporaryPath_.empty()) return 0;
+  int error = 0;
+  if (faults::detail::Tick()) {
+    error = faultErrno;
+    faultWasRename = true;
+  } else if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) ::unlink(temporaryPath_.c_str());
+  Unregister(registrySlot_);
+  registrySlot_ = -1;
+  temporaryPath_.clear();
+  return error;
 }
 
 void ByteFile::ReadSlow(void* destination, std::size_t count) {
@@ -281,11 +422,17 @@ void ByteFile::Close() {
       CloseQuietly();
       throw;
     }
+    // Over an earlier file the bytes reach the disk before the name does, so
+    // that a power cut leaves the earlier file or the whole new one.
+    if (replacing_ && ::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) error = errno;
   }
-  if (::close(fd_) != 0) error = errno;
+  if (::close(fd_) != 0 && error == 0 && errno != EINTR) error = errno;
   fd_ = -1;
   reading_ = writing_ = false;
-  if (error != 0 && error != EINTR) RaiseErrno(error);
+  // What was written is put in place even when the close failed.
+  const int placing = PutInPlace();
+  if (error != 0) RaiseErrno(error);
+  if (placing != 0) RaiseErrno(placing);
 }
 
 void ByteFile::CloseQuietly() noexcept {
@@ -300,6 +447,7 @@ void ByteFile::CloseQuietly() noexcept {
   fd_ = -1;
   reading_ = writing_ = false;
   cursor_ = end_ = 0;
+  PutInPlace();
 }
 
 }  // namespace morvane

@@ -13,13 +13,16 @@
 namespace morvane {
 
 // Test switch of the file layer: the k-th file operation from now on (open,
-// read, write, seek, close; counted per call, not per system call) fails as
-// if the platform had answered with errnoValue. Off unless armed.
+// read, write, seek, close, and the rename that puts a new file in place;
+// counted per call, not per system call) fails as if the platform had
+// answered with errnoValue. Off unless armed.
 namespace faults {
 void FailOperation(std::int64_t k, int errnoValue);
 void Disarm();
 // File operations performed since the last FailOperation or Disarm.
 std::int64_t OperationsPerformed();
+// True when the operation that failed last was the rename of a new file.
+bool LastFaultWasRename();
 namespace detail {
 extern bool armed;
 bool Tick();  // true when this operation is the one that must fail
@@ -27,12 +30,29 @@ bool Tick();  // true when this operation is the one that must fail
 }  // namespace detail
 }  // namespace faults
 
+// New files live under a hidden temporary name in their folder until they are
+// closed. The names of those alive now are kept where a signal handler can
+// reach them: RemoveLiveTemporaries unlinks them with async-signal-safe calls
+// only, so an interrupted program leaves every earlier file as it was.
+void RemoveLiveTemporaries() noexcept;
+// Whether a file name (without its folder) is one of those temporary names:
+// a leading dot, and ".morvane-" followed by six characters at its end.
+bool IsTemporaryName(const std::string& name);
+
 // A file for byte-granular access: read exactly N, write exactly N, seek,
 // position, end test, close. A file is opened either for reading or created
 // for writing. Both directions are buffered, so reading 4 bytes at a time or
 // copying in 10-byte blocks costs a memcpy, not a system call; how much each
 // read of the file brings in follows the reader's recent moves (ReadAhead).
 // Positions are signed 32-bit: a move to 2^31 or more, or before 0, fails.
+//
+// Only regular files are opened for reading, without ever blocking: a FIFO, a
+// device, a socket or a folder is refused at once. A file is created as a new
+// file under a temporary name in the same folder (exclusive creation, never
+// through a link) and renamed onto its name when it is closed, on the ordinary
+// close and the quiet close after an error alike: a link at the name is
+// replaced, never written through, and the earlier file stays whole until
+// then.
 class ByteFile {
  public:
   enum class Mode { kRead, kCreate };
@@ -42,7 +62,7 @@ class ByteFile {
   ByteFile(const ByteFile&) = delete;
   ByteFile& operator=(const ByteFile&) = delete;
 
-  // Opens an existing file for reading, or creates (empties) one for
+  // Opens an existing regular file for reading, or creates (empties) one for
   // writing. Any earlier opening is dropped first.
   void Open(const std::string& path, Mode mode);
   bool IsOpen() const noexcept { return fd_ >= 0; }
@@ -84,10 +104,11 @@ class ByteFile {
   // Writes what is buffered; a file being written then holds all that was
   // given to it, or raises the failure ("Disk full") now.
   void Flush();
-  // Writes what is buffered and closes; raises the failure of either.
+  // Writes what is buffered, closes and puts a new file in place; raises the
+  // failure of any of them.
   void Close();
-  // Closes without raising: the clean-up after an error that is already on
-  // its way to the user.
+  // Closes (and puts a new file in place) without raising: the clean-up
+  // after an error that is already on its way to the user.
   void CloseQuietly() noexcept;
 
  private:
@@ -97,9 +118,18 @@ class ByteFile {
   void WriteSlow(const void* source, std::size_t count);
   [[noreturn]] void RaiseErrno(int errnoValue) const;
   [[noreturn]] void RaiseNotOpen() const;
+  void OpenForReading(const std::string& path);
+  void CreateTemporary(const std::string& path);
+  // Renames the temporary onto path_; gives the errno of a failure (the
+  // temporary is then removed), 0 on success or when there is none.
+  int PutInPlace() noexcept;
 
   int fd_ = -1;
   std::string path_;
+  // The new file's temporary name while it is being written; empty otherwise.
+  std::string temporaryPath_;
+  int registrySlot_ = -1;
+  bool replacing_ = false;  // something stood at the name when it was created
   bool reading_ = false;
   bool writing_ = false;
   // Left uninitialised: its pages are touched only as far as it is filled.

@@ -21,6 +21,11 @@ inline constexpr int kBadSeek = 22;
 // Errors that carry a text of their own (gauge range, loading a sound file).
 inline constexpr int kNoFileCode = 0;
 
+// Why a file is refused before anything of it is read.
+inline constexpr char kNotRegularFileText[] = "Not a regular file";
+inline constexpr char kTooLargeText[] =
+    "A file of 2 GiB or more is refused: the map's positions reach only below 2 GiB";
+
 // The text of a failed file operation, by its code.
 std::string ErrorText(int code);
 

@@ -30,14 +30,18 @@ struct SharedState {
   bool FileOpened = false;
   bool MapMissing = false;
   bool StopRequested = false;
+  // Why the last FileOpen refused the chosen file when it is no regular file
+  // or too large; empty otherwise.
+  std::string InputRefusal;
   // Shared so that a player still reading an image keeps it alive.
   std::shared_ptr<ByteImage> SourceImage;
   std::shared_ptr<ByteImage> WaveImage;
 };
 
 // Steps 3 to 5 of FileOpen once the dialog has answered: takes the path,
-// opens it for reading as InputFile ("Input Error " when that fails) and sets
-// TotalSize. Gives nothing; the caller reads FileOpened.
+// opens it for reading as InputFile ("Input Error " when that fails, or when
+// it is no regular file or holds 2 GiB or more) and sets TotalSize. Gives
+// nothing; the caller reads FileOpened, and InputRefusal tells why not.
 void OpenSelectedFile(SharedState& state, Window& window, const std::string& path);
 
 // Moves the gauge on by ProgressStep, or fills it when the step is 0.

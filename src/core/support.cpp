@@ -36,6 +36,12 @@ std::int32_t ParseLeadingInt(const std::string& text) {
   return static_cast<std::int32_t>(value);
 }
 
+std::optional<std::int32_t> RateFromText(const std::string& text) {
+  const std::int32_t rate = ParseLeadingInt(text);
+  if (rate <= 0) return std::nullopt;
+  return rate;
+}
+
 std::string TrimBlanks(const std::string& text) {
   std::size_t first = 0;
   std::size_t last = text.size();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace morvane {
@@ -14,6 +15,13 @@ std::string DecimalText(std::int32_t value);
 // the first other character, in 32-bit arithmetic that wraps. No blank is
 // skipped: empty text, letters or a leading blank give 0.
 std::int32_t ParseLeadingInt(const std::string& text);
+
+// The sample rate the rate box's text gives, read as ParseLeadingInt reads
+// it; nothing when that is no positive number (empty text, "0", "-1", "abc"),
+// for which no player would open the WAV. SDX2 to WAV and PLAY then end
+// before their dialog with kNoRateNotice.
+std::optional<std::int32_t> RateFromText(const std::string& text);
+inline constexpr char kNoRateNotice[] = "Type the sample rate in Hz into the box first";
 
 // The text without its leading and trailing characters of code 32 or less.
 std::string TrimBlanks(const std::string& text);

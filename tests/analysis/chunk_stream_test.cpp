@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
 
@@ -455,7 +457,45 @@ Bytes AifcFile(const std::string& formType, unsigned char rateHigh, unsigned cha
   return out;
 }
 
-TEST(AnalyzeStreamTest, IffAudioFileShowsThreeFields) {
+// An IFF chunk: id, big-endian size of the body (as declared), the body and
+// a pad byte after an odd body.
+Bytes IffChunk(const std::string& id, const Bytes& body, std::int64_t declared = -1) {
+  Bytes out = Text(id);
+  test::AppendBigEndian32(out, static_cast<std::int32_t>(declared < 0 ? body.size() : declared));
+  out.insert(out.end(), body.begin(), body.end());
+  if (body.size() % 2 == 1) out.push_back(0);
+  return out;
+}
+
+// A COMM body: 2 channels, 1000 frames, 16 bits, the rate as an 80-bit
+// extended number, then for AIFF-C the compression type and its name.
+Bytes CommBody(long double rate, const std::string& compression) {
+  Bytes out = {0, 2, 0, 0, 0x03, 0xE8, 0, 16};
+  int exponent = 0;
+  const long double fraction = std::frexp(rate, &exponent);  // rate = fraction * 2^exponent
+  const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
+  const int biased = rate == 0 ? 0 : exponent - 1 + 16383;
+  out.push_back(static_cast<unsigned char>(biased >> 8));
+  out.push_back(static_cast<unsigned char>(biased));
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(mantissa >> shift));
+  if (!compression.empty()) out = Concat({out, Text(compression), {4, 'n', 'a', 'm', 'e', 0}});
+  return out;
+}
+
+Bytes Form(const std::string& formType, std::initializer_list<Bytes> chunks) {
+  Bytes body = Text(formType);
+  for (const Bytes& chunk : chunks) body.insert(body.end(), chunk.begin(), chunk.end());
+  Bytes out = Text("FORM");
+  test::AppendBigEndian32(out, static_cast<std::int32_t>(body.size()));
+  return Concat({out, body});
+}
+
+TEST(AnalyzeStreamTest, IffAudioFileShowsItsFormTypeAndItsCommonChunk) {
+  const Bytes fver = IffChunk("FVER", {0xA2, 0x80, 0x51, 0x40});
+  const Bytes sound = IffChunk("SSND", test::PatternBytes(40, 3));
+  Bytes noComm = test::PatternBytes(40, 4);
+  noComm[10] = 0x1F, noComm[11] = 0x40;  // 8000 at offset 42
+  std::copy_n("ABCD", 4, noComm.begin() + 18);
   struct Case {
     const char* name;
     Bytes file;
@@ -463,9 +503,30 @@ TEST(AnalyzeStreamTest, IffAudioFileShowsThreeFields) {
   };
   const Case cases[] = {
       {"AIFC at 44100 Hz", AifcFile("AIFC", 0xAC, 0x44, "SDX2"), "AIFC", "44100 (Hz)", "SDX2"},
-      {"the rate is unsigned 16-bit", AifcFile("AIFF", 0xFF, 0xFF, "NONE"), "AIFF", "65535 (Hz)", "NONE"},
-      {"the four characters are cut at a zero byte", AifcFile(std::string("AI\0C", 4), 0x56, 0x22, "SD"),
-       "AI", "22050 (Hz)", "SD"},
+      {"AIFF at 65535 Hz", AifcFile("AIFF", 0xFF, 0xFF, "NONE"), "AIFF", "65535 (Hz)", "NONE"},
+      {"a form type cut at a zero byte, no AIFF-C", AifcFile(std::string("AI\0C", 4), 0x56, 0x22, "SD"), "AI",
+       "22050 (Hz)", "NONE"},
+      // Where the fixed read sees 44100 (0xAC44), the exponent halves it.
+      {"AIFC at 22050 Hz", Form("AIFC", {fver, IffChunk("COMM", CommBody(22050, "SDX2")), sound}), "AIFC",
+       "22050 (Hz)", "SDX2"},
+      {"AIFC at 192000 Hz", Form("AIFC", {fver, IffChunk("COMM", CommBody(192000, "sowt")), sound}), "AIFC",
+       "192000 (Hz)", "sowt"},
+      {"the whole part of a fraction", Form("AIFC", {fver, IffChunk("COMM", CommBody(11025.75L, "NONE"))}),
+       "AIFC", "11025 (Hz)", "NONE"},
+      {"below one hertz", Form("AIFC", {fver, IffChunk("COMM", CommBody(0.5L, "NONE")), sound}), "AIFC",
+       "0 (Hz)", "NONE"},
+      {"plain AIFF without FVER", Form("AIFF", {IffChunk("COMM", CommBody(8000, "")), sound}), "AIFF",
+       "8000 (Hz)", "NONE"},
+      {"an odd chunk before COMM is padded",
+       Form("AIFC", {IffChunk("NAME", Text("tones")), IffChunk("COMM", CommBody(11025, "ima4")), sound}),
+       "AIFC", "11025 (Hz)", "ima4"},
+      // No whole COMM chunk: the fixed reads stand.
+      {"a COMM chunk cut by the end of the file",
+       Form("AIFC", {fver, IffChunk("COMM", CommBody(22050, "SDX2"), 200)}), "AIFC", "44100 (Hz)", "SDX2"},
+      {"no COMM chunk", Form("AIFC", {fver, IffChunk("SSND", noComm)}), "AIFC", "8000 (Hz)", "ABCD"},
+      {"a chunk size past the end before COMM",
+       Form("AIFC", {fver, IffChunk("SSND", noComm, 0xFFFFFFF0), IffChunk("COMM", CommBody(22050, "SDX2"))}),
+       "AIFC", "8000 (Hz)", "ABCD"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,8 @@
 #include "app/form1.h"
 
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -7,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <filesystem>
 
 #include "form_fixture.h"
 #include "support/stream_builder.h"
@@ -46,6 +50,8 @@ class Form1Test : public QObject {
   void buttonStatesDuringExtractAndConvertDialogs();
   void closingDuringACommandWaitsForItsEnd();
   void aboutShowsTheOlderVersion();
+  void noPositiveRateEndsBeforeTheDialog();
+  void oddInputsAreRefusedAtOnce();
 };
 
 void Form1Test::initialWindowMatchesTheLayout() {
@@ -160,6 +166,7 @@ void Form1Test::analyzeFileShowsLabelsMemoAndFullGauge() {
 void Form1Test::cancelledDialogChangesNothing() {
   TempDir dir;
   Fixture f;
+  f.form->Edit1->setText(QStringLiteral("22050"));
   f.form->Gauge1->model().SetPosition(40);
   using Handler = void (Form1::*)();
   for (Handler handler :
@@ -255,6 +262,7 @@ void Form1Test::buttonStatesFollowTheTableDuringAnalyze() {
 
 void Form1Test::buttonStatesDuringExtractAndConvertDialogs() {
   Fixture f;
+  f.form->Edit1->setText(QStringLiteral("22050"));
   QString extractDialog, convertDialog;
   f.dialogs->onAsk = [&] { extractDialog = ButtonStates(*f.form); };
   f.form->BitBtn2Click();
@@ -291,6 +299,72 @@ void Form1Test::aboutShowsTheOlderVersion() {
   QCOMPARE(lines[0], QStringLiteral("Tarrow Morvane ver.0.2.3"));
   QCOMPARE(lines[1], QString());
   QVERIFY(!lines[2].isEmpty() && !lines[3].isEmpty());
+}
+
+void Form1Test::noPositiveRateEndsBeforeTheDialog() {
+  TempDir dir;
+  Fixture f;
+  const std::string path = dir.Write("a.sound", test::PatternBytes(300, 4));
+  using Handler = void (Form1::*)();
+  int asked = 0;
+  f.dialogs->onAsk = [&] { ++asked; };
+  for (const char* text : {"", "0", "-1", "abc", " 8000", "+0", "-0"}) {
+    for (Handler handler : {&Form1::BitBtn3Click, &Form1::Button2Click}) {
+      f.dialogs->notices.clear();
+      f.dialogs->answers = {QString::fromStdString(path)};
+      f.form->Edit1->setText(QString::fromLatin1(text));
+      (f.form.get()->*handler)();
+      QVERIFY2(asked == 0, text);
+      QCOMPARE(f.dialogs->notices, QStringList{"Type the sample rate in Hz into the box first"});
+      QVERIFY(f.dialogs->errors.isEmpty());
+      QCOMPARE(ButtonStates(*f.form), QStringLiteral("EEEdE"));
+      QVERIFY(!f.form->CommandRunning());
+    }
+  }
+  QVERIFY(f.player->played.empty());
+  QVERIFY(!test::Exists(path + ".wav"));
+  // A positive rate goes on to the dialog and the conversion.
+  f.dialogs->notices.clear();
+  f.form->Edit1->setText(QStringLiteral("8000"));
+  f.form->BitBtn3Click();
+  QCOMPARE(asked, 1);
+  QCOMPARE(f.dialogs->notices, QStringList{"Process Completed"});
+  QVERIFY(test::Exists(path + ".wav"));
+}
+
+void Form1Test::oddInputsAreRefusedAtOnce() {
+  TempDir dir;
+  Fixture f;
+  f.form->Edit1->setText(QStringLiteral("22050"));
+  const std::string fifo = dir.File("pipe.str");
+  QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.File("folder.str"));
+  using Handler = void (Form1::*)();
+  struct Case {
+    std::string path;
+    std::vector<Handler> commands;
+  };
+  const std::vector<Case> cases = {
+      {fifo, {&Form1::BitBtn1Click, &Form1::BitBtn2Click, &Form1::BitBtn3Click, &Form1::Button2Click}},
+      {dir.File("folder.str"), {&Form1::BitBtn1Click, &Form1::BitBtn3Click}},
+      {"/dev/zero", {&Form1::BitBtn1Click}},
+  };
+  for (const Case& c : cases) {
+    for (Handler handler : c.commands) {
+      f.dialogs->notices.clear();
+      f.dialogs->answers = {QString::fromStdString(c.path)};
+      QElapsedTimer clock;
+      clock.start();
+      (f.form.get()->*handler)();
+      QVERIFY2(clock.elapsed() < 1000, c.path.c_str());
+      QCOMPARE(f.dialogs->notices, QStringList{"Input Error "});
+      QVERIFY(f.dialogs->errors.isEmpty());
+      QCOMPARE(ButtonStates(*f.form), QStringLiteral("EEEdE"));
+    }
+  }
+  QVERIFY(f.player->played.empty());
+  QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+  QVERIFY(!test::Exists("/dev/zero.MAP"));
 }
 
 QTEST_MAIN(Form1Test)

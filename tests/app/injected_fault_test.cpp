@@ -3,6 +3,7 @@
 // failure shows one box, no completion message, and leaves the buttons, the
 // flags and the files as after any command, so the next one works.
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <cerrno>
@@ -69,6 +70,7 @@ void InjectedFaultWindowTest::everyFailureGivesBackAnIdleWindow() {
   auto* player = new test::RecordingPlayer;
   Form1 form(state, std::unique_ptr<Dialogs>(dialogs), std::unique_ptr<SoundPlayer>(player));
   form.SetPumpInterval(0);
+  form.Edit1->setText(QStringLiteral("22050"));
 
   struct Command {
     const char* name;

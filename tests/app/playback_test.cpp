@@ -1,5 +1,6 @@
 #include <QProcess>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -12,7 +13,8 @@
 using namespace morvane;
 
 // Plays a decoded tone through the real player and records the sound
-// server's monitor of its output: the recording must carry the tone.
+// server's monitor of its output: the recording must carry the tone, and all
+// of it: its last half second, at another pitch, must be heard whole.
 class PlaybackTest : public QObject {
   Q_OBJECT
 
@@ -48,13 +50,17 @@ void PlaybackTest::playedToneReachesTheSoundServer() {
   if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
     QFAIL("MORVANE_TEST_SINK is set but no sound server answers");
 
-  // Two seconds of 440 Hz left and 660 Hz right, encoded as SDX2 after the
-  // 140 bytes that the decode skips.
-  const int frames = kRate * 2;
+  // Two seconds of 440 Hz left and 660 Hz right, then half a second of
+  // 880 Hz in both, encoded as SDX2 after the 140 bytes that the decode skips.
+  const int frames = kRate * 5 / 2;
+  const int endFrames = kRate / 2;
   std::vector<std::int16_t> tone(static_cast<std::size_t>(frames) * 2);
   for (int i = 0; i < frames; ++i) {
-    tone[2 * i] = static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 440 * i / kRate));
-    tone[2 * i + 1] = static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 660 * i / kRate));
+    const bool end = i >= frames - endFrames;
+    tone[2 * i] =
+        static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * (end ? 880 : 440) * i / kRate));
+    tone[2 * i + 1] =
+        static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * (end ? 880 : 660) * i / kRate));
   }
   Sdx2State encoderState;
   std::vector<std::uint8_t> sound(140, 0);
@@ -70,7 +76,7 @@ void PlaybackTest::playedToneReachesTheSoundServer() {
                   QStringLiteral("--format=s16le"), QStringLiteral("--rate=22050"),
                   QStringLiteral("--channels=2"), QStringLiteral("--raw")});
   QVERIFY(recorder.waitForStarted(5000));
-  QTest::qWait(300);
+  QTest::qWait(1000);
 
   SharedState state;
   test::RecordingWindow window;
@@ -81,7 +87,9 @@ void PlaybackTest::playedToneReachesTheSoundServer() {
   QtSoundPlayer player;
   PlayInMemory(state, window, player);
   QTRY_VERIFY_WITH_TIMEOUT(player.IsPlaying(), 3000);
-  QTest::qWait(2500);
+  // The player counts the sound as ended only once the server has played it.
+  QTRY_VERIFY_WITH_TIMEOUT(!player.IsPlaying(), 8000);
+  QTest::qWait(300);
   recorder.terminate();
   QVERIFY(recorder.waitForFinished(5000));
   const QByteArray raw = recorder.readAllStandardOutput();
@@ -97,10 +105,35 @@ void PlaybackTest::playedToneReachesTheSoundServer() {
     }
   }
   QVERIFY2(loud.size() > static_cast<std::size_t>(kRate), "the recording is silent");
-  // Left carries 440 Hz and not 660 Hz; right the other way round.
-  QVERIFY(Power(loud, 0, 440) > 20 * Power(loud, 0, 660));
-  QVERIFY(Power(loud, 1, 660) > 20 * Power(loud, 1, 440));
-  QVERIFY(Power(loud, 0, 440) > 20 * Power(loud, 0, 300));
+  // Left carries 440 Hz and not 660 Hz; right the other way round (in the
+  // first second and a half, well before the end's pitch).
+  const std::vector<std::int16_t> start(
+      loud.begin(),
+      loud.begin() + std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(loud.size()), 3 * kRate));
+  QVERIFY(Power(start, 0, 440) > 20 * Power(start, 0, 660));
+  QVERIFY(Power(start, 1, 660) > 20 * Power(start, 1, 440));
+  QVERIFY(Power(start, 0, 440) > 20 * Power(start, 0, 300));
+
+  // The end at 880 Hz, from the first 10 ms that carry it to the last loud
+  // frame: all of its 0.5 s (the recorder may miss the start of the sound,
+  // never its end).
+  const std::size_t span = kRate / 100;
+  std::size_t endStart = recorded.size() / 2;
+  for (std::size_t at = 0; at + 2 * span <= recorded.size(); at += 2 * span) {
+    const std::vector<std::int16_t> piece(recorded.begin() + static_cast<std::ptrdiff_t>(at),
+                                          recorded.begin() + static_cast<std::ptrdiff_t>(at + 2 * span));
+    if (Power(piece, 0, 880) > 4 * Power(piece, 0, 440) && Power(piece, 1, 880) > 4 * Power(piece, 1, 660) &&
+        Power(piece, 0, 880) > 1e9) {
+      endStart = at / 2;
+      break;
+    }
+  }
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < recorded.size(); ++i) {
+    if (std::abs(recorded[i]) > 500) last = i / 2;
+  }
+  const std::size_t endMs = last > endStart ? (last - endStart) * 1000 / kRate : 0;
+  QVERIFY2(endMs >= 480, qPrintable(QStringLiteral("the end sounded for %1 ms of 500").arg(endMs)));
 }
 
 QTEST_MAIN(PlaybackTest)

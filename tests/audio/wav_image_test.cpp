@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <set>
 
 #include "audio/sdx2.h"
 #include "audio/sdx2_encoder.h"
@@ -47,6 +48,13 @@ Bytes WithTail(std::size_t headLength, std::uint32_t seed, const Bytes& tail) {
   Bytes bytes = test::PatternBytes(headLength, seed);
   bytes.insert(bytes.end(), tail.begin(), tail.end());
   return bytes;
+}
+
+// The names in a folder.
+std::set<std::string> Names(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
 }
 
 class WavImageTest : public ::testing::Test {
@@ -248,8 +256,8 @@ TEST_F(WavImageTest, EachFailingFileOperationGivesItsMessage) {
   const std::int64_t total = faults::OperationsPerformed();
   faults::Disarm();
   // Close the input, open it, read it (one or more), close it; then create,
-  // write and close the output.
-  ASSERT_GE(total, 7);
+  // write, close and rename the output.
+  ASSERT_GE(total, 8);
   for (std::int64_t k = 1; k <= total; ++k) {
     SCOPED_TRACE(k);
     std::filesystem::remove(output);
@@ -257,15 +265,23 @@ TEST_F(WavImageTest, EachFailingFileOperationGivesItsMessage) {
     std::string expected = "Stream read error";
     if (k == 1) expected = ErrorText(CodeFromErrno(EIO));
     if (k == 2) expected = "Cannot open file " + path;
-    if (k == total - 2) expected = "Cannot create file " + output;
-    if (k >= total - 1) expected = "Stream write error";
+    if (k == total - 3) expected = "Cannot create file " + output;
+    if (k >= total - 2) expected = "Stream write error";
     faults::FailOperation(k, EIO);
     EXPECT_EQ(expected, ErrorOf([&] { ConvertToWav(state, window); }));
     faults::Disarm();
     EXPECT_FALSE(state.InputFile.IsOpen());
     EXPECT_EQ(nullptr, state.SourceImage);
     EXPECT_EQ(nullptr, state.WaveImage);
-    EXPECT_EQ(k == total, test::Exists(output) && test::ReadAll(output).size() == 44u + 2u * (70000u - 140u));
+    EXPECT_EQ(k == total, faults::LastFaultWasRename());
+    // A failing write or close still puts what was written in place, all of
+    // it at the close; a failing rename leaves nothing at all.
+    EXPECT_EQ(k == total - 1,
+              test::Exists(output) && test::ReadAll(output).size() == 44u + 2u * (70000u - 140u));
+    const bool created = k > total - 3 && k < total;
+    const std::set<std::string> names = created ? std::set<std::string>{"name1.sound", "name1.sound.wav"}
+                                                : std::set<std::string>{"name1.sound"};
+    EXPECT_EQ(names, Names(dir.path()));
   }
 }
 

@@ -1,11 +1,21 @@
 // analyze, extract and wav as a user runs them: what each prints, its exit
 // status, and the files it writes.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <set>
 
 #include "audio/sdx2.h"
+#include "core/byte_file.h"
 #include "run_cli.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -26,6 +36,12 @@ const char kHeaderRows[] =
     "Version: 3\nNumber Of Buffers: 4\nInitial Amplitude: -7\nInitial Balance: 16384\n"
     "Data Format: SDX2\nSample Size: 16 (Bit)\nNumber Of Samples: 100\nNumber Of Channels: 2\n"
     "Compression Ratio: 2\nTime: 9\nStream: 1\n";
+
+std::set<std::string> Names(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
 
 StreamBuilder::Header TestHeader(std::int32_t rate = 22050) {
   StreamBuilder::Header header;
@@ -207,15 +223,24 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
   EXPECT_EQ("Process Completed\n", run.err);
   EXPECT_EQ(expected, ReadAll(path + ".wav"));
 
+  // Read as the rate box is read; a text that gives no positive rate is a
+  // usage error that leaves the earlier WAV as it was. 0 stands for refused.
   const std::vector<std::pair<std::vector<std::string>, std::uint32_t>> rates = {
-      {{"--rate", ""}, 0},          {{"--rate="}, 0},          {{"--rate", "-1"}, 0xFFFFFFFF},
-      {{"--rate", "441x"}, 441},    {{"--rate", " 441"}, 0},   {{"--rate", "+7"}, 7},
-      {{"--rate", "99999"}, 99999}, {{"--rate=44100"}, 44100}, {{"--rate", "Hz"}, 0},
+      {{"--rate", ""}, 0},     {{"--rate="}, 0},      {{"--rate", "-1"}, 0},        {{"--rate", "441x"}, 441},
+      {{"--rate", " 441"}, 0}, {{"--rate", "+7"}, 7}, {{"--rate", "99999"}, 99999}, {{"--rate=44100"}, 44100},
+      {{"--rate", "Hz"}, 0},   {{"--rate", "0"}, 0},  {{"--rate", "-0"}, 0},
   };
   for (const auto& [option, rate] : rates) {
     std::vector<std::string> arguments = {"wav", path};
     arguments.insert(arguments.end(), option.begin(), option.end());
+    const Bytes before = ReadAll(path + ".wav");
     run = RunCli(arguments);
+    if (rate == 0) {
+      EXPECT_EQ(2, run.status) << option.back();
+      EXPECT_NE(std::string::npos, run.err.find("gives no positive sample rate")) << run.err;
+      EXPECT_EQ(before, ReadAll(path + ".wav")) << option.back();
+      continue;
+    }
     EXPECT_EQ(0, run.status) << option.back();
     const Bytes wav = ReadAll(path + ".wav");
     EXPECT_EQ(rate, LittleEndian32At(wav, 24)) << option.back();
@@ -226,6 +251,87 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("Input Error \n" + dir.File("none.sound") + ": No such file or directory\n", run.err);
   EXPECT_FALSE(Exists(dir.File("none.sound.wav")));
+}
+
+// Starts morvane-cli with the arguments, its output thrown away, and
+// interrupts it with `signalNumber` as soon as a temporary file appears in
+// `folder`. Gives the raw wait status, or -1 when no temporary appeared.
+int InterruptWhileWriting(const std::vector<std::string>& arguments, const std::string& folder,
+                          int signalNumber) {
+  const int watch = ::inotify_init1(IN_CLOEXEC);
+  if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_CREATE) < 0) return -1;
+  std::vector<char*> argv = {const_cast<char*>(MORVANE_CLI_PATH)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execv(MORVANE_CLI_PATH, argv.data());
+    ::_exit(127);
+  }
+  bool seen = false;
+  pollfd events{watch, POLLIN, 0};
+  while (!seen && ::poll(&events, 1, 20000) > 0) {
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t got = ::read(watch, buffer, sizeof buffer);
+    for (char* at = buffer; got > 0 && at < buffer + got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      if (event->len > 0 && IsTemporaryName(event->name)) seen = true;
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  ::kill(child, signalNumber);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(watch);
+  return seen ? status : -1;
+}
+
+TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
+  TempDir dir;
+  // 24 MB of sound: its WAV takes a while to write.
+  const std::string path = dir.Write("long.sound", PatternBytes(140 + 24'000'000, 3));
+  const Bytes earlier = PatternBytes(1000, 8);
+  const std::string wav = dir.Write("long.sound.wav", earlier);
+  for (const auto& [signalNumber, exitStatus] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    SCOPED_TRACE(exitStatus);
+    const int status =
+        InterruptWhileWriting({"wav", path, "--rate", "22050"}, dir.path().string(), signalNumber);
+    ASSERT_NE(-1, status) << "no temporary file appeared";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(exitStatus, WEXITSTATUS(status));
+    EXPECT_EQ(earlier, ReadAll(wav));
+    EXPECT_EQ((std::set<std::string>{"long.sound", "long.sound.wav"}), Names(dir.path()));
+  }
+}
+
+// A picked file that is no regular file, or of 2 GiB or more, is refused at
+// once with the window's notice and the reason, and nothing is written.
+TEST(AnalyzeCommandTest, OddInputsAreRefusedAtOnceWithTheReason) {
+  TempDir dir;
+  const std::string fifo = dir.File("pipe.str");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  const std::string big = dir.Write("big.str", {});
+  std::filesystem::resize_file(big, std::uintmax_t{3} << 30);
+  const std::pair<std::string, std::string> cases[] = {
+      {fifo, "Not a regular file"},
+      {big, "A file of 2 GiB or more is refused"},
+      {"/dev/zero", "Not a regular file"},
+  };
+  for (const auto& [path, reason] : cases) {
+    SCOPED_TRACE(path);
+    for (const char* command : {"analyze", "extract"}) {
+      const auto start = std::chrono::steady_clock::now();
+      const CliRun run = RunCli({command, path});
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+      EXPECT_EQ(1, run.status);
+      EXPECT_EQ(0u, run.err.find("Input Error \n" + path + ": " + reason)) << run.err;
+    }
+  }
+  EXPECT_EQ((std::set<std::string>{"pipe.str", "big.str"}), Names(dir.path()));
+  EXPECT_FALSE(Exists("/dev/zero.MAP"));
 }
 
 TEST(UsageTest, UsageErrorsExit2AndWriteNothing) {

@@ -440,28 +440,6 @@ TEST_F(ExtractTest, StopEndsTheWalkRightAfterTheCurrentRecord) {
   window_.onPump = nullptr;
 }
 
-TEST_F(ExtractTest, FullDiskAtTheClosingOfASoundFileIsReported) {
-  // A sound file's bytes wait in the file layer until it is closed, at the
-  // next header or at the end of the walk; a full disk there must not pass
-  // for success. /dev/full stands for the full disk.
-  if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  const Bytes map = MapRecords().Shdr().Ssmp(0, 25).Shdr().Ssmp(30, 25).bytes();
-  for (std::uint32_t full : {0u, 1u}) {
-    SCOPED_TRACE(full);
-    std::filesystem::remove_all(dir_.File("intro.str0.sound"));
-    std::filesystem::remove_all(dir_.File("intro.str1.sound"));
-    std::filesystem::create_symlink("/dev/full", dir_.File("intro.str" + std::to_string(full) + ".sound"));
-    window_.stopChanges.clear();
-    Prepare(map);
-    EXPECT_EQ("Disk full", Extract());
-    if (full == 0) {
-      EXPECT_FALSE(Exists(dir_.File("intro.str1.sound")));
-    } else {
-      EXPECT_EQ(Data(0, 25), Sound(0));
-    }
-  }
-}
-
 // Analyze File, then Extract Chunks on the same stream: each sound file holds
 // exactly the sound data of its stream, in order.
 TEST(ExtractAfterAnalysisTest, SoundFilesHoldEachStreamsData) {

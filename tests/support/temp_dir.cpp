@@ -22,10 +22,14 @@ TempDir::~TempDir() {
 
 std::string TempDir::Write(const std::string& name, const Bytes& bytes) const {
   const std::string file = File(name);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + file);
+  WriteFile(file, bytes);
   return file;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 Bytes ReadAll(const std::string& path) {

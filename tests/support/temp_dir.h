@@ -25,6 +25,7 @@ class TempDir {
 };
 
 Bytes ReadAll(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
 
 }  // namespace morvane::test
