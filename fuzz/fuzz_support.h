@@ -52,6 +52,18 @@ inline void AppendLittleEndian(Bytes& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
+// One SDX2 byte for one channel, by the defining computation: the byte in
+// the high half of a 16-bit value, times itself or its complement, upper
+// half; an odd byte adds to the state, an even one sets it.
+inline std::uint16_t ModelDecodeByte(std::uint16_t& state, std::uint8_t byte) {
+  const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(byte << 8));
+  const std::int32_t m = v >= 0 ? v : static_cast<std::int16_t>(~v);
+  const std::int32_t product = std::int32_t{v} * m;
+  const auto q = static_cast<std::uint16_t>(static_cast<std::uint32_t>(product) >> 16);
+  state = (byte & 1) != 0 ? static_cast<std::uint16_t>(state + q) : q;
+  return static_cast<std::uint16_t>(state * 2);
+}
+
 }  // namespace morvane::fuzz
 
 #define FUZZ_CHECK(condition, what)                                                                       \

@@ -144,8 +144,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path top = argv[1];
-  const auto analysis = top / "analysis", walk = top / "map_walk", wav = top / "wav_conversion";
-  for (const auto& folder : {analysis, walk, wav}) std::filesystem::create_directories(folder);
+  const auto analysis = top / "analysis", walk = top / "map_walk", wav = top / "wav_conversion",
+             demux = top / "demux";
+  for (const auto& folder : {analysis, walk, wav, demux}) std::filesystem::create_directories(folder);
 
   const Bytes realistic = RealisticStream();
   Bytes truncated(realistic.begin(), realistic.end() - 5);
@@ -173,6 +174,33 @@ int main(int argc, char** argv) {
   };
   int number = 0;
   for (const Bytes& stream : streams) Save(analysis, number++, stream);
+
+  // The converter: an options byte, then a stream or FORM file.
+  StreamBuilder::Header mono = HeaderAt(11025, 1);
+  mono.channels = 1;
+  StreamBuilder::Header raw = HeaderAt(22050, 2);
+  raw.compressionType = "NONE";
+  std::vector<Bytes> demuxFiles = streams;
+  demuxFiles.push_back(StreamBuilder()
+                           .Shdr(HeaderAt(22050, 0))
+                           .Shdr(mono)
+                           .Ssmp(PatternBytes(33, 20), 0, 0)
+                           .Ssmp(PatternBytes(20, 21), 0, 1)
+                           .Ssmp(PatternBytes(31, 22), 0, 0)
+                           .Shdr(raw)
+                           .Ssmp(PatternBytes(10, 23), 0, 2)
+                           .bytes());
+  demuxFiles.push_back(
+      morvane::test::IffAudioFile({.channels = 1, .rate = 44100, .data = PatternBytes(50, 24)}));
+  demuxFiles.push_back(morvane::test::IffAudioFile({.formType = "AIFF", .data = PatternBytes(16, 25)}));
+  number = 0;
+  for (const Bytes& file : demuxFiles) {
+    for (const std::uint8_t options : {0x00, 0x03 | (30 << 2)}) {
+      Bytes input = {options};
+      input.insert(input.end(), file.begin(), file.end());
+      Save(demux, number++, input);
+    }
+  }
 
   const Bytes map = MapOf(realistic);
   Bytes ssndOnly;

@@ -40,17 +40,6 @@ std::uint32_t ModelLeadingNumber(const std::string& text) {
   return negative ? ~value + 1 : value;
 }
 
-// One byte for one channel, by the defining computation: the byte in the
-// high half of a 16-bit value, times itself or its complement, upper half.
-std::uint16_t ModelDecodeByte(std::uint16_t& state, std::uint8_t byte) {
-  const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(byte << 8));
-  const std::int32_t m = v >= 0 ? v : static_cast<std::int16_t>(~v);
-  const std::int32_t product = std::int32_t{v} * m;
-  const auto q = static_cast<std::uint16_t>(static_cast<std::uint32_t>(product) >> 16);
-  state = (byte & 1) != 0 ? static_cast<std::uint16_t>(state + q) : q;
-  return static_cast<std::uint16_t>(state * 2);
-}
-
 Bytes ModelWav(const std::uint8_t* sound, std::size_t size, std::uint32_t rate) {
   const std::size_t frames = size > kSkipped ? (size - kSkipped) / 2 : 0;
   const auto length = static_cast<std::uint32_t>(44 + 4 * frames);
@@ -78,8 +67,8 @@ Bytes ModelWav(const std::uint8_t* sound, std::size_t size, std::uint32_t rate) 
     const std::uint8_t first = sound[kSkipped + 2 * frame];
     const std::uint8_t second = sound[kSkipped + 2 * frame + 1];
     // Crossed: the second byte of a pair is the left channel.
-    half(ModelDecodeByte(left, second));
-    half(ModelDecodeByte(right, first));
+    half(morvane::fuzz::ModelDecodeByte(left, second));
+    half(morvane::fuzz::ModelDecodeByte(right, first));
   }
   return out;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/chunk_layout.h"
 #include "analysis/map_file.h"
 #include "core/support.h"
 #include "core/window.h"
@@ -14,16 +15,6 @@
 namespace morvane {
 
 namespace {
-
-// Every chunk begins with a 4-byte id and a big-endian size that counts the
-// header itself.
-constexpr int kChunkHeaderSize = 8;
-constexpr std::int64_t kSsmpDataOffset = 24;  // from the chunk start
-constexpr std::int64_t kSsndBodyOffset = 8;
-// An IFF audio file is read at three fixed offsets only.
-constexpr std::int64_t kFormTypeOffset = 8;
-constexpr std::int64_t kFormRateOffset = 42;
-constexpr std::int64_t kFormCompressionOffset = 50;
 
 // The four bytes as text, cut at the first zero byte.
 std::string FourCharacters(const unsigned char* bytes) {

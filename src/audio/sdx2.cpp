@@ -79,4 +79,15 @@ void DecodeSdx2Frames(Sdx2State& state, const std::uint8_t* in, std::size_t fram
   state.channel[1] = static_cast<std::int16_t>(static_cast<std::uint16_t>(right));
 }
 
+void DecodeSdx2Mono(std::int16_t& state, const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+  auto channel = static_cast<std::uint16_t>(state);
+  for (const std::uint8_t* end = in + count; in != end; ++in, out += 2) {
+    channel = NextState(channel, *in);
+    const std::uint16_t sample = Output(channel);
+    out[0] = static_cast<std::uint8_t>(sample);
+    out[1] = static_cast<std::uint8_t>(sample >> 8);
+  }
+  state = static_cast<std::int16_t>(channel);
+}
+
 }  // namespace morvane

@@ -24,4 +24,8 @@ Sdx2Frame DecodeSdx2Frame(Sdx2State& state, std::uint8_t firstByte, std::uint8_t
 // frame after frame would.
 void DecodeSdx2Frames(Sdx2State& state, const std::uint8_t* in, std::size_t frames, std::uint8_t* out);
 
+// Mono SDX2: one channel state, each byte one sample by the same exact and
+// delta rule, each sample doubled and written as 16 bits, little-endian.
+void DecodeSdx2Mono(std::int16_t& state, const std::uint8_t* in, std::size_t count, std::uint8_t* out);
+
 }  // namespace morvane

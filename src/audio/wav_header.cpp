@@ -9,8 +9,8 @@ namespace morvane {
 
 namespace {
 
-// The header with its fixed values; the rate, the byte rate and the two
-// sizes are filled in.
+// The header with its fixed values; the channels, the rate, the byte rate,
+// the block align and the two sizes are filled in.
 constexpr unsigned char kHeaderTemplate[kWavHeaderSize] = {
     'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'A', 'V', 'E',  // RIFF size
     'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   2,   0,    // format block size, PCM, channels
@@ -31,11 +31,22 @@ int ReadLittleEndian16(const unsigned char* bytes) { return bytes[0] | (bytes[1]
 }  // namespace
 
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate) {
+  WriteWavHeader(image, sampleRate, WavHeader::kChannels, 0);
+  WriteLittleEndian32(image + WavHeader::kRiffSize, 0);  // a placeholder until the samples are in
+}
+
+void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
+                    std::uint32_t dataSize) {
   std::copy(std::begin(kHeaderTemplate), std::end(kHeaderTemplate), image);
+  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * WavHeader::kBytesPerSample);
+  WriteLittleEndian32(image + WavHeader::kRiffSize, dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
+  WriteLittleEndian16(image + WavHeader::kChannelCount, channels);
   // Any rate is taken as it is, in 32-bit two's complement.
   const auto rate = static_cast<std::uint32_t>(sampleRate);
   WriteLittleEndian32(image + WavHeader::kSampleRate, rate);
-  WriteLittleEndian32(image + WavHeader::kByteRate, rate * WavHeader::kBytesPerFrame);
+  WriteLittleEndian32(image + WavHeader::kByteRate, rate * bytesPerFrame);
+  WriteLittleEndian16(image + WavHeader::kBlockAlign, bytesPerFrame);
+  WriteLittleEndian32(image + WavHeader::kDataSize, dataSize);
 }
 
 void PatchWavSizes(unsigned char* image, std::size_t length) {

@@ -11,18 +11,26 @@ namespace morvane {
 // data size; the samples follow.
 struct WavHeader {
   static constexpr std::size_t kRiffSize = 4;  // image length - 8, patched at the end
+  static constexpr std::size_t kChannelCount = 22;
   static constexpr std::size_t kSampleRate = 24;
   static constexpr std::size_t kByteRate = 28;
+  static constexpr std::size_t kBlockAlign = 32;
   static constexpr std::size_t kDataSize = 40;  // image length - 44, patched at the end
   static constexpr std::size_t kSize = 44;
   static constexpr std::uint16_t kPcm = 1;
+  static constexpr std::uint16_t kChannels = 2;
   static constexpr std::uint16_t kBytesPerFrame = 4;
+  static constexpr std::uint16_t kBytesPerSample = 2;
 };
 inline constexpr std::size_t kWavHeaderSize = WavHeader::kSize;
 
 // Writes the header into its first 44 bytes, both sizes 0. Any rate is
 // taken as it is, in 32-bit two's complement.
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate);
+// Writes the header of a 16-bit PCM file of `channels` channels whose
+// samples take `dataSize` bytes; the sizes wrap in 32 bits.
+void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
+                    std::uint32_t dataSize);
 // Sets the RIFF and data sizes for an image of that length.
 void PatchWavSizes(unsigned char* image, std::size_t length);
 

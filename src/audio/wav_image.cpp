@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "audio/image_room.h"
 #include "audio/sdx2.h"
@@ -202,6 +204,78 @@ void ConvertToWav(SharedState& state, Window& window) {
   const std::shared_ptr<ByteImage> wave = DecodeIntoWave(state, window);
   release.ReleaseSource();
   SaveWholeImage(*wave, outputPath, window);
+}
+
+void StreamToWav(SharedState& state, Window& window) {
+  const std::string outputPath = state.SelectedPath + ".wav";
+  state.InputFile.Close();
+  ByteFile source, wav;
+  try {
+    source.Open(state.SelectedPath, ByteFile::Mode::kRead);
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, "Cannot open file " + state.SelectedPath);
+  }
+  const std::int32_t rate = ParseLeadingInt(window.RateText());
+  try {
+    wav.Open(outputPath, ByteFile::Mode::kCreate);
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, "Cannot create file " + outputPath);
+  }
+  // Which side failed decides the text; the file layer's error is kept aside.
+  const auto reading = [](auto work) {
+    try {
+      work();
+    } catch (const CommandError&) {
+      throw CommandError(kNoFileCode, kStreamReadError);
+    }
+  };
+  const auto writing = [](auto work) {
+    try {
+      work();
+    } catch (const CommandError&) {
+      throw CommandError(kNoFileCode, kStreamWriteError);
+    }
+  };
+  try {
+    unsigned char header[kWavHeaderSize];
+    WriteWavHeader(header, rate);
+    writing([&] { wav.Write(header, kWavHeaderSize); });
+    // The first 140 bytes are never decoded; a lone byte at the end is no
+    // frame, as in the whole-image conversion.
+    std::int64_t size = 0;
+    reading([&] { size = source.Size(); });
+    const auto start = static_cast<std::int64_t>(DecodeStartOffset);
+    std::size_t frames = size > start ? static_cast<std::size_t>(size - start) / kInputBytesPerFrame : 0;
+    if (frames > 0) reading([&] { source.Seek(start); });
+    const std::uint64_t dataSize = std::uint64_t{frames} * WavHeader::kBytesPerFrame;
+    std::vector<unsigned char> in(kFramesPerLook * kInputBytesPerFrame),
+        out(kFramesPerLook * WavHeader::kBytesPerFrame);
+    Sdx2State decoder;
+    state.ProgressStep = kFrameProgressStep;
+    while (frames > 0) {
+      const std::size_t look = std::min(kFramesPerLook, frames);
+      reading([&] { source.Read(in.data(), look * kInputBytesPerFrame); });
+      DecodeSdx2Frames(decoder, in.data(), look, out.data());
+      writing([&] { wav.Write(out.data(), look * WavHeader::kBytesPerFrame); });
+      frames -= look;
+      Progress(state, window, static_cast<std::int64_t>(look));
+      window.ProcessPendingMessages();
+    }
+    state.ProgressStep = 0;
+    Progress(state, window);
+    PatchWavSizes(header, static_cast<std::size_t>(kWavHeaderSize + dataSize));
+    writing([&] {
+      wav.Seek(0);
+      wav.Write(header, kWavHeaderSize);
+      wav.Close();
+    });
+    source.CloseQuietly();
+  } catch (...) {
+    // A WAV cut short is no WAV: nothing of it is left.
+    wav.CloseQuietly();
+    std::remove(outputPath.c_str());
+    throw;
+  }
 }
 
 void PlayInMemory(SharedState& state, Window& window, SoundPlayer& player) {

@@ -28,6 +28,10 @@ class SoundPlayer {
 void PrepareWave(SharedState& state, Window& window);
 // PrepareWave, decode, patch the sizes, write SelectedPath + ".wav", release.
 void ConvertToWav(SharedState& state, Window& window);
+// The same conversion streamed through fixed buffers, whatever the file's
+// size: byte for byte the same WAV, and the same texts on a failure, after
+// which no WAV is left.
+void StreamToWav(SharedState& state, Window& window);
 // The same decode into WaveImage, handed to the player; the images stay.
 void PlayInMemory(SharedState& state, Window& window, SoundPlayer& player);
 

@@ -18,6 +18,17 @@ std::size_t TerminalColumns() {
   return kDefaultColumns;
 }
 
+// The length in bytes of the longest start of UTF-8 text that holds at most
+// `columns` characters, none of them cut.
+std::size_t FittingPrefix(const std::string& text, std::size_t columns) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // Continuation bytes (10xxxxxx) belong to the character before them.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && characters++ == columns) return i;
+  }
+  return text.size();
+}
+
 void Put(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
 }  // namespace
@@ -32,10 +43,10 @@ void BatchProgress::Show(std::size_t done, const std::string& step) {
   Draw();
 }
 
-void BatchProgress::PrintLine(std::FILE* stream, const std::string& line) {
+void BatchProgress::PrintLine(std::FILE* stream, const std::string& line, char end) {
   Erase();
   Put(stream, line);
-  std::fputc('\n', stream);
+  std::fputc(end, stream);
   std::fflush(stream);
   Draw();
 }
@@ -56,9 +67,10 @@ void BatchProgress::Draw() {
   const std::size_t filled = kBarWidth * done_ / files_;
   std::string line = "\r[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " +
                      std::to_string(done_) + "/" + std::to_string(files_) + " " + step_;
-  // A line that wraps could not be drawn over again.
-  const std::size_t columns = TerminalColumns();
-  if (line.size() > columns) line.resize(columns);
+  // A line that wraps could not be drawn over again. The terminal counts
+  // characters, not bytes: the line is cut after the last whole character
+  // that fits (the carriage return takes no column).
+  line.resize(FittingPrefix(line, TerminalColumns() + 1));
   Put(stderr, line + "\033[K");
   std::fflush(stderr);
   drawn_ = true;

@@ -18,7 +18,8 @@ class BatchProgress {
   BatchProgress& operator=(const BatchProgress&) = delete;
 
   void Show(std::size_t done, const std::string& step);
-  void PrintLine(std::FILE* stream, const std::string& line);
+  // The line and its end: a line feed, or a NUL byte for a list of names.
+  void PrintLine(std::FILE* stream, const std::string& line, char end = '\n');
   // Draws the full bar and ends its line.
   void Finish();
 

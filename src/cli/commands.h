@@ -19,12 +19,25 @@ int AnalyzeCommand(const std::string& path);
 int ExtractCommand(const std::string& path);
 // SDX2 to WAV with `rateText` in the rate box.
 int WavCommand(const std::string& path, const std::string& rateText);
-// Analyze, extract and convert every sound file of each stream, at the rate
-// of its own sound header unless `rateText` is given. stdout gets one line
-// per file written; a file that fails is reported on stderr and the others
-// go on; with `progressBar` a bar on stderr shows the batch.
-int ConvertCommand(const std::vector<std::string>& paths, const std::optional<std::string>& rateText,
-                   bool progressBar);
+// How convert runs: the options of its command line.
+struct ConvertSettings {
+  std::optional<std::string> rateText;   // instead of each header's rate
+  std::optional<std::string> outputDir;  // instead of beside each input
+  bool keepSound = false;                // also FILEn.sound
+  bool map = false;                      // also FILE.MAP, as Analyze File writes it
+  bool nullSeparated = false;            // names on stdout ended by NUL bytes
+  bool progressBar = false;              // a bar on stderr
+};
+// Converts every sound stream of each file in one pass over it. stdout gets
+// the name of every file written whole, one a line (control characters
+// escaped) or each ended by a NUL byte; stderr gets every problem as
+// "NAME: what happened". A file that fails does not keep the others from
+// their turn. Two inputs whose outputs would share names are a usage error
+// (status 2) before anything is written.
+int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings);
+// A name as one line of text: control characters and the backslash
+// escaped (\n, \t, \\, \xHH); every other byte as it is.
+std::string EscapedName(const std::string& name);
 // Writes the demo stream to `path`.
 int MakeDemoCommand(const std::string& path);
 

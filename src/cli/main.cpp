@@ -28,7 +28,7 @@ const char kUsage[] =
     "Usage: morvane-cli analyze FILE\n"
     "       morvane-cli extract FILE\n"
     "       morvane-cli wav FILE --rate TEXT\n"
-    "       morvane-cli convert [--rate TEXT] FILE...\n"
+    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--null] [--rate TEXT] FILE...\n"
     "       morvane-cli make-demo FILE\n"
     "       morvane-cli --help | --version\n";
 
@@ -45,19 +45,32 @@ const char kHelp[] =
     "                   sign, then digits up to the first other character; empty text,\n"
     "                   letters or a leading blank give 0. --rate is required here\n"
     "                   (give --rate \"\" for the empty box).\n"
-    "  convert FILE...  For each stream file: analyze, extract, and convert every sound\n"
-    "                   file n to WAV at the rate of the n-th sound header of the map,\n"
-    "                   or at TEXT when --rate is given. Prints the name of every file\n"
-    "                   written (FILE.MAP, FILEn.sound, FILEn.sound.wav), one a line;\n"
-    "                   a file that fails is reported on stderr, headed by its name,\n"
-    "                   and the others go on. A progress bar is shown on stderr when\n"
-    "                   it is a terminal.\n"
+    "  convert FILE...  Converts every sound stream of each file in one pass: each\n"
+    "                   sound header n starts FILEn.sound.wav, and each data block\n"
+    "                   goes to the present output of its own stream number, so\n"
+    "                   interleaved streams come apart. SDX2 stereo and mono are\n"
+    "                   decoded at each header's rate; any other compression is kept\n"
+    "                   undecoded as FILEn.sound and reported. An AIFC file (FORM)\n"
+    "                   with SDX2 sound gives FILE0.sound.wav. A cut file converts\n"
+    "                   as far as its data goes. Prints the name of every file\n"
+    "                   written, one a line (control characters escaped as \\n,\n"
+    "                   \\t, \\\\, \\xHH); every problem goes to stderr as\n"
+    "                   \"NAME: what happened\", and the other files go on. A progress\n"
+    "                   bar is shown on stderr when it is a terminal.\n"
     "  make-demo FILE   Writes a demo stream: a stereo melody, SDX2 at 22050 Hz, in\n"
     "                   two sound streams.\n"
     "\n"
     "Options:\n"
     "  --rate TEXT      The text of the rate box, at most 5 characters, giving a\n"
-    "                   positive sample rate in Hz.\n"
+    "                   positive sample rate in Hz; with convert, one rate for\n"
+    "                   every stream instead of its header's.\n"
+    "  -o, --output-dir DIR\n"
+    "                   convert: writes every output into DIR (made when missing)\n"
+    "                   under the input's base name, not beside the input.\n"
+    "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
+    "  --map            convert: also writes FILE.MAP as analyze does.\n"
+    "  --null           convert: ends each printed name with a NUL byte instead of\n"
+    "                   a line feed, unescaped (for xargs -0).\n"
     "  -h, --help       Shows this text.\n"
     "  -v, --version    Shows the version.\n"
     "\n"
@@ -75,7 +88,7 @@ const char kHelp[] =
     "\n"
     "Examples:\n"
     "  morvane-cli analyze intro.str\n"
-    "  morvane-cli convert discs/*.str\n";
+    "  morvane-cli convert -o out/ disc/*.str\n";
 
 void Print(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
@@ -120,6 +133,14 @@ int main(int argc, char** argv) {
   parser.addOption(helpOption);
   parser.addOption(versionOption);
   parser.addOption(rateOption);
+  const QCommandLineOption outputDirOption(QStringList{"o", "output-dir"}, QString(), QStringLiteral("DIR"));
+  const QCommandLineOption keepSoundOption(QStringLiteral("keep-sound"));
+  const QCommandLineOption mapOption(QStringLiteral("map"));
+  const QCommandLineOption nullOption(QStringLiteral("null"));
+  parser.addOption(outputDirOption);
+  parser.addOption(keepSoundOption);
+  parser.addOption(mapOption);
+  parser.addOption(nullOption);
   if (!parser.parse(arguments)) return UsageError(ToBytes(parser.errorText()));
 
   if (parser.isSet(helpOption)) {
@@ -157,6 +178,11 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
+  for (const QCommandLineOption* option : {&outputDirOption, &keepSoundOption, &mapOption, &nullOption}) {
+    if (parser.isSet(*option) && command != "convert") {
+      return UsageError("--" + ToBytes(option->names().back()) + " belongs to convert only");
+    }
+  }
   if (files.empty()) return UsageError(command + " needs a FILE");
   if (command != "convert" && files.size() > 1) return UsageError(command + " takes one FILE");
   for (const std::string& file : files) {
@@ -170,6 +196,20 @@ int main(int argc, char** argv) {
     if (!rate) return UsageError("wav needs --rate TEXT");
     return morvane::WavCommand(files.front(), *rate);
   }
-  if (command == "convert") return morvane::ConvertCommand(files, rate, ::isatty(STDERR_FILENO) == 1);
+  if (command == "convert") {
+    morvane::ConvertSettings settings;
+    settings.rateText = rate;
+    if (parser.isSet(outputDirOption)) {
+      const QStringList values = parser.values(outputDirOption);
+      if (values.size() > 1) return UsageError("--output-dir given more than once");
+      settings.outputDir = ToBytes(values.front());
+      if (settings.outputDir->empty()) return UsageError("--output-dir needs a folder");
+    }
+    settings.keepSound = parser.isSet(keepSoundOption);
+    settings.map = parser.isSet(mapOption);
+    settings.nullSeparated = parser.isSet(nullOption);
+    settings.progressBar = ::isatty(STDERR_FILENO) == 1;
+    return morvane::ConvertCommand(files, settings);
+  }
   return morvane::MakeDemoCommand(files.front());
 }

@@ -104,14 +104,18 @@ CommandResult RunExtractChunks(SharedState& state, Window& window, const std::st
 }
 
 CommandResult RunSdx2ToWav(SharedState& state, Window& window, const std::string& path,
-                           SoundPlayer* earlierPlay, Completion completion) {
+                           SoundPlayer* earlierPlay, Completion completion, WavRoad road) {
   return RunCommand(
       state, window, path,
       [&](NoticeKeeper& shown, CommandResult&) {
         shown.Gauge().SetPosition(0);
         // A conversion ends the sound of an earlier PLAY and frees it.
         if (earlierPlay != nullptr) earlierPlay->Stop();
-        ConvertToWav(state, shown);
+        if (road == WavRoad::kStreamed) {
+          StreamToWav(state, shown);
+        } else {
+          ConvertToWav(state, shown);
+        }
         shown.Complete("Process Completed", completion);
       },
       [&] {

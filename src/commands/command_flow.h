@@ -47,8 +47,12 @@ CommandResult RunExtractChunks(SharedState& state, Window& window, const std::st
                                Completion completion = Completion::kShown);
 // SDX2 to WAV: ConvertToWav at the rate of Edit1; "Process Completed". The
 // sound of an earlier PLAY, if a player is given, ends first.
+// The window builds the WAV in memory; the command line streams it through
+// fixed buffers into the same bytes.
+enum class WavRoad { kWholeImage, kStreamed };
 CommandResult RunSdx2ToWav(SharedState& state, Window& window, const std::string& path,
-                           SoundPlayer* earlierPlay = nullptr, Completion completion = Completion::kShown);
+                           SoundPlayer* earlierPlay = nullptr, Completion completion = Completion::kShown,
+                           WavRoad road = WavRoad::kWholeImage);
 // PLAY: PrepareWave and PlayInMemory; it leaves the gauge where it stands
 // and shows no completion message. The images stay with the player.
 CommandResult RunPlay(SharedState& state, Window& window, const std::string& path, SoundPlayer& player);

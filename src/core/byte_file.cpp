@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 
 namespace morvane {
 
@@ -19,6 +20,16 @@ constexpr std::size_t kBufferSize = ReadAhead::kLargeBlock;
 // Extract Chunks put whole sound data records into it.
 constexpr std::size_t kWriteBufferSize = 512 * 1024;
 constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
+
+// The write buffers of closed files, kept for the next file: a batch opens
+// and closes an output for every stream, and a large buffer is a mapping of
+// its own each time it is made.
+constexpr std::size_t kMostSpareBuffers = 4;
+std::mutex spareBuffersLock;
+std::vector<std::unique_ptr<unsigned char[]>>& SpareBuffers() {
+  static auto* spare = new std::vector<std::unique_ptr<unsigned char[]>>();  // lives to the end
+  return *spare;
+}
 
 std::int64_t faultTarget = 0;
 std::int64_t faultCount = 0;
@@ -106,7 +117,7 @@ bool Tick() {
   return false;
 }
 
-void Raise(const std::string& path) { throw CommandError(CodeFromErrno(faultErrno, path)); }
+void Raise(const std::string& path) { throw CommandError::FromSystem(faultErrno, path); }
 }  // namespace detail
 
 void FailOperation(std::int64_t k, int errnoValue) {
@@ -126,9 +137,14 @@ std::int64_t OperationsPerformed() { return faultCount; }
 bool LastFaultWasRename() { return faultWasRename; }
 }  // namespace faults
 
-ByteFile::~ByteFile() { CloseQuietly(); }
+ByteFile::~ByteFile() {
+  CloseQuietly();
+  if (bufferSize_ != kWriteBufferSize) return;
+  const std::lock_guard<std::mutex> lock(spareBuffersLock);
+  if (SpareBuffers().size() < kMostSpareBuffers) SpareBuffers().push_back(std::move(buffer_));
+}
 
-void ByteFile::RaiseErrno(int errnoValue) const { throw CommandError(CodeFromErrno(errnoValue, path_)); }
+void ByteFile::RaiseErrno(int errnoValue) const { throw CommandError::FromSystem(errnoValue, path_); }
 
 void ByteFile::RaiseNotOpen() const { throw CommandError(kFileNotOpen); }
 
@@ -143,7 +159,19 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   }
   reading_ = mode == Mode::kRead;
   writing_ = !reading_;
-  buffer_.resize(reading_ ? kBufferSize : kWriteBufferSize);
+  const std::size_t size = reading_ ? kBufferSize : kWriteBufferSize;
+  if (bufferSize_ != size) {
+    buffer_.reset();
+    if (writing_) {
+      const std::lock_guard<std::mutex> lock(spareBuffersLock);
+      if (!SpareBuffers().empty()) {
+        buffer_ = std::move(SpareBuffers().back());
+        SpareBuffers().pop_back();
+      }
+    }
+    if (!buffer_) buffer_.reset(new unsigned char[size]);
+    bufferSize_ = size;
+  }
   bufferStart_ = 0;
   cursor_ = 0;
   end_ = 0;
@@ -233,7 +261,7 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
     if (cursor_ == end_) {
       bufferStart_ += static_cast<std::int64_t>(end_);
       cursor_ = end_ = 0;
-      if (count >= buffer_.size()) {
+      if (count >= bufferSize_) {
         // A large read goes straight to the caller.
         const ssize_t got = ::pread(fd_, out, count, bufferStart_);
         if (got < 0) RaiseErrno(errno);
@@ -242,13 +270,13 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
         return;
       }
       const std::size_t amount = readAhead_.Fill(bufferStart_, count, knownSize_);
-      const ssize_t got = ::pread(fd_, buffer_.data(), amount, bufferStart_);
+      const ssize_t got = ::pread(fd_, buffer_.get(), amount, bufferStart_);
       if (got < 0) RaiseErrno(errno);
       if (got == 0) throw CommandError(kReadBeyondEnd);
       end_ = static_cast<std::size_t>(got);
     }
     const std::size_t take = std::min(count, end_ - cursor_);
-    std::memcpy(out, buffer_.data() + cursor_, take);
+    std::memcpy(out, buffer_.get() + cursor_, take);
     cursor_ += take;
     out += take;
     count -= take;
@@ -259,8 +287,8 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
   if (faults::detail::Tick()) faults::detail::Raise(path_);
   if (!writing_) RaiseNotOpen();
   if (count == 0) return;
-  if (count > buffer_.size() - cursor_) Flush();
-  if (count >= buffer_.size()) {
+  if (count > bufferSize_ - cursor_) Flush();
+  if (count >= bufferSize_) {
     const auto* in = static_cast<const unsigned char*>(source);
     while (count > 0) {
       const ssize_t put = ::pwrite(fd_, in, count, bufferStart_);
@@ -273,7 +301,7 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
     knownSize_ = std::max(knownSize_, bufferStart_);
     return;
   }
-  std::memcpy(buffer_.data() + cursor_, source, count);
+  std::memcpy(buffer_.get() + cursor_, source, count);
   cursor_ += count;
 }
 
@@ -294,16 +322,16 @@ void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
   if (faults::detail::Tick()) faults::detail::Raise(destination.path_);
   if (!destination.writing_) destination.RaiseNotOpen();
 
-  std::vector<unsigned char>& out = destination.buffer_;
+  unsigned char* const out = destination.buffer_.get();
   while (count > 0) {
-    if (destination.cursor_ == out.size()) destination.Flush();
-    unsigned char* room = out.data() + destination.cursor_;
-    const std::size_t roomSize = std::min(count, out.size() - destination.cursor_);
+    if (destination.cursor_ == destination.bufferSize_) destination.Flush();
+    unsigned char* room = out + destination.cursor_;
+    const std::size_t roomSize = std::min(count, destination.bufferSize_ - destination.cursor_);
     std::size_t got = 0;
     if (cursor_ < end_) {
       // What the buffer already holds goes first.
       got = std::min(roomSize, end_ - cursor_);
-      std::memcpy(room, buffer_.data() + cursor_, got);
+      std::memcpy(room, buffer_.get() + cursor_, got);
       cursor_ += got;
     } else {
       bufferStart_ += static_cast<std::int64_t>(end_);
@@ -325,7 +353,7 @@ void ByteFile::Flush() {
   if (!writing_) return;
   std::size_t done = 0;
   while (done < cursor_) {
-    const ssize_t put = ::pwrite(fd_, buffer_.data() + done, cursor_ - done, bufferStart_);
+    const ssize_t put = ::pwrite(fd_, buffer_.get() + done, cursor_ - done, bufferStart_);
     if (put <= 0) {
       // What fitted stays on disk; the rest of the buffer is dropped so that
       // the clean-up does not try it again.

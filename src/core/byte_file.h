@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,7 @@ class ByteFile {
   // for 0, which takes the slow path and its checks).
   void Read(void* destination, std::size_t count) {
     if (!faults::detail::armed && reading_ && count - 1 < end_ - cursor_) {
-      std::memcpy(destination, buffer_.data() + cursor_, count);
+      std::memcpy(destination, buffer_.get() + cursor_, count);
       cursor_ += count;
       return;
     }
@@ -79,8 +80,8 @@ class ByteFile {
   }
 
   void Write(const void* source, std::size_t count) {
-    if (!faults::detail::armed && writing_ && count - 1 < buffer_.size() - cursor_) {
-      std::memcpy(buffer_.data() + cursor_, source, count);
+    if (!faults::detail::armed && writing_ && count - 1 < bufferSize_ - cursor_) {
+      std::memcpy(buffer_.get() + cursor_, source, count);
       cursor_ += count;
       return;
     }
@@ -131,7 +132,9 @@ class ByteFile {
   bool replacing_ = false;  // something stood at the name when it was created
   bool reading_ = false;
   bool writing_ = false;
-  std::vector<unsigned char> buffer_;
+  // Left uninitialised: its pages are touched only as far as it is filled.
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t bufferSize_ = 0;
   // File offset of buffer_[0]. Reading: bytes [cursor_, end_) are unread.
   // Writing: bytes [0, cursor_) are waiting to be written.
   std::int64_t bufferStart_ = 0;

@@ -1,8 +1,10 @@
 #include "core/errors.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <new>
+#include <utility>
 
 namespace morvane {
 
@@ -70,6 +72,27 @@ int CodeFromErrno(int errnoValue, const std::string& path) {
     default:
       return errnoValue;
   }
+}
+
+namespace {
+thread_local std::optional<SystemFailure> lastSystemFailure;
+}  // namespace
+
+CommandError CommandError::FromSystem(int errnoValue, const std::string& path) {
+  CommandError error(CodeFromErrno(errnoValue, path));
+  error.systemError_ = errnoValue;
+  error.path_ = path;
+  lastSystemFailure = SystemFailure{path, errnoValue};
+  return error;
+}
+
+std::optional<SystemFailure> TakeLastSystemFailure() {
+  return std::exchange(lastSystemFailure, std::nullopt);
+}
+
+std::string ErrorCause(const CommandError& error) {
+  if (error.systemError() != 0) return std::strerror(error.systemError());
+  return error.text();
 }
 
 std::string ErrorBoxText(const std::string& text) {

@@ -39,15 +39,37 @@ class CommandError : public std::exception {
  public:
   explicit CommandError(int code) : code_(code), text_(ErrorText(code)) {}
   CommandError(int code, std::string text) : code_(code), text_(std::move(text)) {}
+  // A failure the platform answered with errnoValue, on the file at path.
+  // It is also kept as this thread's last system failure (below).
+  static CommandError FromSystem(int errnoValue, const std::string& path);
 
   int code() const noexcept { return code_; }
   const std::string& text() const noexcept { return text_; }
   const char* what() const noexcept override { return text_.c_str(); }
+  // The platform's error number behind it, 0 when the failure is not the
+  // platform's; and the file it concerns, when known.
+  int systemError() const noexcept { return systemError_; }
+  const std::string& path() const noexcept { return path_; }
 
  private:
   int code_;
   std::string text_;
+  int systemError_ = 0;
+  std::string path_;
 };
+
+// The last failure of the platform raised on this thread: a front end that
+// shows an error's fixed text names the file and the system's cause after
+// it. Taking it clears it.
+struct SystemFailure {
+  std::string path;
+  int systemError = 0;
+};
+std::optional<SystemFailure> TakeLastSystemFailure();
+
+// What happened, in the system's own words for a failure of the platform
+// ("Permission denied") and in the error's text otherwise.
+std::string ErrorCause(const CommandError& error);
 
 // The text an error box shows: a full stop is added unless the text is empty
 // or already ends in a character of code 46 (the full stop) or less.

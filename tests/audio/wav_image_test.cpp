@@ -392,3 +392,50 @@ TEST_F(WavImageTest, PlayWithoutPreparedImagesPlaysNothing) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// The streamed road gives the whole-image road's bytes, for every length
+// around the skipped bytes, the last lone byte and the pieces it reads in,
+// and any rate text; on a failure it raises the same text and leaves no WAV.
+TEST_F(WavImageTest, StreamedConversionWritesTheSameBytes) {
+  const std::vector<std::pair<std::size_t, std::string>> cases = {{0, "22050"},
+                                                                  {139, ""},
+                                                                  {140, "-1"},
+                                                                  {141, "441x"},
+                                                                  {142, "8000"},
+                                                                  {143, "+7"},
+                                                                  {4235, "44100"},
+                                                                  {140 + 2 * 2048, "11025"},
+                                                                  {140 + 2 * 2048 + 1, "99999"},
+                                                                  {140 + 6 * 2048 + 3, "22050"}};
+  for (const auto& [length, rate] : cases) {
+    SCOPED_TRACE(length);
+    const Bytes input = test::PatternBytes(length, static_cast<std::uint32_t>(length));
+    const Bytes whole = Convert(input, rate);
+    const std::string path = Place(input, "streamed.sound");
+    window.rate = rate;
+    Select(path);
+    StreamToWav(state, window);
+    EXPECT_EQ(whole, test::ReadAll(path + ".wav"));
+    EXPECT_FALSE(state.InputFile.IsOpen());
+    EXPECT_EQ(window.gauge.Maximum(), window.gauge.Position());
+  }
+
+  const std::string path = Place(test::PatternBytes(400, 9), "blocked.sound");
+  std::filesystem::create_directory(path + ".wav");
+  Select(path);
+  EXPECT_EQ("Cannot create file " + path + ".wav", ErrorOf([&] { StreamToWav(state, window); }));
+
+  // A write that fails halfway leaves no WAV behind.
+  const std::string cut = Place(test::PatternBytes(400, 10), "cut.sound");
+  Select(cut);
+  faults::FailOperation(4, ENOSPC);  // the input's close, the opening, the creation, the header
+  EXPECT_EQ("Stream write error", ErrorOf([&] { StreamToWav(state, window); }));
+  faults::Disarm();
+  EXPECT_FALSE(test::Exists(cut + ".wav"));
+}
+
+}  // namespace
+}  // namespace morvane

@@ -100,8 +100,8 @@ TEST(AnalyzeCommandTest, FailuresPrintWhatWasShownSoFarAndExit1) {
     const char* name;
     std::function<std::string(TempDir&)> make;  // gives the path to analyze
     std::string out;                            // after the path line, when the pass ran
-    std::string err;
-    std::size_t mapSize;  // bytes of the map left on disk, or npos for none
+    std::string err;                            // "@" stands for the path
+    std::size_t mapSize;                        // bytes of the map left on disk, or npos for none
   };
   const Bytes data = PatternBytes(30, 3);
   const std::vector<Case> cases = {
@@ -112,14 +112,15 @@ TEST(AnalyzeCommandTest, FailuresPrintWhatWasShownSoFarAndExit1) {
              StreamBuilder().Shdr(TestHeader()).Ssmp(data, 9, 1).Raw({'F', 'I', 'L', 'L', 0}).bytes());
        },
        std::string("\n") + kHeaderRows, "Read beyond end of file.\n", 8 + 40 + 8 + 12},
-      {"missing file", [](TempDir& dir) { return dir.File("absent.str"); }, kUnknownRows, "Input Error \n",
-       std::string::npos},
+      {"missing file", [](TempDir& dir) { return dir.File("absent.str"); }, kUnknownRows,
+       "Input Error \n@: No such file or directory\n", std::string::npos},
       {"map cannot be created",
        [&](TempDir& dir) {
          std::filesystem::create_directory(dir.File("blocked.str.MAP"));
          return dir.Write("blocked.str", StreamBuilder().Ssmp(data, 9, 1).bytes());
        },
-       std::string("\n") + kUnknownRows, "Output writing Error \nI/O error 103.\n", std::string::npos},
+       std::string("\n") + kUnknownRows, "Output writing Error \n@.MAP: Is a directory\nI/O error 103.\n",
+       std::string::npos},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -128,7 +129,9 @@ TEST(AnalyzeCommandTest, FailuresPrintWhatWasShownSoFarAndExit1) {
     EXPECT_EQ(1, run.status) << c.name;
     const bool passRan = c.out.front() == '\n';
     EXPECT_EQ(passRan ? path + c.out : c.out, run.out) << c.name;
-    EXPECT_EQ(c.err, run.err) << c.name;
+    std::string err = c.err;
+    if (const auto at = err.find('@'); at != std::string::npos) err.replace(at, 1, path);
+    EXPECT_EQ(err, run.err) << c.name;
     if (c.mapSize == std::string::npos) {
       EXPECT_FALSE(std::filesystem::is_regular_file(path + ".MAP")) << c.name;
     } else {
@@ -168,7 +171,9 @@ TEST(ExtractCommandTest, AMissingMapOrAnUncreatableSoundFileExits1) {
   CliRun run = RunCli({"extract", lone});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("", run.out);
-  EXPECT_EQ("Input Error. File \"" + lone + ".MAP\" not found.\"\n", run.err);
+  EXPECT_EQ(
+      "Input Error. File \"" + lone + ".MAP\" not found.\"\n" + lone + ".MAP: No such file or directory\n",
+      run.err);
   EXPECT_FALSE(Exists(lone + "0.sound"));
 
   // The walk goes on past a sound file it cannot create and ends normally,
@@ -178,7 +183,7 @@ TEST(ExtractCommandTest, AMissingMapOrAnUncreatableSoundFileExits1) {
   run = RunCli({"extract", lone});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("MAP-file \"" + lone + ".map\" loaded successfully\n", run.out);
-  EXPECT_EQ("Output Error. File\nProcess Completed\n", run.err);
+  EXPECT_EQ("Output Error. File\n" + lone + "0.sound: Is a directory\nProcess Completed\n", run.err);
 
   // A walk cut by an error prints the lines so far and the error.
   const std::string early = dir.Write("early.str", StreamBuilder().Ssmp(PatternBytes(12, 7)).bytes());
@@ -244,7 +249,7 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
 
   run = RunCli({"wav", dir.File("none.sound"), "--rate", "22050"});
   EXPECT_EQ(1, run.status);
-  EXPECT_EQ("Input Error \n", run.err);
+  EXPECT_EQ("Input Error \n" + dir.File("none.sound") + ": No such file or directory\n", run.err);
   EXPECT_FALSE(Exists(dir.File("none.sound.wav")));
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -35,12 +36,17 @@ std::string WriteTwoRateStream(const TempDir& dir, const std::string& name) {
                              .bytes());
 }
 
-std::string WrittenLines(const std::string& path) {
-  return path + ".MAP\n" + path + "0.sound\n" + path + "1.sound\n" + path + "0.sound.wav\n" + path +
-         "1.sound.wav\n";
+std::string WrittenLines(const std::string& path) { return path + "0.sound.wav\n" + path + "1.sound.wav\n"; }
+
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-TEST(ConvertCommandTest, EachSoundFileTakesTheRateOfItsOwnHeader) {
+TEST(ConvertCommandTest, EachStreamTakesTheRateOfItsOwnHeader) {
   TempDir dir;
   const std::string path = WriteTwoRateStream(dir, "two.str");
   CliRun run = RunCli({"convert", path});
@@ -51,9 +57,11 @@ TEST(ConvertCommandTest, EachSoundFileTakesTheRateOfItsOwnHeader) {
   const Bytes second = ReadAll(path + "1.sound.wav");
   EXPECT_EQ(22050u, LittleEndian32At(first, 24));
   EXPECT_EQ(11025u, LittleEndian32At(second, 24));
-  // (150 + 40 - 140) / 2 frames and (160 - 140) / 2 frames, 4 bytes each.
-  EXPECT_EQ(44u + 100, first.size());
-  EXPECT_EQ(44u + 40, second.size());
+  // Every byte of the data is decoded: (150 + 40) / 2 and 160 / 2 frames.
+  EXPECT_EQ(44u + 380, first.size());
+  EXPECT_EQ(44u + 320, second.size());
+  EXPECT_EQ((std::vector<std::string>{"two.str", "two.str0.sound.wav", "two.str1.sound.wav"}),
+            FolderEntries(dir.path()));
 
   // --rate overrides both, and the files are written over.
   run = RunCli({"convert", "--rate", "8000", path});
@@ -68,16 +76,67 @@ TEST(ConvertCommandTest, AFailingFileIsReportedAndTheOthersGoOn) {
   const std::string missing = dir.File("missing.str");
   const std::string cut = dir.Write("cut.str", Bytes{'S', 'N', 'D'});
   const std::string good = WriteTwoRateStream(dir, "good.str");
+  const std::string png =
+      dir.Write("logo.png", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13});
   const std::string silent = dir.Write("film.str", StreamBuilder().Sized("FILM", Bytes(40, 0)).bytes());
 
-  const CliRun run = RunCli({"convert", missing, cut, good, silent});
+  const CliRun run = RunCli({"convert", "--map", missing, cut, good, png, silent});
   EXPECT_EQ(1, run.status);
-  // Lines name complete files only: the cut stream's map, emptied before
-  // its error, is not among them. A stream without sound has only its map.
-  EXPECT_EQ(WrittenLines(good) + silent + ".MAP\n", run.out);
-  EXPECT_EQ(missing + ": Input Error \n" + cut + ": Read beyond end of file.\n", run.err);
-  EXPECT_TRUE(Exists(good + "1.sound.wav"));
-  EXPECT_FALSE(Exists(cut + "0.sound"));
+  EXPECT_EQ(good + ".MAP\n" + WrittenLines(good) + silent + ".MAP\n", run.out);
+  EXPECT_EQ(missing + ": No such file or directory\n" + cut + ": not a chunk stream; skipped\n" + png +
+                ": not a chunk stream; skipped\n" + silent +
+                ": no sound header in the stream; nothing to convert\n",
+            run.err);
+  EXPECT_FALSE(Exists(cut + ".MAP"));
+  EXPECT_FALSE(Exists(png + ".MAP"));
+}
+
+TEST(ConvertCommandTest, OutputsGoIntoTheFolderGivenAndTheMapIsAnalyzeFilesOwn) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("disc"));
+  const std::string a = WriteTwoRateStream(dir, "disc/a.str");
+  const std::string b = WriteTwoRateStream(dir, "disc/b.str");
+  const std::string out = dir.File("out/nested");
+  CliRun run = RunCli({"convert", "-o", out, "--map", "--keep-sound", a, b});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ((std::vector<std::string>{"a.str", "b.str"}), FolderEntries(dir.File("disc")))
+      << "nothing is written beside the inputs";
+  EXPECT_EQ((std::vector<std::string>{"a.str.MAP", "a.str0.sound", "a.str0.sound.wav", "a.str1.sound",
+                                      "a.str1.sound.wav", "b.str.MAP", "b.str0.sound", "b.str0.sound.wav",
+                                      "b.str1.sound", "b.str1.sound.wav"}),
+            FolderEntries(out));
+  EXPECT_TRUE(
+      run.out.starts_with(out + "/a.str.MAP\n" + out + "/a.str0.sound.wav\n" + out + "/a.str0.sound\n"))
+      << run.out;
+  // The raw data is what extract writes, and the map what analyze writes.
+  ASSERT_EQ(0, RunCli({"analyze", a}).status);
+  ASSERT_EQ(0, RunCli({"extract", a}).status);
+  EXPECT_EQ(ReadAll(a + ".MAP"), ReadAll(out + "/a.str.MAP"));
+  EXPECT_EQ(ReadAll(a + "0.sound"), ReadAll(out + "/a.str0.sound"));
+  EXPECT_EQ(ReadAll(a + "1.sound"), ReadAll(out + "/a.str1.sound"));
+
+  // Two inputs of one base name would share their outputs: nothing is written.
+  std::filesystem::create_directory(dir.File("other"));
+  const std::string twin = WriteTwoRateStream(dir, "other/a.str");
+  run = RunCli({"convert", "-o", dir.File("fresh"), a, twin});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("would write the same files")) << run.err;
+  EXPECT_FALSE(Exists(dir.File("fresh")));
+}
+
+TEST(ConvertCommandTest, NamesAreOneALineOrEndedByNul) {
+  TempDir dir;
+  const std::string path = WriteTwoRateStream(dir, "odd\nname\t.str");
+  const std::string folder = dir.path().string();
+  CliRun run = RunCli({"convert", path});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(folder + "/odd\\nname\\t.str0.sound.wav\n" + folder + "/odd\\nname\\t.str1.sound.wav\n", run.out);
+  run = RunCli({"convert", "--null", path});
+  EXPECT_EQ(0, run.status);
+  std::string expected;
+  for (const char* suffix : {"0.sound.wav", "1.sound.wav"}) expected.append(path + suffix).push_back('\0');
+  EXPECT_EQ(expected, run.out);
+  EXPECT_TRUE(Exists(path + "1.sound.wav"));
 }
 
 TEST(ConvertCommandTest, ShowsAProgressBarOnlyOnATerminal) {
@@ -87,8 +146,8 @@ TEST(ConvertCommandTest, ShowsAProgressBarOnlyOnATerminal) {
   const CliRun run = RunCli({"convert", a, b}, {}, true);
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(WrittenLines(a) + WrittenLines(b), run.out);
-  EXPECT_NE(std::string::npos, run.err.find("] 0/2 " + a + ": analyze"));
-  EXPECT_NE(std::string::npos, run.err.find("] 1/2 " + b + ": analyze"));
+  EXPECT_NE(std::string::npos, run.err.find("] 0/2 " + a + ": 0%"));
+  EXPECT_NE(std::string::npos, run.err.find("] 1/2 " + b + ": 0%"));
   EXPECT_NE(std::string::npos, run.err.find("[########################] 2/2 done"));
 }
 
@@ -111,16 +170,18 @@ TEST(MakeDemoCommandTest, TheDemoAnalysesIntoTwoStreamsThatDecodeCloseToTheMelod
   const DemoStreamOptions options;
   for (std::size_t stream = 0; stream < 2; ++stream) {
     const std::string sound = path + std::to_string(stream) + ".sound";
-    const Bytes soundBytes = ReadAll(sound);
-    EXPECT_EQ(Bytes(kDemoPaddingBytes, 0), Bytes(soundBytes.begin(), soundBytes.begin() + kDemoPaddingBytes));
-
     const Bytes wav = ReadAll(sound + ".wav");
     EXPECT_EQ(22050u, LittleEndian32At(wav, 24));
+    // convert decodes every byte: the padding that the window's road skips
+    // comes out as silence before the melody.
+    const std::size_t padding = 2 * kDemoPaddingBytes;
     const std::vector<std::int16_t> melody = DemoStreamMelody(options, stream);
-    ASSERT_EQ(44 + 2 * melody.size(), wav.size());
+    ASSERT_EQ(44 + padding + 2 * melody.size(), wav.size());
+    EXPECT_EQ(Bytes(padding, 0), Bytes(wav.begin() + 44, wav.begin() + 44 + static_cast<long>(padding)));
     double signal = 0, noise = 0;
     for (std::size_t i = 0; i < melody.size(); ++i) {
-      const auto decoded = static_cast<std::int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
+      const std::size_t at = 44 + padding + 2 * i;
+      const auto decoded = static_cast<std::int16_t>(wav[at] | wav[at + 1] << 8);
       const auto wanted = static_cast<double>(melody[i]);
       signal += wanted * wanted;
       noise += (decoded - wanted) * (decoded - wanted);
@@ -146,7 +207,7 @@ std::vector<ChunkSeen> Chunks(const std::string& bytes) {
     // A sound chunk is told by its sub-chunk id as well.
     const std::size_t idLength = bytes.compare(at, 4, "SNDS") == 0 ? 20 : 4;
     std::string id(bytes, at, idLength);
-    if (idLength == 20) id.replace(4, 12, "/");
+    if (idLength == 20) id = id.substr(0, 4) + "/" + id.substr(16);
     chunks.push_back({id, at, size});
     if (size < 8) break;
     at += size;

@@ -61,6 +61,52 @@ StreamBuilder& StreamBuilder::Raw(const Bytes& bytes) {
   return *this;
 }
 
+Bytes IffAudioFile(const IffAudio& audio) {
+  const bool aifc = audio.formType == "AIFC";
+  Bytes body;
+  AppendId(body, audio.formType);
+  if (aifc) {
+    AppendId(body, "FVER");
+    AppendBigEndian32(body, 4);
+    AppendBigEndian32(body, static_cast<std::int32_t>(0xA2805140));
+  }
+  Bytes comm;
+  comm.push_back(static_cast<unsigned char>(audio.channels >> 8));
+  comm.push_back(static_cast<unsigned char>(audio.channels));
+  AppendBigEndian32(comm, static_cast<std::int32_t>(audio.data.size()));
+  comm.push_back(0);
+  comm.push_back(16);
+  // 80-bit extended: sign and 15-bit exponent, then a 64-bit mantissa whose
+  // top bit is set.
+  int top = 31;
+  while (top > 0 && (audio.rate >> top) == 0) --top;
+  const std::uint64_t mantissa = audio.rate == 0 ? 0 : std::uint64_t{audio.rate} << (63 - top);
+  const int exponent = audio.rate == 0 ? 0 : 16383 + top;
+  comm.push_back(static_cast<unsigned char>(exponent >> 8));
+  comm.push_back(static_cast<unsigned char>(exponent));
+  for (int shift = 56; shift >= 0; shift -= 8) comm.push_back(static_cast<unsigned char>(mantissa >> shift));
+  if (aifc) {
+    AppendId(comm, audio.compression);
+    comm.push_back(0);  // an empty name, padded to an even length
+    comm.push_back(0);
+  }
+  AppendId(body, "COMM");
+  AppendBigEndian32(body, static_cast<std::int32_t>(comm.size()));
+  body.insert(body.end(), comm.begin(), comm.end());
+  AppendId(body, "SSND");
+  AppendBigEndian32(body, static_cast<std::int32_t>(8 + audio.ssndOffset + audio.data.size()));
+  AppendBigEndian32(body, static_cast<std::int32_t>(audio.ssndOffset));
+  AppendBigEndian32(body, 0);
+  body.insert(body.end(), audio.ssndOffset, 0x55);
+  body.insert(body.end(), audio.data.begin(), audio.data.end());
+  if (body.size() % 2 != 0) body.push_back(0);
+  Bytes file;
+  AppendId(file, "FORM");
+  AppendBigEndian32(file, static_cast<std::int32_t>(body.size()));
+  file.insert(file.end(), body.begin(), body.end());
+  return file;
+}
+
 Bytes PatternBytes(std::size_t count, std::uint32_t seed) {
   Bytes out(count);
   std::uint32_t x = seed * 2654435761u + 1;

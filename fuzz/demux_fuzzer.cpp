@@ -1,0 +1,245 @@
+// The batch converter over any stream bytes and any FORM file. Input: one
+// byte of options (bit 0 keeps the raw data, bit 1 gives one rate for all,
+// taken from the high bits), then the file. Every file written must be the
+// one a plain model of the routing and the decoders gives, no other file may
+// appear, and the pass must call itself whole exactly when it told nothing.
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "demux/stream_demux.h"
+#include "fuzz_support.h"
+
+namespace {
+
+using morvane::fuzz::Bytes;
+
+constexpr std::size_t kMostLive = 32;
+
+struct ModelOutput {
+  std::string compression;
+  std::int64_t channels = 0, rate = 0;
+  Bytes data;
+};
+
+struct Model {
+  std::vector<ModelOutput> outputs;
+  bool whole = true;
+};
+
+std::int64_t Signed32(const Bytes& b, std::size_t at) {
+  return static_cast<std::int32_t>(std::uint32_t{b[at]} << 24 | std::uint32_t{b[at + 1]} << 16 |
+                                   std::uint32_t{b[at + 2]} << 8 | std::uint32_t{b[at + 3]});
+}
+std::int64_t Unsigned32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(Signed32(b, at));
+}
+std::string Id(const Bytes& b, std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
+
+void ModelStream(const Bytes& file, Model& model) {
+  const auto n = static_cast<std::int64_t>(file.size());
+  std::map<std::int64_t, std::optional<std::size_t>> live;
+  for (std::int64_t pos = 0; pos < n;) {
+    if (n - pos < 8) return void(model.whole = false);
+    const std::int64_t size = Signed32(file, pos + 4);
+    if (size < 8) return void(model.whole = false);
+    if (Id(file, pos) == "SNDS") {
+      if (n - pos < 20) return void(model.whole = false);
+      const std::int64_t stream = Signed32(file, pos + 12);
+      const std::string sub = Id(file, pos + 16);
+      if (sub == "SHDR") {
+        if (n - pos < 64) return void(model.whole = false);
+        const std::size_t number = model.outputs.size();
+        model.outputs.push_back({Id(file, pos + 52), Signed32(file, pos + 56), Signed32(file, pos + 44), {}});
+        live.erase(stream);
+        if (live.size() >= kMostLive) {
+          model.whole = false;
+          model.outputs.back().compression.clear();  // no output at all
+          live[stream] = std::nullopt;
+        } else {
+          live[stream] = number;
+        }
+      } else if (sub == "SSMP") {
+        if (n - pos < 24) return void(model.whole = false);
+        const std::int64_t length = Signed32(file, pos + 20);
+        if (length < 0) {
+          model.whole = false;
+        } else {
+          const auto target = live.find(stream);
+          if (target == live.end()) model.whole = false;
+          const std::int64_t available = std::min(length, n - (pos + 24));
+          if (target != live.end() && target->second) {
+            Bytes& data = model.outputs[*target->second].data;
+            data.insert(data.end(), file.begin() + pos + 24, file.begin() + pos + 24 + available);
+          }
+          if (available < length) return void(model.whole = false);
+        }
+      }
+    }
+    if (pos + size > n) return void(model.whole = false);
+    pos += size;
+  }
+}
+
+std::int64_t ModelExtendedRate(const Bytes& b, std::size_t at) {
+  if ((b[at] & 0x80) != 0) return 0;
+  const int exponent = (b[at] & 0x7F) << 8 | b[at + 1];
+  std::uint64_t mantissa = 0;
+  for (std::size_t i = 2; i < 10; ++i) mantissa = mantissa << 8 | b[at + i];
+  const long double value = std::ldexp(static_cast<long double>(mantissa), exponent - 16383 - 63);
+  if (value >= 2147483648.0L) return 0;
+  return std::llround(value);
+}
+
+void ModelForm(const Bytes& file, Model& model) {
+  const auto n = static_cast<std::int64_t>(file.size());
+  model.whole = false;
+  if (n < 12) return;
+  const std::string type = Id(file, 8);
+  const bool aifc = type == "AIFC";
+  if (!aifc && type != "AIFF") return;
+  const std::int64_t end = std::min(n, 8 + Unsigned32(file, 4));
+  std::optional<ModelOutput> comm;
+  std::int64_t ssnd = -1, ssndSize = 0;
+  for (std::int64_t pos = 12; pos + 8 <= end;) {
+    const std::int64_t size = Unsigned32(file, pos + 4), body = pos + 8;
+    if (Id(file, pos) == "COMM" && !comm) {
+      const std::int64_t needed = aifc ? 22 : 18;
+      if (size < needed || n - body < needed) return;
+      comm = ModelOutput{aifc ? Id(file, body + 18) : "NONE",
+                         file[body] << 8 | file[body + 1],
+                         ModelExtendedRate(file, body + 8),
+                         {}};
+    } else if (Id(file, pos) == "SSND" && ssnd < 0) {
+      ssnd = body;
+      ssndSize = size;
+    }
+    pos = body + size + (size % 2);
+  }
+  if (!comm || ssnd < 0 || n - ssnd < 8) return;
+  const std::int64_t start = ssnd + 8 + Unsigned32(file, ssnd);
+  const std::int64_t length = std::max<std::int64_t>(0, ssnd + ssndSize - start);
+  const std::int64_t copied = start < n ? std::min(length, n - start) : 0;
+  comm->data.assign(file.begin() + std::min(start, n), file.begin() + std::min(start, n) + copied);
+  model.outputs.push_back(*comm);
+  model.whole = copied == length;
+}
+
+Model ModelFile(const Bytes& file) {
+  Model model;
+  if (file.size() >= 4 && Id(file, 0) == "FORM") {
+    ModelForm(file, model);
+    return model;
+  }
+  bool printable = file.size() >= 8;
+  for (std::size_t i = 0; printable && i < 4; ++i) printable = file[i] >= 0x20 && file[i] < 0x7F;
+  if (!printable || Signed32(file, 4) < 8 || Signed32(file, 4) > static_cast<std::int64_t>(file.size())) {
+    model.whole = false;
+    return model;
+  }
+  ModelStream(file, model);
+  // A walk that met no header and no other problem says so.
+  if (model.outputs.empty()) model.whole = false;
+  return model;
+}
+
+Bytes ModelWav(const ModelOutput& output, std::int64_t rate) {
+  Bytes samples;
+  std::uint16_t left = 0, right = 0;
+  const auto put = [&](std::uint16_t value) {
+    samples.push_back(static_cast<unsigned char>(value));
+    samples.push_back(static_cast<unsigned char>(value >> 8));
+  };
+  if (output.channels == 1) {
+    for (const unsigned char byte : output.data) put(morvane::fuzz::ModelDecodeByte(left, byte));
+  } else {
+    for (std::size_t i = 0; i + 1 < output.data.size(); i += 2) {
+      put(morvane::fuzz::ModelDecodeByte(left, output.data[i + 1]));  // crossed
+      put(morvane::fuzz::ModelDecodeByte(right, output.data[i]));
+    }
+  }
+  const auto channels = static_cast<std::uint32_t>(output.channels);
+  Bytes wav = {'R', 'I', 'F', 'F'};
+  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(36 + samples.size()));
+  for (const char c : std::string("WAVEfmt ")) wav.push_back(static_cast<unsigned char>(c));
+  morvane::fuzz::AppendLittleEndian(wav, 16);
+  morvane::fuzz::AppendLittleEndian(wav, 1 | channels << 16);
+  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(rate));
+  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(rate) * 2 * channels);
+  morvane::fuzz::AppendLittleEndian(wav, 2 * channels | 16u << 16);
+  for (const char c : std::string("data")) wav.push_back(static_cast<unsigned char>(c));
+  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(samples.size()));
+  wav.insert(wav.end(), samples.begin(), samples.end());
+  return wav;
+}
+
+class CollectingSink : public morvane::ConvertSink {
+ public:
+  void Wrote(const std::string& path) override { written.insert(path); }
+  void Tell(const std::string&, const std::string&) override { ++told; }
+  std::set<std::string> written;
+  int told = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace morvane;
+  if (size < 1) return 0;
+  const bool keepSound = (data[0] & 1) != 0;
+  std::optional<std::int32_t> rate;
+  if ((data[0] & 2) != 0) rate = (data[0] >> 2) * 1000 - 3000;
+  const Bytes file(data + 1, data + size);
+
+  static const std::string input = fuzz::InFolder("d");
+  static const std::string base = fuzz::InFolder("o");
+  for (const std::string& entry : fuzz::FolderEntries()) fuzz::RemoveInFolder(entry);
+  fuzz::WriteWhole(input, file.data(), file.size());
+
+  DemuxOptions options;
+  options.outputBase = base;
+  options.keepSound = keepSound;
+  options.rate = rate;
+  CollectingSink sink;
+  const bool whole = DemuxFile(input, options, sink);
+
+  Model model = ModelFile(file);
+  std::map<std::string, Bytes> expected;
+  for (std::size_t n = 0; n < model.outputs.size(); ++n) {
+    ModelOutput& output = model.outputs[n];
+    if (output.compression.empty()) continue;  // skipped: too many streams at once
+    const std::int64_t used = rate ? *rate : output.rate;
+    const bool decoded =
+        output.compression == "SDX2" && (output.channels == 1 || output.channels == 2) && used > 0;
+    const std::string name = "o" + std::to_string(n) + ".sound";
+    if (decoded) expected[name + ".wav"] = ModelWav(output, used);
+    if (keepSound || !decoded) expected[name] = output.data;
+    if (!decoded) model.whole = false;
+  }
+
+  FUZZ_CHECK(whole == model.whole, std::string("whole: ") + (whole ? "yes" : "no"));
+  FUZZ_CHECK(whole == (sink.told == 0), "told " + std::to_string(sink.told) + " problems");
+  std::set<std::string> names = {"d"};
+  std::set<std::string> written;
+  for (const auto& [name, bytes] : expected) {
+    names.insert(name);
+    written.insert(fuzz::InFolder(name));
+  }
+  const auto entries = fuzz::FolderEntries();
+  FUZZ_CHECK(std::set<std::string>(entries.begin(), entries.end()) == names,
+             "files: " + std::to_string(entries.size()) + ", expected " + std::to_string(names.size()));
+  FUZZ_CHECK(sink.written == written, "the names reported written");
+  for (const auto& [name, bytes] : expected) {
+    Bytes got;
+    FUZZ_CHECK(fuzz::ReadWhole(fuzz::InFolder(name), got), name);
+    FUZZ_CHECK(got == bytes, name + " differs from the model's");
+  }
+  return 0;
+}

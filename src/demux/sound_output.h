@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/sdx2.h"
+#include "core/byte_file.h"
+
+namespace morvane {
+
+// Where a batch conversion reports: the files it wrote, whole, and every
+// problem as a name (a file of the batch) and what happened to it.
+class ConvertSink {
+ public:
+  virtual ~ConvertSink() = default;
+  virtual void Wrote(const std::string& path) = 0;
+  virtual void Tell(const std::string& name, const std::string& text) = 0;
+  // How far the walk of the present input has come.
+  virtual void Progress(std::int64_t /*done*/, std::int64_t /*total*/) {}
+};
+
+// What a sound header says of its stream's data.
+struct SoundFormat {
+  unsigned char compression[4] = {0, 0, 0, 0};
+  std::int32_t channels = 0;
+  std::int32_t rate = 0;
+};
+
+// How a stream's data is written: decoded into a 16-bit PCM WAV, or kept
+// as it is because nothing here can decode it.
+enum class SoundCoding { kSdx2Stereo, kSdx2Mono, kUndecoded };
+SoundCoding CodingOf(const SoundFormat& format);
+
+// The four bytes of an id as text a user can read: printable ASCII as it is,
+// anything else as \xHH.
+std::string IdText(const unsigned char* id);
+
+// One output of a batch conversion: the WAV of a decoded stream and, when
+// asked for or when the data cannot be decoded, its raw data. The data comes
+// in pieces of any length, in file order; a stereo frame may straddle two.
+// Nothing here throws: a file that cannot be created or written is told to
+// the sink at once and left aside, and the others go on.
+class SoundOutput {
+ public:
+  // `rawPath` or `wavPath` may be empty: that file is not written.
+  SoundOutput(SoundCoding coding, std::int32_t rate, std::string rawPath, std::string wavPath,
+              ConvertSink& sink);
+  SoundOutput(const SoundOutput&) = delete;
+  SoundOutput& operator=(const SoundOutput&) = delete;
+
+  void Take(const unsigned char* data, std::size_t count);
+  // Completes the WAV header, closes the files and reports them written.
+  // Gives false when a file of this output failed.
+  bool Finish();
+  const std::string& Name() const { return wavPath_.empty() ? rawPath_ : wavPath_; }
+
+ private:
+  void FinishWav();
+  void Fail(ByteFile& file, const std::string& path, const std::string& cause);
+
+  SoundCoding coding_;
+  std::int32_t rate_;
+  std::string rawPath_, wavPath_;
+  ConvertSink& sink_;
+  ByteFile raw_, wav_;
+  bool failed_ = false;
+  Sdx2State stereo_;
+  std::int16_t mono_ = 0;
+  // A stereo frame's first byte whose second byte has not come yet.
+  bool pending_ = false;
+  unsigned char pendingByte_ = 0;
+  std::uint64_t sampleBytes_ = 0;
+  std::unique_ptr<unsigned char[]> samples_;  // decoded samples, one piece at a time
+};
+
+}  // namespace morvane

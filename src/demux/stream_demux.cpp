@@ -1,0 +1,383 @@
+#include "demux/stream_demux.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "analysis/chunk_layout.h"
+#include "core/errors.h"
+#include "core/support.h"
+
+namespace morvane {
+
+namespace {
+
+// Sound data is read this much at a time.
+constexpr std::size_t kReadPiece = 64 * 1024;
+// Streams that may be open at once; each holds two file buffers.
+constexpr std::size_t kMostLiveStreams = 32;
+
+// IFF files: chunks of a 4-byte id and a 32-bit big-endian size that does
+// not count the header, bodies padded to an even length.
+constexpr std::int64_t kIffHeaderSize = 8;
+constexpr std::int64_t kFormFirstChunk = 12;
+// COMM: channels (16 bits), frames (32), sample size (16), rate (80-bit
+// extended), and in an AIFC file the compression type.
+constexpr std::int64_t kCommChannels = 0;
+constexpr std::int64_t kCommRate = 8;
+constexpr std::int64_t kCommCompression = 18;
+constexpr std::int64_t kCommAifcSize = 22;
+constexpr std::int64_t kCommAiffSize = 18;
+// SSND: a 32-bit offset and block size, then the data.
+constexpr std::int64_t kSsndDataOffset = 8;
+
+bool IsPrintable(const unsigned char* id) {
+  return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::string Offset(std::int64_t offset) { return std::to_string(offset); }
+
+std::uint32_t BigEndianU32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(ReadBigEndian32(bytes));
+}
+
+// The 80-bit extended rate of a COMM chunk, rounded to whole hertz; 0 when
+// it is not a positive rate that fits in 31 bits.
+std::int32_t ExtendedRate(const unsigned char* bytes) {
+  const int exponent = ((bytes[0] & 0x7F) << 8) | bytes[1];
+  std::uint64_t mantissa = 0;
+  for (int i = 2; i < 10; ++i) mantissa = (mantissa << 8) | bytes[i];
+  if ((bytes[0] & 0x80) != 0 || mantissa == 0) return 0;
+  const int shift = 16383 + 63 - exponent;
+  if (shift <= 0 || shift > 64) return 0;  // 2^63 Hz and more, or below 1/2 Hz
+  const std::uint64_t whole = shift == 64 ? 0 : mantissa >> shift;
+  const std::uint64_t rate = whole + ((mantissa >> (shift - 1)) & 1);  // rounded to the nearest
+  return rate > 0 && rate <= 0x7FFFFFFF ? static_cast<std::int32_t>(rate) : 0;
+}
+
+std::string FormatText(const SoundFormat& format) {
+  return "compression type '" + IdText(format.compression) + "', " + DecimalText(format.channels) +
+         (format.channels == 1 ? " channel" : " channels") + ", " + DecimalText(format.rate) + " Hz";
+}
+
+// Starts the output of a header: decoded when it can be, raw otherwise.
+// Data kept undecoded is no whole conversion.
+std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t number,
+                                         const DemuxOptions& options, ConvertSink& sink, bool& whole) {
+  SoundFormat used = format;
+  if (options.rate) used.rate = *options.rate;
+  const SoundCoding coding = CodingOf(used);
+  const std::string rawPath = options.outputBase + std::to_string(number) + ".sound";
+  const bool keepRaw = options.keepSound || coding == SoundCoding::kUndecoded;
+  if (coding == SoundCoding::kUndecoded) {
+    sink.Tell(rawPath, FormatText(used) + ": kept undecoded");
+    whole = false;
+  }
+  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(), rawPath + ".wav",
+                                       sink);
+}
+
+// Copies `length` bytes at the input's position into the output, as far as
+// the file goes. Gives the bytes copied.
+std::int64_t CopyData(ByteFile& input, std::int64_t length, std::int64_t fileSize, SoundOutput* output,
+                      unsigned char* buffer) {
+  const std::int64_t available = std::max<std::int64_t>(0, std::min(length, fileSize - input.Position()));
+  for (std::int64_t done = 0; done < available;) {
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(available - done, kReadPiece));
+    input.Read(buffer, piece);
+    if (output) output->Take(buffer, piece);
+    done += static_cast<std::int64_t>(piece);
+  }
+  return available;
+}
+
+// Data blocks met before any header of their stream.
+struct Orphans {
+  std::int64_t blocks = 0, bytes = 0;
+};
+
+class ChunkStreamDemux {
+ public:
+  ChunkStreamDemux(ByteFile& input, const std::string& path, const DemuxOptions& options, ConvertSink& sink)
+      : input_(input),
+        path_(path),
+        options_(options),
+        sink_(sink),
+        size_(input.Size()),
+        buffer_(new unsigned char[kReadPiece]) {}
+
+  bool Run() {
+    try {
+      Walk();
+    } catch (const CommandError& error) {
+      // The input itself failed: the outputs keep what they have.
+      sink_.Tell(path_, ErrorCause(error));
+      whole_ = false;
+    }
+    if (headers_ == 0 && whole_ && orphans_.empty()) {
+      sink_.Tell(path_, "no sound header in the stream; nothing to convert");
+      whole_ = false;
+    }
+    for (auto& [stream, orphans] : orphans_) {
+      sink_.Tell(path_, "stream " + DecimalText(stream) + ": " + std::to_string(orphans.blocks) +
+                            " data block(s), " + std::to_string(orphans.bytes) +
+                            " bytes, before any sound header of the stream; skipped");
+      whole_ = false;
+    }
+    for (auto& output : outputs_) {
+      if (output && !output->Finish()) whole_ = false;
+    }
+    return whole_;
+  }
+
+ private:
+  void Walk() {
+    std::int64_t position = 0;
+    while (position < size_) {
+      sink_.Progress(position, size_);
+      unsigned char header[kSsmpDataOffset];
+      if (size_ - position < kChunkHeaderSize) {
+        sink_.Tell(path_, "cut short: the file ends inside a chunk header at offset " + Offset(position));
+        whole_ = false;
+        return;
+      }
+      input_.Seek(position);
+      input_.Read(header, kChunkHeaderSize);
+      const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
+      if (chunkSize < kChunkHeaderSize) {
+        sink_.Tell(path_, "the '" + IdText(header) + "' chunk at offset " + Offset(position) + " has size " +
+                              DecimalText(chunkSize) +
+                              ", less than its header; the rest of the file is not read");
+        whole_ = false;
+        return;
+      }
+      const std::int64_t chunkEnd = position + chunkSize;
+      if (IsId(header, "SNDS") && !SoundChunk(position, header)) return;
+      if (chunkEnd > size_) {
+        Cut(position, IdText(header));
+        return;
+      }
+      position = chunkEnd;
+    }
+    sink_.Progress(size_, size_);
+  }
+
+  // Gives false when the file ends inside the chunk's fields or data.
+  bool SoundChunk(std::int64_t start, unsigned char* header) {
+    if (size_ - start < kSndsFieldsEnd) return Cut(start, IdText(header)), false;
+    input_.Read(header + kChunkHeaderSize, kSndsFieldsEnd - kChunkHeaderSize);
+    const std::int32_t stream = ReadBigEndian32(header + kSndsStreamOffset);
+    const unsigned char* subId = header + kSndsSubIdOffset;
+    if (IsId(subId, "SHDR")) {
+      if (size_ - start < kShdrEnd) {
+        sink_.Tell(path_, "cut short: the file ends inside the sound header at offset " + Offset(start) +
+                              "; stream " + DecimalText(stream) + " gets no output");
+        whole_ = false;
+        return false;
+      }
+      unsigned char fields[kShdrEnd - kSndsFieldsEnd];
+      input_.Read(fields, sizeof fields);
+      SoundHeader(stream, fields);
+    } else if (IsId(subId, "SSMP")) {
+      if (size_ - start < kSsmpDataOffset) return Cut(start, IdText(header)), false;
+      unsigned char lengthBytes[4];
+      input_.Read(lengthBytes, 4);
+      const std::int32_t length = ReadBigEndian32(lengthBytes);
+      return SoundData(start, stream, length);
+    }
+    return true;
+  }
+
+  void SoundHeader(std::int32_t stream, const unsigned char* fields) {
+    const auto at = [fields](std::int64_t offset) { return fields + (offset - kSndsFieldsEnd); };
+    SoundFormat format;
+    std::copy(at(kShdrCompressionTypeOffset), at(kShdrCompressionTypeOffset) + 4, format.compression);
+    format.channels = ReadBigEndian32(at(kShdrChannelsOffset));
+    format.rate = ReadBigEndian32(at(kShdrSampleRateOffset));
+    const std::size_t number = headers_++;
+    outputs_.resize(headers_);
+    // A new header of a stream ends the stream's present output.
+    if (auto live = live_.find(stream); live != live_.end()) {
+      if (live->second != kNoOutput && !outputs_[live->second]->Finish()) whole_ = false;
+      if (live->second != kNoOutput) outputs_[live->second].reset();
+      live_.erase(live);
+    }
+    if (live_.size() >= kMostLiveStreams) {
+      sink_.Tell(path_, "stream " + DecimalText(stream) + ": more than " + std::to_string(kMostLiveStreams) +
+                            " streams at once; its sound " + std::to_string(number) + " is skipped");
+      whole_ = false;
+      live_[stream] = kNoOutput;
+      return;
+    }
+    outputs_[number] = StartOutput(format, number, options_, sink_, whole_);
+    live_[stream] = number;
+  }
+
+  bool SoundData(std::int64_t start, std::int32_t stream, std::int32_t length) {
+    if (length < 0) {
+      sink_.Tell(path_, "the data block at offset " + Offset(start) + " gives the length " +
+                            DecimalText(length) + "; skipped");
+      whole_ = false;
+      return true;
+    }
+    const auto live = live_.find(stream);
+    SoundOutput* output = nullptr;
+    if (live == live_.end()) {
+      Orphans& orphans = orphans_[stream];
+      ++orphans.blocks;
+      orphans.bytes += length;
+    } else if (live->second != kNoOutput) {
+      output = outputs_[live->second].get();
+    }
+    if (!output) return start + kSsmpDataOffset + length <= size_ || (Cut(start, "SNDS"), false);
+    const std::int64_t copied = CopyData(input_, length, size_, output, buffer_.get());
+    if (copied < length) {
+      sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) +
+                                     "; " + std::to_string(length - copied) +
+                                     " bytes missing, converted up to the cut");
+      whole_ = false;
+      return false;
+    }
+    return true;
+  }
+
+  void Cut(std::int64_t chunkStart, const std::string& idText) {
+    sink_.Tell(path_,
+               "cut short: the file ends inside the '" + idText + "' chunk at offset " + Offset(chunkStart));
+    whole_ = false;
+  }
+
+  static constexpr std::size_t kNoOutput = static_cast<std::size_t>(-1);
+
+  ByteFile& input_;
+  const std::string& path_;
+  const DemuxOptions& options_;
+  ConvertSink& sink_;
+  const std::int64_t size_;
+  std::unique_ptr<unsigned char[]> buffer_;  // sound data on its way through
+  std::vector<std::unique_ptr<SoundOutput>> outputs_;
+  std::size_t headers_ = 0;
+  std::map<std::int32_t, std::size_t> live_;  // stream number -> output
+  std::map<std::int32_t, Orphans> orphans_;
+  bool whole_ = true;
+};
+
+// An IFF file: an AIFC (or AIFF) form's COMM chunk says how its SSND data
+// is coded; that data becomes output 0.
+bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& options, ConvertSink& sink) {
+  const std::int64_t size = input.Size();
+  if (size < kFormFirstChunk) {
+    sink.Tell(path, "cut short: the FORM file ends before its form type");
+    return false;
+  }
+  unsigned char head[kFormFirstChunk];
+  input.Seek(0);
+  input.Read(head, sizeof head);
+  const unsigned char* formType = head + kFormTypeOffset;
+  const bool aifc = IsId(formType, "AIFC");
+  if (!aifc && !IsId(formType, "AIFF")) {
+    sink.Tell(path, "a FORM file of type '" + IdText(formType) + "', which holds no sound this tool decodes");
+    return false;
+  }
+  const std::int64_t formEnd = std::min<std::int64_t>(size, kIffHeaderSize + BigEndianU32(head + 4));
+  std::optional<SoundFormat> format;
+  std::int64_t ssndBody = -1, ssndSize = 0;
+  bool whole = true;
+  for (std::int64_t position = kFormFirstChunk; position + kIffHeaderSize <= formEnd;) {
+    unsigned char header[kIffHeaderSize];
+    input.Seek(position);
+    input.Read(header, sizeof header);
+    const std::int64_t body = position + kIffHeaderSize;
+    const std::int64_t bodySize = BigEndianU32(header + 4);
+    if (IsId(header, "COMM") && !format) {
+      const std::int64_t needed = aifc ? kCommAifcSize : kCommAiffSize;
+      if (bodySize < needed || size - body < needed) {
+        sink.Tell(path, "the COMM chunk at offset " + Offset(position) + " is cut short");
+        return false;
+      }
+      unsigned char comm[kCommAifcSize];
+      input.Read(comm, static_cast<std::size_t>(needed));
+      format.emplace();
+      format->channels = (comm[kCommChannels] << 8) | comm[kCommChannels + 1];
+      format->rate = ExtendedRate(comm + kCommRate);
+      std::copy(aifc ? comm + kCommCompression : reinterpret_cast<const unsigned char*>("NONE"),
+                (aifc ? comm + kCommCompression : reinterpret_cast<const unsigned char*>("NONE")) + 4,
+                format->compression);
+    } else if (IsId(header, "SSND") && ssndBody < 0) {
+      ssndBody = body;
+      ssndSize = bodySize;
+    }
+    position = body + bodySize + (bodySize & 1);
+  }
+  if (!format) {
+    sink.Tell(path, "a FORM file without a COMM chunk: nothing says how its sound is coded");
+    return false;
+  }
+  if (ssndBody < 0) {
+    sink.Tell(path, "a FORM file without an SSND chunk: it holds no sound");
+    return false;
+  }
+  if (size - ssndBody < kSsndDataOffset) {
+    sink.Tell(path, "cut short: the file ends inside the SSND chunk's header");
+    return false;
+  }
+  unsigned char ssndHead[kSsndDataOffset];
+  input.Seek(ssndBody);
+  input.Read(ssndHead, sizeof ssndHead);
+  const std::int64_t dataStart = ssndBody + kSsndDataOffset + BigEndianU32(ssndHead);
+  const std::int64_t length = std::max<std::int64_t>(0, ssndBody + ssndSize - dataStart);
+
+  const std::unique_ptr<SoundOutput> output = StartOutput(*format, 0, options, sink, whole);
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadPiece]);
+  std::int64_t copied = 0;
+  if (dataStart < size) {
+    input.Seek(dataStart);
+    copied = CopyData(input, length, size, output.get(), buffer.get());
+  }
+  if (copied < length) {
+    sink.Tell(output->Name(), "cut short: the file ends inside the SSND data; " +
+                                  std::to_string(length - copied) +
+                                  " bytes missing, converted up to the cut");
+    whole = false;
+  }
+  if (!output->Finish()) whole = false;
+  return whole;
+}
+
+}  // namespace
+
+InputKind KindOfInput(ByteFile& input) {
+  const std::int64_t size = input.Size();
+  unsigned char header[kChunkHeaderSize];
+  const auto got = static_cast<std::size_t>(std::min<std::int64_t>(size, kChunkHeaderSize));
+  if (got < 4) return InputKind::kNotAStream;
+  input.Seek(0);
+  input.Read(header, got);
+  if (IsId(header, "FORM")) return InputKind::kForm;
+  if (got < kChunkHeaderSize || !IsPrintable(header)) return InputKind::kNotAStream;
+  const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
+  if (chunkSize < kChunkHeaderSize || chunkSize > size) return InputKind::kNotAStream;
+  return InputKind::kChunkStream;
+}
+
+bool DemuxFile(const std::string& path, const DemuxOptions& options, ConvertSink& sink) {
+  ByteFile input;
+  try {
+    input.Open(path, ByteFile::Mode::kRead);
+    switch (KindOfInput(input)) {
+      case InputKind::kNotAStream:
+        sink.Tell(path, "not a chunk stream; skipped");
+        return false;
+      case InputKind::kForm:
+        return DemuxForm(input, path, options, sink);
+      case InputKind::kChunkStream:
+        return ChunkStreamDemux(input, path, options, sink).Run();
+    }
+  } catch (const CommandError& error) {
+    sink.Tell(path, ErrorCause(error));
+  }
+  return false;
+}
+
+}  // namespace morvane

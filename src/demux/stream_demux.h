@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "demux/sound_output.h"
+
+namespace morvane {
+
+// What a file's first bytes say it is.
+enum class InputKind {
+  kChunkStream,  // its first 8 bytes can be a chunk header
+  kForm,         // it begins with "FORM": an IFF file
+  kNotAStream,
+};
+// Looks at the first bytes of an open file.
+InputKind KindOfInput(ByteFile& input);
+
+struct DemuxOptions {
+  // The outputs are named after it: BASEn.sound.wav and BASEn.sound, n
+  // counting the sound headers met (as the window numbers its sound files).
+  std::string outputBase;
+  bool keepSound = false;            // also write each stream's raw data
+  std::optional<std::int32_t> rate;  // instead of each header's rate
+};
+
+// The batch conversion of one file: a stream's sound headers each start an
+// output, and its data blocks go to the present output of their own stream
+// number; an AIFC file's SSND data goes to output 0. Each output is decoded
+// as its header says, or kept raw when it cannot be. Every file is read
+// once, front to back, through fixed buffers. Gives true when every stream
+// was converted whole; everything else is told to the sink, and what was
+// converted before a problem is kept.
+bool DemuxFile(const std::string& path, const DemuxOptions& options, ConvertSink& sink);
+
+}  // namespace morvane

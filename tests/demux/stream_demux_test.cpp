@@ -1,0 +1,307 @@
+// The batch converter's pass over streams of every shape a user meets, each
+// output checked sample for sample against the window's decoder.
+
+#include "demux/stream_demux.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "audio/sdx2.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace morvane::test {
+namespace {
+
+class RecordingSink : public ConvertSink {
+ public:
+  void Wrote(const std::string& path) override { written.push_back(path); }
+  void Tell(const std::string& name, const std::string& text) override { told.push_back(name + ": " + text); }
+  std::vector<std::string> written, told;
+};
+
+std::uint32_t LittleEndian32(const Bytes& bytes, std::size_t offset) {
+  return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 |
+         std::uint32_t{bytes[offset + 2]} << 16 | std::uint32_t{bytes[offset + 3]} << 24;
+}
+
+void AppendSample(Bytes& out, std::int16_t sample) {
+  out.push_back(static_cast<unsigned char>(sample));
+  out.push_back(static_cast<unsigned char>(static_cast<std::uint16_t>(sample) >> 8));
+}
+
+// The window's decoder, frame by frame; a lone last byte is no frame.
+Bytes StereoReference(const Bytes& data) {
+  Sdx2State state;
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+    const Sdx2Frame frame = DecodeSdx2Frame(state, data[i], data[i + 1]);
+    AppendSample(out, frame.sample1);
+    AppendSample(out, frame.sample2);
+  }
+  return out;
+}
+
+// One channel state: a frame of two equal bytes runs both channels alike.
+Bytes MonoReference(const Bytes& data) {
+  Sdx2State state;
+  Bytes out;
+  for (const unsigned char byte : data) AppendSample(out, DecodeSdx2Frame(state, byte, byte).sample1);
+  return out;
+}
+
+StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
+                             const std::string& compression = "SDX2") {
+  StreamBuilder::Header header;
+  header.stream = stream;
+  header.sampleRate = rate;
+  header.channels = channels;
+  header.compressionType = compression;
+  return header;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes Cut(Bytes bytes, std::size_t dropped) {
+  bytes.resize(bytes.size() - dropped);
+  return bytes;
+}
+
+// One file the pass writes: its name after the base, and what it must hold.
+struct Output {
+  std::string suffix;      // "0.sound.wav" (decoded) or "0.sound" (raw)
+  std::uint16_t channels;  // of a WAV
+  std::uint32_t rate;      // of a WAV
+  Bytes data;              // the stream's own data, before decoding
+};
+
+struct DemuxCase {
+  DemuxCase(std::string name, Bytes file, bool whole, std::vector<Output> outputs,
+            std::vector<std::string> told, bool keepSound = false, std::optional<std::int32_t> rate = {})
+      : name(std::move(name)),
+        file(std::move(file)),
+        whole(whole),
+        outputs(std::move(outputs)),
+        told(std::move(told)),
+        keepSound(keepSound),
+        rate(rate) {}
+  std::string name;
+  Bytes file;
+  bool whole;
+  std::vector<Output> outputs;    // every file written, in the order written
+  std::vector<std::string> told;  // a piece of each line told, in order
+  bool keepSound;
+  std::optional<std::int32_t> rate;
+};
+
+const Bytes kA = PatternBytes(300, 1), kB = PatternBytes(211, 2), kC = PatternBytes(64, 3);
+
+std::vector<DemuxCase> Cases() {
+  const Bytes a1(kA.begin(), kA.begin() + 101), a2(kA.begin() + 101, kA.begin() + 200),
+      a3(kA.begin() + 200, kA.end());
+  const Bytes b1(kB.begin(), kB.begin() + 100), b2(kB.begin() + 100, kB.end());
+  const Bytes stereoStream = StreamBuilder()
+                                 .Sized("FILM", Bytes(40, 7))
+                                 .Shdr(Header(0, 22050))
+                                 .Ssmp(a1)
+                                 .Sized("CTRL", Bytes(8, 0))
+                                 .Ssmp(a2)
+                                 .Ssmp(a3)
+                                 .bytes();
+  return {
+      {"stereo, frames straddling blocks of odd length",
+       stereoStream,
+       true,
+       {{"0.sound.wav", 2, 22050, kA}},
+       {}},
+      {"mono at 44100 Hz",
+       StreamBuilder().Shdr(Header(0, 44100, 1)).Ssmp(b1).Sized("FILL", {}).Ssmp(b2).bytes(),
+       true,
+       {{"0.sound.wav", 1, 44100, kB}},
+       {}},
+      {"two streams interleaved, each at its own rate and channel count",
+       StreamBuilder()
+           .Shdr(Header(0, 22050))
+           .Shdr(Header(1, 11025, 1))
+           .Ssmp(a1, 0, 0)
+           .Ssmp(b1, 0, 1)
+           .Ssmp(a2, 0, 0)
+           .Ssmp(b2, 0, 1)
+           .Ssmp(a3, 0, 0)
+           .bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kA}, {"1.sound.wav", 1, 11025, kB}},
+       {}},
+      {"streams one after another under one stream number",
+       StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Shdr(Header(0, 8000)).Ssmp(kC).bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kA}, {"1.sound.wav", 2, 8000, kC}},
+       {}},
+      {"raw data kept too, and one rate for all",
+       StreamBuilder().Shdr(Header(5, 22050)).Ssmp(kC, 0, 5).bytes(),
+       true,
+       {{"0.sound.wav", 2, 8000, kC}, {"0.sound", 0, 0, kC}},
+       {},
+       true,
+       8000},
+      {"uncompressed samples are kept undecoded",
+       StreamBuilder()
+           .Shdr(Header(0, 22050, 2, "NONE"))
+           .Ssmp(kA)
+           .Shdr(Header(1, 22050, 1))
+           .Ssmp(kC, 0, 1)
+           .bytes(),
+       false,
+       {{"0.sound", 0, 0, kA}, {"1.sound.wav", 1, 22050, kC}},
+       {"in.str0.sound: compression type 'NONE', 2 channels, 22050 Hz: kept undecoded"}},
+      {"six channels of SDX2 are not guessed at",
+       StreamBuilder().Shdr(Header(0, 22050, 6)).Ssmp(kC).bytes(),
+       false,
+       {{"0.sound", 0, 0, kC}},
+       {"in.str0.sound: compression type 'SDX2', 6 channels"}},
+      {"a rate of 0 gives no WAV",
+       StreamBuilder().Shdr(Header(0, 0)).Ssmp(kC).bytes(),
+       false,
+       {{"0.sound", 0, 0, kC}},
+       {"0 Hz: kept undecoded"}},
+      {"data before any header of its stream is skipped",
+       StreamBuilder().Ssmp(kB, 0, 3).Shdr(Header(0, 22050)).Ssmp(kA).Ssmp(kB, 0, 3).bytes(),
+       false,
+       {{"0.sound.wav", 2, 22050, kA}},
+       {"in.str: stream 3: 2 data block(s), 422 bytes, before any sound header"}},
+      {"a cut rip converts as far as the data goes",
+       Cut(stereoStream, 33),
+       false,
+       {{"0.sound.wav", 2, 22050, Cut(kA, 33)}},
+       {"in.str0.sound.wav: cut short: the file ends inside its data at offset"}},
+      {"a rip cut inside a chunk after the sound",
+       Cut(StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Sized("FILM", Bytes(100, 0)).bytes(), 50),
+       false,
+       {{"0.sound.wav", 2, 22050, kA}},
+       {"in.str: cut short: the file ends inside the 'FILM' chunk at offset"}},
+      {"a rip cut inside a sound header",
+       Cut(StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kC).Shdr(Header(1, 22050)).bytes(), 10),
+       false,
+       {{"0.sound.wav", 2, 22050, kC}},
+       {"in.str: cut short: the file ends inside the sound header at offset"}},
+      {"a chunk smaller than its header ends the walk",
+       StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kC).Chunk("FILM", 4).Ssmp(kA).bytes(),
+       false,
+       {{"0.sound.wav", 2, 22050, kC}},
+       {"has size 4, less than its header"}},
+      {"AIFC stereo", IffAudioFile({.rate = 44100, .data = kA}), true, {{"0.sound.wav", 2, 44100, kA}}, {}},
+      {"AIFC mono, its data after an offset",
+       IffAudioFile({.channels = 1, .rate = 32000, .ssndOffset = 6, .data = kB}),
+       true,
+       {{"0.sound.wav", 1, 32000, kB}},
+       {}},
+      {"AIFC cut inside its sound",
+       Cut(IffAudioFile({.rate = 22050, .data = kA}), 21),
+       false,
+       {{"0.sound.wav", 2, 22050, Cut(kA, 21)}},
+       {"in.str0.sound.wav: cut short: the file ends inside the SSND data; 21 bytes missing"}},
+      {"AIFF samples are kept undecoded",
+       IffAudioFile({.formType = "AIFF", .data = kC}),
+       false,
+       {{"0.sound", 0, 0, kC}},
+       {"compression type 'NONE', 2 channels, 22050 Hz: kept undecoded"}},
+      {"a FORM of another kind",
+       Join({{'F', 'O', 'R', 'M', 0, 0, 0, 12, 'I', 'L', 'B', 'M'}, Bytes(8, 0)}),
+       false,
+       {},
+       {"in.str: a FORM file of type 'ILBM'"}},
+      {"a stream without sound",
+       StreamBuilder().Sized("FILM", Bytes(40, 1)).Sized("CTRL", {}).bytes(),
+       false,
+       {},
+       {"in.str: no sound header in the stream; nothing to convert"}},
+      {"a PNG",
+       Join({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kC}),
+       false,
+       {},
+       {"in.str: not a chunk stream"}},
+      {"an empty file", {}, false, {}, {"in.str: not a chunk stream"}},
+      {"a first chunk larger than the file",
+       Join({{'S', 'N', 'D', 'S', 0, 0, 1, 0}, kC}),
+       false,
+       {},
+       {"in.str: not a chunk stream"}},
+  };
+}
+
+TEST(StreamDemuxTest, EveryShapeOfStreamComesOutSampleForSample) {
+  for (const DemuxCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string input = dir.Write("in.str", c.file);
+    RecordingSink sink;
+    DemuxOptions options;
+    options.outputBase = input;
+    options.keepSound = c.keepSound;
+    options.rate = c.rate;
+    EXPECT_EQ(c.whole, DemuxFile(input, options, sink));
+
+    std::vector<std::string> expectedNames;
+    std::set<std::string> expectedFiles = {"in.str"};
+    for (const Output& output : c.outputs) {
+      expectedNames.push_back(input + output.suffix);
+      expectedFiles.insert("in.str" + output.suffix);
+    }
+    EXPECT_EQ(expectedNames, sink.written);
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      files.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(expectedFiles, files) << "no file but the outputs is written";
+
+    ASSERT_EQ(c.told.size(), sink.told.size()) << (sink.told.empty() ? "" : sink.told.front());
+    for (std::size_t i = 0; i < c.told.size(); ++i) {
+      EXPECT_NE(std::string::npos, sink.told[i].find(c.told[i])) << sink.told[i];
+    }
+
+    for (const Output& output : c.outputs) {
+      const Bytes bytes = ReadAll(input + output.suffix);
+      if (output.suffix.ends_with(".sound")) {
+        EXPECT_EQ(output.data, bytes) << output.suffix;
+        continue;
+      }
+      ASSERT_GE(bytes.size(), 44u) << output.suffix;
+      const Bytes samples(bytes.begin() + 44, bytes.end());
+      EXPECT_EQ(output.channels == 1 ? MonoReference(output.data) : StereoReference(output.data), samples)
+          << output.suffix;
+      EXPECT_EQ(bytes.size() - 8, LittleEndian32(bytes, 4));
+      EXPECT_EQ(samples.size(), LittleEndian32(bytes, 40));
+      EXPECT_EQ(output.channels, bytes[22] | bytes[23] << 8);
+      EXPECT_EQ(output.rate, LittleEndian32(bytes, 24));
+      EXPECT_EQ(output.rate * 2u * output.channels, LittleEndian32(bytes, 28));
+      EXPECT_EQ(2 * output.channels, bytes[32] | bytes[33] << 8);
+    }
+  }
+}
+
+TEST(StreamDemuxTest, AFolderThatRefusesTheOutputsIsToldAndTheOtherOutputsGoOn) {
+  TempDir dir;
+  const std::string input = dir.Write(
+      "in.str", StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Shdr(Header(1, 8000)).Ssmp(kC, 0, 1).bytes());
+  // The first output's name is taken by a folder.
+  std::filesystem::create_directory(dir.File("out0.sound.wav"));
+  RecordingSink sink;
+  DemuxOptions options;
+  options.outputBase = dir.File("out");
+  EXPECT_FALSE(DemuxFile(input, options, sink));
+  EXPECT_EQ(std::vector<std::string>{dir.File("out1.sound.wav")}, sink.written);
+  ASSERT_EQ(1u, sink.told.size());
+  EXPECT_EQ(dir.File("out0.sound.wav") + ": Is a directory", sink.told.front());
+  const Bytes written = ReadAll(dir.File("out1.sound.wav"));
+  EXPECT_EQ(StereoReference(kC), Bytes(written.begin() + 44, written.end()));
+}
+
+}  // namespace
+}  // namespace morvane::test
