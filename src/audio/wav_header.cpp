@@ -39,7 +39,8 @@ void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t
                     std::uint32_t dataSize) {
   std::copy(std::begin(kHeaderTemplate), std::end(kHeaderTemplate), image);
   const auto bytesPerFrame = static_cast<std::uint16_t>(channels * WavHeader::kBytesPerSample);
-  WriteLittleEndian32(image + WavHeader::kRiffSize, dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
+  WriteLittleEndian32(image + WavHeader::kRiffSize,
+                      dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
   WriteLittleEndian16(image + WavHeader::kChannelCount, channels);
   // Any rate is taken as it is, in 32-bit two's complement.
   const auto rate = static_cast<std::uint32_t>(sampleRate);
