@@ -158,24 +158,15 @@ Counts CheckMapShape(const Bytes& map) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace morvane;
-  static const std::string stream = fuzz::InFolder("s");
-  static const std::string mapPath = stream + ".MAP";
-  fuzz::WriteWhole(stream, data, size);
-  fuzz::RemoveInFolder("s.MAP");
+  const std::string stream = fuzz::FreshInput("s", data, size, "s.MAP");
+  const std::string mapPath = stream + ".MAP";
 
   // One state for the whole run, as the program keeps one for all its
   // commands; what a command leaves in it must not upset the next.
   static SharedState state;
   test::RecordingWindow window;
-  const CommandResult result = RunAnalyzeFile(state, window, stream);
-  FUZZ_CHECK(result.opened, "the stream did not open");
+  const std::string error = fuzz::CheckedEnd(state, RunAnalyzeFile(state, window, stream));
   FUZZ_CHECK(state.TotalSize == static_cast<std::int32_t>(size), "TotalSize");
-  FUZZ_CHECK(result.notices.empty(), "the map could not be created");
-  const std::string error = result.error.value_or("");
-  FUZZ_CHECK(error.empty() || fuzz::IsKnownErrorText(error), "unknown error text " + error);
-  FUZZ_CHECK(result.completed == error.empty(), "completed and an error, or neither");
-  FUZZ_CHECK(!state.InputFile.IsOpen() && !state.SecondFile.IsOpen(), "a file left open");
-  fuzz::CheckClosingSteps(state);
 
   const Expected expected = ModelAnalysis(data, size);
   FUZZ_CHECK(error == expected.error, "error '" + error + "', expected '" + expected.error + "'");

@@ -78,6 +78,14 @@ bool ReadWhole(const std::string& path, Bytes& out) {
   return true;
 }
 
+std::string FreshInput(const std::string& name, const unsigned char* bytes, std::size_t count,
+                       const std::string& output) {
+  const std::string path = InFolder(name);
+  WriteWhole(path, bytes, count);
+  RemoveInFolder(output);
+  return path;
+}
+
 std::vector<std::string> FolderEntries() {
   std::vector<std::string> names;
   DIR* dir = ::opendir(Folder().c_str());
@@ -96,9 +104,16 @@ void RemoveInFolder(const std::string& name) {
     Fail(__FILE__, __LINE__, "cannot remove " + name);
 }
 
-void CheckClosingSteps(const SharedState& state) {
-  if (state.FileOpened || state.MapMissing || state.StopRequested || state.ProgressStep != 1)
-    Fail(__FILE__, __LINE__, "the closing steps left a flag set or the progress step off 1");
+std::string CheckedEnd(const SharedState& state, const CommandResult& result) {
+  const std::string error = result.error.value_or("");
+  FUZZ_CHECK(result.opened && !result.mapMissing, "the input or its map did not open");
+  FUZZ_CHECK(result.notices.empty(), "a notice: " + result.notices.front());
+  FUZZ_CHECK(error.empty() || IsKnownErrorText(error), "unknown error text " + error);
+  FUZZ_CHECK(result.completed == error.empty(), "completed and an error, or neither");
+  FUZZ_CHECK(!state.InputFile.IsOpen() && !state.SecondFile.IsOpen(), "a file left open");
+  FUZZ_CHECK(!state.FileOpened && !state.MapMissing && !state.StopRequested && state.ProgressStep == 1,
+             "the closing steps left a flag set or the progress step off 1");
+  return error;
 }
 
 bool IsKnownErrorText(const std::string& text) {

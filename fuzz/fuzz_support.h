@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_flow.h"
 #include "core/shared_state.h"
 
 // What the fuzz targets share: one folder per process for the files a pass
@@ -23,13 +24,19 @@ std::string InFolder(const std::string& name);
 // files with it, so it must not share the passes' faults.
 void WriteWhole(const std::string& path, const unsigned char* bytes, std::size_t count);
 bool ReadWhole(const std::string& path, Bytes& out);
+// Writes the input under the name and removes the output a run before left
+// beside it; gives the input's path.
+std::string FreshInput(const std::string& name, const unsigned char* bytes, std::size_t count,
+                       const std::string& output);
 // The names in the folder, sorted.
 std::vector<std::string> FolderEntries();
 void RemoveInFolder(const std::string& name);
 
-// What a command's closing steps leave in the shared state: the flags reset
-// and the progress step back at 1.
-void CheckClosingSteps(const SharedState& state);
+// What every command's end must show, however it ends: its file opened, its
+// files closed, the closing steps done (flags reset, progress step back at
+// 1), no notice on the way, and an error only where it did not complete,
+// one of those a pass may end with. Gives the error's text, empty if none.
+std::string CheckedEnd(const SharedState& state, const CommandResult& result);
 
 // The texts a pass may end with on files it can read and write.
 bool IsKnownErrorText(const std::string& text);

@@ -114,22 +114,9 @@ Bytes MapOf(const Bytes& stream) {
   return map;
 }
 
-Bytes ShdrRecord() {
-  Bytes record;
-  AppendId(record, "SHDR");
-  for (std::int32_t value : {1, 100, 0, 16, 22050, 2}) AppendLittleEndian32(record, value);
-  AppendId(record, "SDX2");
-  AppendLittleEndian32(record, 2);
-  AppendLittleEndian32(record, 0);
-  return record;
-}
-
+Bytes ShdrRecord() { return morvane::test::MapBuilder().Shdr().bytes(); }
 Bytes SsmpRecord(std::int32_t position, std::int32_t length) {
-  Bytes record;
-  AppendId(record, "SSMP");
-  AppendLittleEndian32(record, position);
-  AppendLittleEndian32(record, length);
-  return record;
+  return morvane::test::MapBuilder().Ssmp(position, length).bytes();
 }
 
 // A map-walk input: STOP byte, map length, map, stream.

@@ -115,17 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   window.onPump = [&] {
     if (++pumps == stopAfterPump) state.StopRequested = true;
   };
-  const CommandResult result = RunExtractChunks(state, window, stream);
-  FUZZ_CHECK(result.opened, "the stream did not open");
-  FUZZ_CHECK(!result.mapMissing, "the map did not open");
-  const std::string error = result.error.value_or("");
-  FUZZ_CHECK(error.empty() || fuzz::IsKnownErrorText(error), "unknown error text " + error);
-  FUZZ_CHECK(result.completed == error.empty(), "completed and an error, or neither");
-  fuzz::CheckClosingSteps(state);
-  FUZZ_CHECK(!state.InputFile.IsOpen() && !state.SecondFile.IsOpen(), "a file left open");
-  FUZZ_CHECK(!state.StopRequested, "StopRequested left set");
+  const std::string error = fuzz::CheckedEnd(state, RunExtractChunks(state, window, stream));
   FUZZ_CHECK(!window.stopEnabled && !window.stopChanges.empty() && window.stopChanges.front(), "STOP");
-  FUZZ_CHECK(result.notices.empty(), "a notice during the walk");
 
   const Expected expected = ModelWalk(map, streamBytes, stopAfterPump);
   FUZZ_CHECK(error == expected.error, "error '" + error + "', expected '" + expected.error + "'");

@@ -73,12 +73,6 @@ Bytes ModelWav(const std::uint8_t* sound, std::size_t size, std::uint32_t rate) 
   return out;
 }
 
-class KeepingPlayer : public morvane::SoundPlayer {
- public:
-  void Play(std::shared_ptr<const morvane::ByteImage> image) override { played.push_back(std::move(image)); }
-  std::vector<std::shared_ptr<const morvane::ByteImage>> played;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -90,22 +84,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* sound = data + 1 + textLength;
   const std::size_t soundSize = size - 1 - textLength;
 
-  static const std::string path = fuzz::InFolder("w");
-  static const std::string wavPath = path + ".wav";
-  fuzz::WriteWhole(path, sound, soundSize);
-  fuzz::RemoveInFolder("w.wav");
+  const std::string path = fuzz::FreshInput("w", sound, soundSize, "w.wav");
+  const std::string wavPath = path + ".wav";
 
   // One state for the whole run, as the program keeps one for all its
   // commands; what a command leaves in it must not upset the next.
   static SharedState state;
   test::RecordingWindow window;
   window.rate = rateText;
-  const CommandResult result = RunSdx2ToWav(state, window, path);
-  FUZZ_CHECK(result.opened, "the sound file did not open");
-  FUZZ_CHECK(!result.error, "the conversion failed: " + result.error.value_or(""));
-  FUZZ_CHECK(result.completed && result.notices.empty(), "the conversion did not end well");
-  fuzz::CheckClosingSteps(state);
-  FUZZ_CHECK(!state.InputFile.IsOpen(), "the sound file left open");
+  const std::string error = fuzz::CheckedEnd(state, RunSdx2ToWav(state, window, path));
+  FUZZ_CHECK(error.empty(), "the conversion failed: " + error);
   FUZZ_CHECK(!state.SourceImage && !state.WaveImage, "the images were not released");
   FUZZ_CHECK(window.gauge.Position() == window.gauge.Maximum(), "the gauge is not full");
 
@@ -126,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SharedState playState;
     test::RecordingWindow playWindow;
     playWindow.rate = rateText;
-    KeepingPlayer player;
+    test::RecordingPlayer player;
     fuzz::RemoveInFolder("w.wav");
     const CommandResult played = RunPlay(playState, playWindow, path, player);
     FUZZ_CHECK(played.completed && !played.Failed(), "PLAY did not end well");

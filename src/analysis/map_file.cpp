@@ -14,29 +14,27 @@ namespace {
 constexpr std::size_t kIdSize = 4;
 constexpr std::size_t kValueSize = 4;
 
-// One record laid out in memory before it goes to the file.
-template <std::size_t Size>
-class RecordBytes {
- public:
-  explicit RecordBytes(const char* kind) { Put(kind); }
-  void Put(const char* fourBytes) {
-    std::memcpy(bytes_.data() + at_, fourBytes, kIdSize);
-    at_ += kIdSize;
-  }
-  void Put(const unsigned char* fourBytes) { Put(reinterpret_cast<const char*>(fourBytes)); }
-  void Put(std::int32_t value) {
-    WriteLittleEndian32(bytes_.data() + at_, static_cast<std::uint32_t>(value));
-    at_ += kValueSize;
-  }
-  void WriteTo(ByteFile& file) const {
-    static_assert(Size % kValueSize == 0);
-    file.Write(bytes_.data(), Size);
-  }
+// A record's fields in memory: ids as their bytes, numbers little-endian.
+void Put(unsigned char*& at, const char* id) {
+  std::memcpy(at, id, kIdSize);
+  at += kIdSize;
+}
+void Put(unsigned char*& at, const unsigned char* id) { Put(at, reinterpret_cast<const char*>(id)); }
+void Put(unsigned char*& at, std::int32_t value) {
+  WriteLittleEndian32(at, static_cast<std::uint32_t>(value));
+  at += kValueSize;
+}
 
- private:
-  std::array<unsigned char, Size> bytes_{};
-  std::size_t at_ = 0;
-};
+// Lays the record out and hands it to the file in one write.
+template <int Size, typename... Fields>
+void WriteRecord(ByteFile& file, const char* kind, Fields... fields) {
+  static_assert(static_cast<std::size_t>(Size) == kIdSize + sizeof...(Fields) * kValueSize);
+  std::array<unsigned char, Size> bytes;
+  unsigned char* at = bytes.data();
+  Put(at, kind);
+  (Put(at, fields), ...);
+  file.Write(bytes.data(), bytes.size());
+}
 
 std::int32_t ValueAt(const unsigned char* body, std::size_t index) {
   return ReadLittleEndian32(body + index * kValueSize);
@@ -44,36 +42,19 @@ std::int32_t ValueAt(const unsigned char* body, std::size_t index) {
 
 }  // namespace
 
-void MapWriter::Snds(std::int32_t chunkSize) {
-  RecordBytes<kSndsRecordSize> record("SNDS");
-  record.Put(chunkSize);
-  record.WriteTo(file_);
-}
+void MapWriter::Snds(std::int32_t chunkSize) { WriteRecord<kSndsRecordSize>(file_, "SNDS", chunkSize); }
 
 void MapWriter::Ssmp(std::int32_t dataPosition, std::int32_t dataLength) {
-  RecordBytes<kSsmpRecordSize> record("SSMP");
-  record.Put(dataPosition);
-  record.Put(dataLength);
-  record.WriteTo(file_);
+  WriteRecord<kSsmpRecordSize>(file_, "SSMP", dataPosition, dataLength);
 }
 
-void MapWriter::Shdr(const MapSoundHeader& header) {
-  RecordBytes<kShdrRecordSize> record("SHDR");
-  for (std::int32_t value : {header.buffers, header.amplitude, header.balance, header.sampleSize,
-                             header.sampleRate, header.compressionRatio}) {
-    record.Put(value);
-  }
-  record.Put(header.compressionType);
-  record.Put(header.channels);
-  record.Put(header.samples);
-  record.WriteTo(file_);
+void MapWriter::Shdr(const MapSoundHeader& h) {
+  WriteRecord<kShdrRecordSize>(file_, "SHDR", h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate,
+                               h.compressionRatio, +h.compressionType, h.channels, h.samples);
 }
 
 void MapWriter::Ssnd(std::int32_t chunkSize, std::int32_t bodyPosition) {
-  RecordBytes<kSsndRecordSize> record("SSND");
-  record.Put(chunkSize);
-  record.Put(bodyPosition);
-  record.WriteTo(file_);
+  WriteRecord<kSsndRecordSize>(file_, "SSND", chunkSize, bodyPosition);
 }
 
 MapReader::MapReader(ByteFile& file) : file_(file) { file_.Seek(0); }

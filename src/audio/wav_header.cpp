@@ -1,6 +1,7 @@
 #include "audio/wav_header.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/support.h"
 
@@ -8,38 +9,49 @@ namespace morvane {
 
 namespace {
 
-void PutId(unsigned char* at, const char (&id)[5]) { std::copy(id, id + 4, at); }
+// The header with its fixed values; the rate, the byte rate and the two
+// sizes are filled in.
+constexpr unsigned char kHeaderTemplate[kWavHeaderSize] = {
+    'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'A', 'V', 'E',  // RIFF size
+    'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   2,   0,    // format block size, PCM, channels
+    0,   0,   0,   0,   0,  0, 0, 0, 4,   0,   16,  0,    // rate, byte rate, block align, bits
+    'd', 'a', 't', 'a', 0,  0, 0, 0};                     // data size
 
-int ReadLittleEndian16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
-
+// Where the reader finds the fields, from the start of a "fmt " chunk's body.
+constexpr std::size_t kFormatCodeAt = 0;
+constexpr std::size_t kChannelsAt = 2;
+constexpr std::size_t kSampleRateAt = 4;
+constexpr std::size_t kBitsAt = 14;
+constexpr std::size_t kFormatFields = 16;
 constexpr std::size_t kChunkHeaderSize = 8;
 constexpr std::size_t kFirstChunk = 12;
+
+int ReadLittleEndian16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
 
 }  // namespace
 
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate) {
-  WriteWavHeader(image, sampleRate, WavHeader::kChannels, 0);
-  WriteLittleEndian32(image + WavHeader::kRiffSize, 0);  // a placeholder until the samples are in
+  std::copy(std::begin(kHeaderTemplate), std::end(kHeaderTemplate), image);
+  // Any rate is taken as it is, in 32-bit two's complement.
+  const auto rate = static_cast<std::uint32_t>(sampleRate);
+  WriteLittleEndian32(image + WavHeader::kSampleRate, rate);
+  WriteLittleEndian32(image + WavHeader::kByteRate, rate * WavHeader::kBytesPerFrame);
 }
 
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
                     std::uint32_t dataSize) {
-  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * (WavHeader::kBits / 8));
-  PutId(image + WavHeader::kRiffId, "RIFF");
-  WriteLittleEndian32(image + WavHeader::kRiffSize,
-                      dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
-  PutId(image + WavHeader::kWaveId, "WAVE");
-  PutId(image + WavHeader::kFormatId, "fmt ");
-  WriteLittleEndian32(image + WavHeader::kFormatBlockSize, WavHeader::kPcmBlockSize);
-  WriteLittleEndian16(image + WavHeader::kFormatCode, WavHeader::kPcm);
-  WriteLittleEndian16(image + WavHeader::kChannelCount, channels);
-  // Any rate is taken as it is, in 32-bit two's complement.
+  // The stereo header with the channel count, the rates, the block size and
+  // the sizes of this file.
+  constexpr std::size_t kChannelCount = 22, kBlockAlign = 32, kBytesPerSample = 2;
+  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * kBytesPerSample);
+  std::copy(std::begin(kHeaderTemplate), std::end(kHeaderTemplate), image);
+  WriteLittleEndian16(image + kChannelCount, channels);
   const auto rate = static_cast<std::uint32_t>(sampleRate);
   WriteLittleEndian32(image + WavHeader::kSampleRate, rate);
   WriteLittleEndian32(image + WavHeader::kByteRate, rate * bytesPerFrame);
-  WriteLittleEndian16(image + WavHeader::kBlockAlign, bytesPerFrame);
-  WriteLittleEndian16(image + WavHeader::kBitsPerSample, WavHeader::kBits);
-  PutId(image + WavHeader::kDataId, "data");
+  WriteLittleEndian16(image + kBlockAlign, bytesPerFrame);
+  WriteLittleEndian32(image + WavHeader::kRiffSize,
+                      dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
   WriteLittleEndian32(image + WavHeader::kDataSize, dataSize);
 }
 
@@ -50,21 +62,17 @@ void PatchWavSizes(unsigned char* image, std::size_t length) {
 }
 
 bool ReadWavFormat(const unsigned char* image, std::size_t length, WavFormat& format) {
-  if (length < kFirstChunk || !IsId(image + WavHeader::kRiffId, "RIFF") ||
-      !IsId(image + WavHeader::kWaveId, "WAVE"))
-    return false;
+  if (length < kFirstChunk || !IsId(image, "RIFF") || !IsId(image + 8, "WAVE")) return false;
   bool haveFormat = false;
   for (std::size_t at = kFirstChunk; at + kChunkHeaderSize <= length;) {
     const auto size = static_cast<std::uint32_t>(ReadLittleEndian32(image + at + 4));
     const std::size_t body = at + kChunkHeaderSize;
-    constexpr std::size_t kFormatFields = WavHeader::kPcmBlockSize;
     if (IsId(image + at, "fmt ") && size >= kFormatFields && body + kFormatFields <= length) {
       const unsigned char* fields = image + body;
-      format.formatCode = ReadLittleEndian16(fields + (WavHeader::kFormatCode - WavHeader::kFormatCode));
-      format.channels = ReadLittleEndian16(fields + (WavHeader::kChannelCount - WavHeader::kFormatCode));
-      format.sampleRate = ReadLittleEndian32(fields + (WavHeader::kSampleRate - WavHeader::kFormatCode));
-      format.bitsPerSample =
-          ReadLittleEndian16(fields + (WavHeader::kBitsPerSample - WavHeader::kFormatCode));
+      format.formatCode = ReadLittleEndian16(fields + kFormatCodeAt);
+      format.channels = ReadLittleEndian16(fields + kChannelsAt);
+      format.sampleRate = ReadLittleEndian32(fields + kSampleRateAt);
+      format.bitsPerSample = ReadLittleEndian16(fields + kBitsAt);
       haveFormat = true;
     } else if (IsId(image + at, "data")) {
       format.dataOffset = body;

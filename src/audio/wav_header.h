@@ -6,28 +6,17 @@
 namespace morvane {
 
 // The 44-byte RIFF WAVE header of a 16-bit PCM stereo file, numbers
-// little-endian: the offset of each field and the fixed values.
+// little-endian: "RIFF", RIFF size, "WAVE", "fmt ", 16, format 1 (PCM),
+// 2 channels, sample rate, byte rate, 4 bytes a frame, 16 bits, "data",
+// data size; the samples follow.
 struct WavHeader {
-  static constexpr std::size_t kRiffId = 0;
   static constexpr std::size_t kRiffSize = 4;  // image length - 8, patched at the end
-  static constexpr std::size_t kWaveId = 8;
-  static constexpr std::size_t kFormatId = 12;
-  static constexpr std::size_t kFormatBlockSize = 16;
-  static constexpr std::size_t kFormatCode = 20;
-  static constexpr std::size_t kChannelCount = 22;
   static constexpr std::size_t kSampleRate = 24;
   static constexpr std::size_t kByteRate = 28;
-  static constexpr std::size_t kBlockAlign = 32;
-  static constexpr std::size_t kBitsPerSample = 34;
-  static constexpr std::size_t kDataId = 36;
   static constexpr std::size_t kDataSize = 40;  // image length - 44, patched at the end
   static constexpr std::size_t kSize = 44;
-
-  static constexpr std::uint32_t kPcmBlockSize = 16;
   static constexpr std::uint16_t kPcm = 1;
-  static constexpr std::uint16_t kChannels = 2;
   static constexpr std::uint16_t kBytesPerFrame = 4;
-  static constexpr std::uint16_t kBits = 16;
 };
 inline constexpr std::size_t kWavHeaderSize = WavHeader::kSize;
 

@@ -46,15 +46,22 @@ void WithMemoryFailureAsError(Work work) {
   }
 }
 
+// Runs file work with a failure of the file layer raised under the text
+// the user sees for it.
+template <typename Work>
+void WithFileFailureAs(const std::string& text, Work work) {
+  try {
+    work();
+  } catch (const CommandError&) {
+    throw CommandError(kNoFileCode, text);
+  }
+}
+
 // Reads the whole file by name into the image, read position 0.
 void LoadWholeFile(const std::string& path, ByteImage& source, Window& window) {
   ByteFile file;
-  try {
-    file.Open(path, ByteFile::Mode::kRead);
-  } catch (const CommandError&) {
-    throw CommandError(kNoFileCode, "Cannot open file " + path);
-  }
-  try {
+  WithFileFailureAs("Cannot open file " + path, [&] { file.Open(path, ByteFile::Mode::kRead); });
+  WithFileFailureAs(kStreamReadError, [&] {
     const auto size = static_cast<std::size_t>(file.Size());
     source.bytes.reserve(size);
     AdviseLargePages(source.bytes);
@@ -66,21 +73,15 @@ void LoadWholeFile(const std::string& path, ByteImage& source, Window& window) {
       window.KeepResponsive();
     }
     file.Close();
-  } catch (const CommandError&) {
-    throw CommandError(kNoFileCode, kStreamReadError);
-  }
+  });
   source.position = 0;
 }
 
 void SaveWholeImage(const ByteImage& wave, const std::string& path, Window& window) {
   ByteFile file;
-  try {
-    file.Open(path, ByteFile::Mode::kCreate);
-  } catch (const CommandError&) {
-    throw CommandError(kNoFileCode, "Cannot create file " + path);
-  }
+  WithFileFailureAs("Cannot create file " + path, [&] { file.Open(path, ByteFile::Mode::kCreate); });
   // What reached the disk before a failure stays there.
-  try {
+  WithFileFailureAs(kStreamWriteError, [&] {
     for (std::size_t done = 0; done < wave.bytes.size();) {
       const std::size_t piece = std::min(kFilePiece, wave.bytes.size() - done);
       file.Write(wave.bytes.data() + done, piece);
@@ -88,9 +89,7 @@ void SaveWholeImage(const ByteImage& wave, const std::string& path, Window& wind
       window.KeepResponsive();
     }
     file.Close();
-  } catch (const CommandError&) {
-    throw CommandError(kNoFileCode, kStreamWriteError);
-  }
+  });
 }
 
 // Releases the images of a run from the shared state however the run ends,

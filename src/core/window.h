@@ -6,23 +6,24 @@
 
 namespace morvane {
 
-// The value labels of the information rows that the passes write.
+// The value labels of the information rows that the passes write (Label26,
+// Video Format, never is).
 enum class ValueLabel {
   Label13 = 13,
-  Label14 = 14,
-  Label15 = 15,
-  Label16 = 16,
-  Label17 = 17,
-  Label18 = 18,
-  Label19 = 19,
-  Label20 = 20,
-  Label21 = 21,
-  Label22 = 22,
-  Label23 = 23,
-  Label24 = 24,
-  Label26 = 26,  // never written
+  Label14,
+  Label15,
+  Label16,
+  Label17,
+  Label18,
+  Label19,
+  Label20,
+  Label21,
+  Label22,
+  Label23,
+  Label24,
+  Label26 = 26,
   Label28 = 28,
-  Label30 = 30,
+  Label30 = 30
 };
 
 // The fifteen information rows in window order: the caption label's number,

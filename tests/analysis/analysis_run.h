@@ -95,41 +95,4 @@ inline std::string SummaryLines(int snds, int shdr, int ssmp, int ssnd) {
          "\r\nSSND chunks founded:" + std::to_string(ssnd) + "\r\n";
 }
 
-// Expected map contents: kinds as their bytes, numbers little-endian.
-class MapBuilder {
- public:
-  MapBuilder& Snds(std::int32_t size) {
-    AppendId(bytes_, "SNDS");
-    AppendLittleEndian32(bytes_, size);
-    return *this;
-  }
-  MapBuilder& Ssmp(std::int32_t position, std::int32_t length) {
-    AppendId(bytes_, "SSMP");
-    AppendLittleEndian32(bytes_, position);
-    AppendLittleEndian32(bytes_, length);
-    return *this;
-  }
-  MapBuilder& Shdr(const StreamBuilder::Header& h) {
-    AppendId(bytes_, "SHDR");
-    for (std::int32_t value :
-         {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.compressionRatio}) {
-      AppendLittleEndian32(bytes_, value);
-    }
-    AppendId(bytes_, h.compressionType);
-    AppendLittleEndian32(bytes_, h.channels);
-    AppendLittleEndian32(bytes_, h.samples);
-    return *this;
-  }
-  MapBuilder& Ssnd(std::int32_t size, std::int32_t bodyPosition) {
-    AppendId(bytes_, "SSND");
-    AppendLittleEndian32(bytes_, size);
-    AppendLittleEndian32(bytes_, bodyPosition);
-    return *this;
-  }
-  const Bytes& bytes() const { return bytes_; }
-
- private:
-  Bytes bytes_;
-};
-
 }  // namespace morvane::test

@@ -17,12 +17,8 @@
 #include "support/temp_dir.h"
 
 using namespace morvane;
-using morvane::test::ButtonStates;
-using morvane::test::Bytes;
-using Fixture = morvane::test::FormFixture;
-using morvane::test::ScriptedDialogs;
-using morvane::test::StreamBuilder;
-using morvane::test::TempDir;
+using namespace morvane::test;
+using Fixture = FormFixture;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
-#include "audio/wav_image.h"
+#include "support/recording_window.h"
 
 namespace morvane::test {
 
@@ -38,15 +38,6 @@ class ScriptedDialogs : public Dialogs {
   QStringList errors;
   std::function<void()> onAsk;
   std::function<void(const QString&)> onNotify;
-};
-
-// Records what PLAY hands to the player.
-class RecordingPlayer : public SoundPlayer {
- public:
-  void Play(std::shared_ptr<const ByteImage> image) override { played.push_back(std::move(image)); }
-  void Stop() override { ++stops; }
-  std::vector<std::shared_ptr<const ByteImage>> played;
-  int stops = 0;
 };
 
 }  // namespace morvane::test

@@ -20,12 +20,6 @@ namespace {
 
 using test::Bytes;
 
-class FakePlayer : public SoundPlayer {
- public:
-  void Play(std::shared_ptr<const ByteImage> image) override { played.push_back(std::move(image)); }
-  std::vector<std::shared_ptr<const ByteImage>> played;
-};
-
 // What the frames of a sound file decode to, stored as the WAV stores them.
 Bytes ReferenceSamples(const Bytes& input) {
   Bytes samples;
@@ -335,7 +329,7 @@ TEST_F(WavImageTest, PlayHandsOverWhatTheConversionWritesAndKeepsTheImages) {
   const Bytes written = Convert(input, "44100");
   const std::string path = Place(input, "play.sound");
   Select(path);
-  FakePlayer player;
+  test::RecordingPlayer player;
   PrepareWave(state, window);
   // Room for twice the file is made up front, so the frames never move it.
   ASSERT_GE(state.WaveImage->bytes.capacity(), 2 * input.size());
@@ -353,7 +347,7 @@ TEST_F(WavImageTest, PlayHandsOverWhatTheConversionWritesAndKeepsTheImages) {
 }
 
 TEST_F(WavImageTest, PlayHandsOverEvenAnEmptyOrUnplayableImage) {
-  FakePlayer player;
+  test::RecordingPlayer player;
   window.rate = "";
   Select(Place(test::PatternBytes(140, 18)));
   PrepareWave(state, window);
@@ -377,7 +371,7 @@ TEST_F(WavImageTest, PlayHandsOverEvenAnEmptyOrUnplayableImage) {
 }
 
 TEST_F(WavImageTest, PlayWithoutPreparedImagesPlaysNothing) {
-  FakePlayer player;
+  test::RecordingPlayer player;
   const std::string path = Place(test::PatternBytes(300, 20));
   Select(path);
   std::filesystem::remove(path);

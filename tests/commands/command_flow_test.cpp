@@ -27,14 +27,6 @@ class CountingWindow : public test::RecordingWindow {
   int fileOpenEnds = 0;
 };
 
-class CountingPlayer : public SoundPlayer {
- public:
-  void Play(std::shared_ptr<const ByteImage> image) override { played.push_back(std::move(image)); }
-  void Stop() override { ++stops; }
-  std::vector<std::shared_ptr<const ByteImage>> played;
-  int stops = 0;
-};
-
 enum class Command { kAnalyze, kAnalyzeSilently, kExtract, kWav, kPlay };
 
 Bytes TwoStreams() {
@@ -68,6 +60,15 @@ std::string Analyzed(const test::TempDir& dir) {
 }
 
 std::string Sound(const test::TempDir& dir) { return dir.Write("a.sound", test::PatternBytes(300, 3)); }
+
+// The place, with a folder where the named output would go.
+std::function<std::string(const test::TempDir&)> Blocked(
+    const char* output, std::function<std::string(const test::TempDir&)> place) {
+  return [output, place](const test::TempDir& dir) {
+    std::filesystem::create_directory(dir.File(output));
+    return place(dir);
+  };
+}
 
 TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
   const auto cancelled = [](const test::TempDir&) { return std::string(" \t"); };
@@ -108,10 +109,7 @@ TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
        {}},
       {"analyze: the map cannot be created and the pass goes on",
        Command::kAnalyze,
-       [](const test::TempDir& dir) {
-         std::filesystem::create_directory(dir.File("a.str.MAP"));
-         return dir.Write("a.str", TwoStreams());
-       },
+       Blocked("a.str.MAP", stream),
        true,
        {"Output writing Error "},
        "I/O error 103",
@@ -121,10 +119,7 @@ TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
       {"extract: runs through", Command::kExtract, Analyzed, true, {}, {}, true, {"Process Completed"}},
       {"extract: a sound file cannot be created",
        Command::kExtract,
-       [](const test::TempDir& dir) {
-         std::filesystem::create_directory(dir.File("a.str1.sound"));
-         return Analyzed(dir);
-       },
+       Blocked("a.str1.sound", Analyzed),
        true,
        {"Output Error. File"},
        "I/O error 103",
@@ -133,10 +128,7 @@ TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
       {"wav: runs through", Command::kWav, Sound, true, {}, {}, true, {"Process Completed"}},
       {"wav: the WAV cannot be created",
        Command::kWav,
-       [](const test::TempDir& dir) {
-         std::filesystem::create_directory(dir.File("a.sound.wav"));
-         return Sound(dir);
-       },
+       Blocked("a.sound.wav", Sound),
        true,
        {},
        "Cannot create file WAV?",
@@ -160,7 +152,7 @@ TEST(CommandFlowTest, EachWayACommandEndsIsReportedAndClosedTheSame) {
     SharedState state;
     CountingWindow window;
     window.rate = "22050";
-    CountingPlayer player;
+    test::RecordingPlayer player;
     CommandResult result;
     switch (c.command) {
       case Command::kAnalyze:
@@ -220,7 +212,7 @@ TEST(CommandFlowTest, TheGaugeStartsAtZeroOnlyOnceAFileIsOpen) {
   EXPECT_EQ(40, window.gauge.Position());  // a cancelled command leaves the gauge
   RunExtractChunks(state, window, dir.Write("a.str", TwoStreams()));
   EXPECT_EQ(0, window.gauge.Position());  // the map is missing, yet the gauge was reset
-  CountingPlayer player;
+  test::RecordingPlayer player;
   window.gauge.SetPosition(40);
   RunPlay(state, window, Sound(dir), player);
   EXPECT_EQ(window.gauge.Maximum(), window.gauge.Position());  // PLAY moves on from where it stood

@@ -43,6 +43,17 @@ inline Outcome RunConvert(SharedState& state, RecordingWindow& window, const std
   return Seen(RunSdx2ToWav(state, window, path));
 }
 
+// A command that an error ended after the given notices: no completion
+// message, and the state's files closed.
+inline void ExpectEndedBy(const std::string& error, const std::vector<std::string>& notices,
+                          const Outcome& out, const SharedState& state) {
+  EXPECT_FALSE(out.completed);
+  EXPECT_EQ(notices, out.notices);
+  EXPECT_EQ(error, out.error);
+  EXPECT_FALSE(state.InputFile.IsOpen());
+  EXPECT_FALSE(state.SecondFile.IsOpen());
+}
+
 // Sound streams as such files lay them out: three streams, each a header
 // chunk and many data chunks of differing lengths, with film, filler,
 // control and "SSND" chunks between them.

@@ -70,13 +70,9 @@ TEST_F(DiskFullTest, MapThatDoesNotFitKeepsWhatFitted) {
   SharedState state;
   RecordingWindow window;
   const Outcome out = test::RunAnalyze(state, window, tight);
-  EXPECT_FALSE(out.completed);
-  EXPECT_TRUE(out.notices.empty());
-  EXPECT_EQ("Disk full", out.error);
+  test::ExpectEndedBy("Disk full", {}, out, state);
   EXPECT_EQ("Disk full.", ErrorBoxText(out.error));
   EXPECT_EQ(std::string::npos, window.memo.find("Summary Info:")) << "summary after a failed map";
-  EXPECT_FALSE(state.InputFile.IsOpen());
-  EXPECT_FALSE(state.SecondFile.IsOpen());
   const Bytes map = ReadAll(tight + ".MAP");
   EXPECT_GT(map.size(), 0u);
   EXPECT_LT(map.size(), fullMap.size());
@@ -103,11 +99,7 @@ TEST_F(DiskFullTest, SoundFileThatDoesNotFitKeepsWhatFitted) {
   SharedState state;
   RecordingWindow window;
   const Outcome out = test::RunExtract(state, window, tight);
-  EXPECT_FALSE(out.completed);
-  EXPECT_TRUE(out.notices.empty());
-  EXPECT_EQ("Disk full", out.error);
-  EXPECT_FALSE(state.InputFile.IsOpen());
-  EXPECT_FALSE(state.SecondFile.IsOpen());
+  test::ExpectEndedBy("Disk full", {}, out, state);
   EXPECT_FALSE(state.StopRequested);
   EXPECT_FALSE(window.stopEnabled);
   const Bytes sound = ReadAll(test::SoundPath(tight, 0));

@@ -29,14 +29,7 @@
 namespace morvane {
 namespace {
 
-using test::AppendId;
-using test::AppendLittleEndian32;
-using test::Bytes;
-using test::Concat;
-using test::Outcome;
-using test::ReadAll;
-using test::RecordingWindow;
-using test::StreamBuilder;
+using namespace test;
 
 using Command = std::function<Outcome(SharedState&, RecordingWindow&, const std::string&)>;
 
@@ -144,11 +137,7 @@ TEST(HostileNames, TooLongForTheSoundFilesGivesOutputErrorAndWritesNothingElse) 
   EXPECT_TRUE(test::RunAnalyze(state, analyzeWindow, path).completed);
   RecordingWindow window;
   const Outcome out = test::RunExtract(state, window, path);
-  EXPECT_FALSE(out.completed);
-  EXPECT_EQ(std::vector<std::string>{"Output Error. File"}, out.notices);
-  EXPECT_EQ("I/O error 103", out.error);
-  EXPECT_FALSE(state.InputFile.IsOpen());
-  EXPECT_FALSE(state.SecondFile.IsOpen());
+  ExpectEndedBy("I/O error 103", {"Output Error. File"}, out, state);
   EXPECT_EQ((std::set<std::string>{name, name + ".MAP"}), test::FolderNames(dir.path()));
 }
 
@@ -159,11 +148,7 @@ TEST(HostileNames, TooLongForTheMapGivesOutputWritingErrorAndWritesNothing) {
   SharedState state;
   RecordingWindow window;
   const Outcome out = test::RunAnalyze(state, window, path);
-  EXPECT_FALSE(out.completed);
-  EXPECT_EQ(std::vector<std::string>{"Output writing Error "}, out.notices);
-  EXPECT_EQ("I/O error 103", out.error);
-  EXPECT_FALSE(state.InputFile.IsOpen());
-  EXPECT_FALSE(state.SecondFile.IsOpen());
+  ExpectEndedBy("I/O error 103", {"Output writing Error "}, out, state);
   EXPECT_EQ(std::set<std::string>{name}, test::FolderNames(dir.path()));
 }
 
@@ -231,24 +216,9 @@ TEST(HostileInputs, AFileGoneBeforeTheOpenIsAnInputError) {
 }
 
 Bytes SsmpRecord(std::int32_t position, std::int32_t length) {
-  Bytes record;
-  AppendId(record, "SSMP");
-  AppendLittleEndian32(record, position);
-  AppendLittleEndian32(record, length);
-  return record;
+  return test::MapBuilder().Ssmp(position, length).bytes();
 }
-
-Bytes ShdrRecord() {
-  Bytes record;
-  AppendId(record, "SHDR");
-  record.resize(kShdrRecordSize, 0);
-  return record;
-}
-
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
-}
+Bytes ShdrRecord() { return test::MapBuilder().Shdr().bytes(); }
 
 struct BadMap {
   const char* label;
@@ -292,11 +262,7 @@ TEST(HostileInputs, MapsThatPointPastTheStreamEndTheWalkAndKeepWhatWasCopied) {
     SharedState state;
     RecordingWindow window;
     const Outcome out = test::RunExtract(state, window, path);
-    EXPECT_FALSE(out.completed);
-    EXPECT_TRUE(out.notices.empty());
-    EXPECT_EQ(bad.error, out.error);
-    EXPECT_FALSE(state.InputFile.IsOpen());
-    EXPECT_FALSE(state.SecondFile.IsOpen());
+    ExpectEndedBy(bad.error, {}, out, state);
     EXPECT_FALSE(window.stopEnabled);
     EXPECT_EQ(stream, ReadAll(path));
     EXPECT_EQ(bad.map, ReadAll(path + ".MAP"));

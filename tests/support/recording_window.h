@@ -2,9 +2,11 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "audio/wav_image.h"
 #include "core/window.h"
 
 namespace morvane::test {
@@ -43,6 +45,15 @@ class RecordingWindow : public Window {
   std::vector<std::string> notices;
   long long pumps = 0;
   std::function<void()> onPump;
+};
+
+// Records what PLAY hands to the player.
+class RecordingPlayer : public SoundPlayer {
+ public:
+  void Play(std::shared_ptr<const ByteImage> image) override { played.push_back(std::move(image)); }
+  void Stop() override { ++stops; }
+  std::vector<std::shared_ptr<const ByteImage>> played;
+  int stops = 0;
 };
 
 }  // namespace morvane::test

@@ -119,6 +119,44 @@ Bytes PatternBytes(std::size_t count, std::uint32_t seed) {
   return out;
 }
 
+MapBuilder& MapBuilder::Snds(std::int32_t size) { return Id("SNDS").Value(size); }
+
+MapBuilder& MapBuilder::Ssmp(std::int32_t position, std::int32_t length) {
+  return Id("SSMP").Value(position).Value(length);
+}
+
+MapBuilder& MapBuilder::Shdr(const StreamBuilder::Header& h) {
+  Id("SHDR");
+  for (std::int32_t value :
+       {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.compressionRatio})
+    Value(value);
+  return Id(h.compressionType).Value(h.channels).Value(h.samples);
+}
+
+MapBuilder& MapBuilder::Ssnd(std::int32_t size, std::int32_t bodyPosition) {
+  return Id("SSND").Value(size).Value(bodyPosition);
+}
+
+MapBuilder& MapBuilder::Raw(const Bytes& raw) {
+  bytes_.insert(bytes_.end(), raw.begin(), raw.end());
+  return *this;
+}
+
+MapBuilder& MapBuilder::Id(const std::string& id) {
+  AppendId(bytes_, id);
+  return *this;
+}
+
+MapBuilder& MapBuilder::Value(std::int32_t value) {
+  AppendLittleEndian32(bytes_, value);
+  return *this;
+}
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+               bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -49,12 +50,32 @@ struct IffAudio {
 };
 Bytes IffAudioFile(const IffAudio& audio);
 
+// Builds map contents: kinds as their bytes, numbers little-endian.
+class MapBuilder {
+ public:
+  MapBuilder& Snds(std::int32_t size = 64);
+  MapBuilder& Ssmp(std::int32_t position, std::int32_t length);
+  // The nine values the analysis keeps of the header.
+  MapBuilder& Shdr(const StreamBuilder::Header& header = {});
+  MapBuilder& Ssnd(std::int32_t size, std::int32_t bodyPosition);
+  MapBuilder& Raw(const Bytes& raw);
+  MapBuilder& Id(const std::string& id);
+  MapBuilder& Value(std::int32_t value);
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+};
+
 void AppendBigEndian32(Bytes& out, std::int32_t value);
 void AppendLittleEndian32(Bytes& out, std::int32_t value);
 void AppendId(Bytes& out, const std::string& id);  // 4 bytes, zero padded
 
 // The parts one after another.
 Bytes Concat(std::initializer_list<Bytes> parts);
+
+// count bytes from from on.
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count);
 
 // Deterministic pseudo-random bytes.
 Bytes PatternBytes(std::size_t count, std::uint32_t seed);
