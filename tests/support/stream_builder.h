@@ -37,6 +37,19 @@ class StreamBuilder {
   Bytes bytes_;
 };
 
+// An IFF audio file: "FORM", an FVER chunk, COMM (in an AIFC form with the
+// compression type and an empty name), then SSND with its offset, block
+// size 0 and the data; the rate as an 80-bit extended number.
+struct IffAudio {
+  std::string formType = "AIFC";
+  std::int16_t channels = 2;
+  std::uint32_t rate = 22050;
+  std::string compression = "SDX2";
+  std::uint32_t ssndOffset = 0;  // bytes skipped before the data
+  Bytes data;
+};
+Bytes IffAudioFile(const IffAudio& audio);
+
 // Builds map contents: kinds as their bytes, numbers little-endian.
 class MapBuilder {
  public:
@@ -53,19 +66,6 @@ class MapBuilder {
  private:
   Bytes bytes_;
 };
-
-// An IFF audio file: "FORM", an FVER chunk, COMM (in an AIFC form with the
-// compression type and an empty name), then SSND with its offset, block
-// size 0 and the data; the rate as an 80-bit extended number.
-struct IffAudio {
-  std::string formType = "AIFC";
-  std::int16_t channels = 2;
-  std::uint32_t rate = 22050;
-  std::string compression = "SDX2";
-  std::uint32_t ssndOffset = 0;  // bytes skipped before the data
-  Bytes data;
-};
-Bytes IffAudioFile(const IffAudio& audio);
 
 void AppendBigEndian32(Bytes& out, std::int32_t value);
 void AppendLittleEndian32(Bytes& out, std::int32_t value);
