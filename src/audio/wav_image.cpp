@@ -271,9 +271,9 @@ void StreamToWav(SharedState& state, Window& window) {
     });
     source.CloseQuietly();
   } catch (...) {
-    // A WAV cut short is no WAV: nothing of it is left.
-    wav.CloseQuietly();
-    std::remove(outputPath.c_str());
+    // A WAV cut short is no WAV: nothing of it is put in place, and an
+    // earlier WAV of the name stays as it was.
+    wav.Discard();
     throw;
   }
 }

@@ -450,4 +450,17 @@ void ByteFile::CloseQuietly() noexcept {
   PutInPlace();
 }
 
+void ByteFile::Discard() noexcept {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  reading_ = writing_ = false;
+  cursor_ = end_ = 0;
+  if (temporaryPath_.empty()) return;
+  ::unlink(temporaryPath_.c_str());
+  Unregister(registrySlot_);
+  registrySlot_ = -1;
+  temporaryPath_.clear();
+}
+
 }  // namespace morvane

@@ -110,6 +110,9 @@ class ByteFile {
   // Closes (and puts a new file in place) without raising: the clean-up
   // after an error that is already on its way to the user.
   void CloseQuietly() noexcept;
+  // Closes a file being created without putting it in place: its temporary
+  // is removed and whatever stood at the name before stays as it was.
+  void Discard() noexcept;
 
  private:
   void ReadSlow(void* destination, std::size_t count);

@@ -435,6 +435,18 @@ TEST_F(WavImageTest, StreamedConversionWritesTheSameBytes) {
   EXPECT_EQ("Stream write error", ErrorOf([&] { StreamToWav(state, window); }));
   faults::Disarm();
   EXPECT_FALSE(test::Exists(cut + ".wav"));
+
+  // ...and keeps an earlier WAV of the name as it was, with no temporary left.
+  const Bytes earlier = test::PatternBytes(60, 11);
+  Place(earlier, "cut.sound.wav");
+  Select(cut);
+  faults::FailOperation(4, ENOSPC);
+  EXPECT_EQ("Stream write error", ErrorOf([&] { StreamToWav(state, window); }));
+  faults::Disarm();
+  EXPECT_EQ(earlier, test::ReadAll(cut + ".wav"));
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(cut).parent_path())) {
+    EXPECT_FALSE(IsTemporaryName(entry.path().filename().string())) << entry.path();
+  }
 }
 
 }  // namespace
