@@ -63,15 +63,8 @@ StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_
   return header;
 }
 
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-Bytes Cut(Bytes bytes, std::size_t dropped) {
-  bytes.resize(bytes.size() - dropped);
-  return bytes;
+Bytes Cut(const Bytes& bytes, std::size_t dropped) {
+  return Bytes(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>(dropped));
 }
 
 // One file the pass writes: its name after the base, and what it must hold.
@@ -213,7 +206,7 @@ std::vector<DemuxCase> Cases() {
        {{"0.sound", 0, 0, kC}},
        {"compression type 'NONE', 2 channels, 22050 Hz: kept undecoded"}},
       {"a FORM of another kind",
-       Join({{'F', 'O', 'R', 'M', 0, 0, 0, 12, 'I', 'L', 'B', 'M'}, Bytes(8, 0)}),
+       Concat({{'F', 'O', 'R', 'M', 0, 0, 0, 12, 'I', 'L', 'B', 'M'}, Bytes(8, 0)}),
        false,
        {},
        {"in.str: a FORM file of type 'ILBM'"}},
@@ -223,13 +216,13 @@ std::vector<DemuxCase> Cases() {
        {},
        {"in.str: no sound header in the stream; nothing to convert"}},
       {"a PNG",
-       Join({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kC}),
+       Concat({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kC}),
        false,
        {},
        {"in.str: not a chunk stream"}},
       {"an empty file", {}, false, {}, {"in.str: not a chunk stream"}},
       {"a first chunk larger than the file",
-       Join({{'S', 'N', 'D', 'S', 0, 0, 1, 0}, kC}),
+       Concat({{'S', 'N', 'D', 'S', 0, 0, 1, 0}, kC}),
        false,
        {},
        {"in.str: not a chunk stream"}},
