@@ -1,14 +1,12 @@
 #include "audio/image_room.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <system_error>
 
+#include "core/platform.h"
 #include "core/window.h"
 
 namespace morvane {
@@ -29,7 +27,7 @@ struct PageRange {
 
 PageRange LargeImagePages(const std::vector<unsigned char>& bytes) {
   if (bytes.capacity() < kLargeImage) return {};
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto page = static_cast<std::uintptr_t>(platform::PageSize());
   const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
   return {(start + page - 1) / page * page, (start + bytes.capacity()) / page * page};
 }
@@ -39,7 +37,7 @@ PageRange LargeImagePages(const std::vector<unsigned char>& bytes) {
 void AdviseLargePages(const std::vector<unsigned char>& bytes) {
   const PageRange pages = LargeImagePages(bytes);
   if (!pages.Empty())
-    ::madvise(reinterpret_cast<void*>(pages.first), pages.last - pages.first, MADV_HUGEPAGE);
+    platform::AdviseLargePages(reinterpret_cast<void*>(pages.first), pages.last - pages.first);
 }
 
 RoomPreparation::RoomPreparation(const std::vector<unsigned char>& bytes) {
@@ -51,7 +49,7 @@ RoomPreparation::RoomPreparation(const std::vector<unsigned char>& bytes) {
       // and the window's own allocations must not wait for all of it.
       for (std::uintptr_t at = first; at < last && !stop_; at += kPreparationPiece) {
         const std::uintptr_t end = std::min(last, at + kPreparationPiece);
-        if (::madvise(reinterpret_cast<void*>(at), end - at, MADV_POPULATE_WRITE) != 0) break;
+        if (!platform::PrepareForWriting(reinterpret_cast<void*>(at), end - at)) break;
       }
       done_ = true;
     });

@@ -1,9 +1,8 @@
 #include "cli/batch_progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "core/platform.h"
 
 namespace morvane {
 
@@ -13,9 +12,8 @@ constexpr std::size_t kBarWidth = 24;
 constexpr std::size_t kDefaultColumns = 80;
 
 std::size_t TerminalColumns() {
-  winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return kDefaultColumns;
+  const std::size_t columns = platform::TerminalColumns();
+  return columns > 0 ? columns : kDefaultColumns;
 }
 
 // The length in bytes of the longest start of UTF-8 text that holds at most

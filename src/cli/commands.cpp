@@ -1,7 +1,6 @@
 #include "cli/commands.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -12,6 +11,7 @@
 #include "cli/console_window.h"
 #include "commands/command_flow.h"
 #include "core/errors.h"
+#include "core/platform.h"
 #include "core/shared_state.h"
 #include "core/support.h"
 #include "demux/stream_demux.h"
@@ -35,7 +35,8 @@ void PrintError(const std::string& text) {
 // behind it, when the platform failed ("intro.str.MAP: Permission denied").
 void PrintSystemCause() {
   if (const auto failure = TakeLastSystemFailure()) {
-    const std::string line = EscapedName(failure->path) + ": " + std::strerror(failure->systemError) + "\n";
+    const std::string line =
+        EscapedName(failure->path) + ": " + platform::SystemErrorText(failure->systemError) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
   }
@@ -128,7 +129,7 @@ bool WriteMap(const std::string& path, const std::string& mapPath, ConvertSink& 
 // its base name in the output folder.
 std::string OutputBase(const std::string& path, const std::optional<std::string>& outputDir) {
   if (!outputDir) return path;
-  return (std::filesystem::path(*outputDir) / std::filesystem::path(path).filename()).string();
+  return platform::Utf8FromPath(platform::PathFromUtf8(*outputDir) / platform::PathFromUtf8(path).filename());
 }
 
 // One input of a batch. Gives true when all of it was converted whole.
@@ -215,7 +216,8 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
   for (const std::string& path : paths) {
     bases.push_back(OutputBase(path, settings.outputDir));
     std::error_code ignored;
-    std::string key = std::filesystem::weakly_canonical(bases.back(), ignored).string();
+    std::string key = platform::Utf8FromPath(
+        std::filesystem::weakly_canonical(platform::PathFromUtf8(bases.back()), ignored));
     if (key.empty()) key = bases.back();
     const auto [first, added] = firstInputOf.emplace(key, path);
     if (!added) {
@@ -226,8 +228,9 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
   }
   if (settings.outputDir) {
     std::error_code error;
-    std::filesystem::create_directories(*settings.outputDir, error);
-    if (error || !std::filesystem::is_directory(*settings.outputDir)) {
+    const std::filesystem::path folder = platform::PathFromUtf8(*settings.outputDir);
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder)) {
       PrintError(EscapedName(*settings.outputDir) + ": " +
                  (error ? error.message() : std::string("not a folder")) + "; nothing written");
       return 1;

@@ -1,9 +1,6 @@
 // morvane-cli: the window's commands from the command line, a batch
 // conversion and a demo stream.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
@@ -13,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "core/byte_file.h"
+#include "core/platform.h"
 #include "core/support.h"
 
 namespace {
@@ -102,29 +101,15 @@ int UsageError(const std::string& problem) {
 QString FromBytes(const char* bytes) { return QString::fromLatin1(bytes); }
 std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
 
-// An interrupted run removes the files it had not finished, and ends with
-// 128 plus the signal's number.
-extern "C" void OnInterrupt(int signalNumber) {
-  morvane::RemoveLiveTemporaries();
-  ::_exit(128 + signalNumber);
-}
-
-void RemoveTemporariesOnInterrupt() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  RemoveTemporariesOnInterrupt();
+  // An interrupted run removes the files it had not finished, and ends with
+  // 128 plus the signal's number.
+  morvane::platform::OnInterrupt(morvane::RemoveLiveTemporaries);
   QStringList arguments;
-  for (int i = 0; i < argc; ++i) arguments << FromBytes(argv[i]);
+  for (const std::string& argument : morvane::Utf8Arguments(argc, argv))
+    arguments << FromBytes(argument.c_str());
 
   QCommandLineParser parser;
   const QCommandLineOption helpOption(QStringList{"h", "help"});
@@ -208,7 +193,7 @@ int main(int argc, char** argv) {
     settings.keepSound = parser.isSet(keepSoundOption);
     settings.map = parser.isSet(mapOption);
     settings.nullSeparated = parser.isSet(nullOption);
-    settings.progressBar = ::isatty(STDERR_FILENO) == 1;
+    settings.progressBar = morvane::platform::StandardErrorIsTerminal();
     return morvane::ConvertCommand(files, settings);
   }
   return morvane::MakeDemoCommand(files.front());

@@ -1,15 +1,10 @@
 #include "core/byte_file.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <mutex>
+
+#include "core/platform.h"
 
 namespace morvane {
 
@@ -33,13 +28,13 @@ std::vector<std::unique_ptr<unsigned char[]>>& SpareBuffers() {
 
 std::int64_t faultTarget = 0;
 std::int64_t faultCount = 0;
-int faultErrno = 0;
+int faultError = 0;  // the platform's error number
 bool faultWasRename = false;
 
 // The temporary names alive now, for the signal handler: each slot is free
 // (0), being filled (1) or names a live temporary (2).
 constexpr int kRegistrySlots = 16;
-constexpr std::size_t kRegistryPathSize = PATH_MAX;
+constexpr std::size_t kRegistryPathSize = platform::kLongestPath;
 struct RegistrySlot {
   std::atomic<int> state{0};
   char path[kRegistryPathSize];
@@ -74,15 +69,11 @@ constexpr std::size_t kRandomLength = 6;
 std::string TemporaryPath(const std::string& path) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char random[kRandomLength];
-  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-    static std::uint64_t fallback = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u;
-    for (unsigned char& byte : random)
-      byte = static_cast<unsigned char>((fallback += 0x9E3779B97F4A7C15u) >> 56);
-  }
-  const std::size_t slash = path.rfind('/');
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  platform::RandomBytes(random, sizeof random);
+  std::size_t nameStart = path.size();
+  while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
   std::string name = path.substr(nameStart);
-  const std::size_t room = NAME_MAX - 1 - kTemporaryMarkLength - kRandomLength;
+  const std::size_t room = platform::kLongestName - 1 - kTemporaryMarkLength - kRandomLength;
   if (name.size() > room) name.resize(room);
   std::string temporary = path.substr(0, nameStart) + "." + name + kTemporaryMark;
   for (unsigned char byte : random) temporary.push_back(kLetters[byte % (sizeof kLetters - 1)]);
@@ -92,7 +83,7 @@ std::string TemporaryPath(const std::string& path) {
 
 void RemoveLiveTemporaries() noexcept {
   for (RegistrySlot& slot : registry) {
-    if (slot.state.load() == 2) ::unlink(slot.path);
+    if (slot.state.load() == 2) platform::Remove(slot.path);
   }
 }
 
@@ -117,13 +108,13 @@ bool Tick() {
   return false;
 }
 
-void Raise(const std::string& path) { throw CommandError::FromSystem(faultErrno, path); }
+void Raise(const std::string& path) { throw CommandError::FromSystem(faultError, path); }
 }  // namespace detail
 
 void FailOperation(std::int64_t k, int errnoValue) {
   faultTarget = k;
   faultCount = 0;
-  faultErrno = errnoValue;
+  faultError = platform::SystemErrorFromErrno(errnoValue);
   detail::armed = k > 0;
 }
 
@@ -144,7 +135,7 @@ ByteFile::~ByteFile() {
   if (SpareBuffers().size() < kMostSpareBuffers) SpareBuffers().push_back(std::move(buffer_));
 }
 
-void ByteFile::RaiseErrno(int errnoValue) const { throw CommandError::FromSystem(errnoValue, path_); }
+void ByteFile::RaiseSystemError(int error) const { throw CommandError::FromSystem(error, path_); }
 
 void ByteFile::RaiseNotOpen() const { throw CommandError(kFileNotOpen); }
 
@@ -179,61 +170,35 @@ void ByteFile::Open(const std::string& path, Mode mode) {
 }
 
 void ByteFile::OpenForReading(const std::string& path) {
-  // A FIFO, a device or a socket is refused before it is opened: opening one
-  // may wait for a writer or act on the device. The open itself never waits,
-  // and what it opened is looked at again.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) RaiseErrno(errno);
-  if (S_ISDIR(info.st_mode)) RaiseErrno(EISDIR);
-  if (!S_ISREG(info.st_mode)) throw CommandError(kNoFileCode, kNotRegularFileText);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) RaiseErrno(errno);
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const int error = errno;
-    ::close(fd);
-    if (S_ISDIR(info.st_mode)) RaiseErrno(EISDIR);
-    if (!S_ISREG(info.st_mode)) throw CommandError(kNoFileCode, kNotRegularFileText);
-    RaiseErrno(error);
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  fd_ = fd;
-  knownSize_ = info.st_size;
+  const platform::OpenedFile opened = platform::OpenForReading(path);
+  if (opened.notRegular) throw CommandError(kNoFileCode, kNotRegularFileText);
+  if (opened.error != 0) RaiseSystemError(opened.error);
+  handle_ = opened.handle;
+  knownSize_ = opened.size;
 }
 
 void ByteFile::CreateTemporary(const std::string& path) {
   // What stands at the name now: a folder in the way, and a file that its
   // owner keeps from being written, still fail as a creation over them
   // would; a link is replaced, never followed.
-  mode_t mode = 0666;
-  struct stat existing {};
-  replacing_ = false;
-  if (::lstat(path.c_str(), &existing) == 0) {
-    replacing_ = true;
-    if (S_ISDIR(existing.st_mode)) RaiseErrno(EISDIR);
-    if (S_ISREG(existing.st_mode)) {
-      if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) RaiseErrno(errno);
-      mode = existing.st_mode & 0777;
-    }
-  } else if (errno != ENOENT) {
-    RaiseErrno(errno);
-  }
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  platform::Target target;
+  if (const int error = platform::InspectTarget(path, target); error != 0) RaiseSystemError(error);
+  replacing_ = target.exists;
+  platform::FileHandle handle = platform::kNoFile;
+  int error = 0;
+  for (int attempt = 0; attempt < 100 && handle == platform::kNoFile; ++attempt) {
     temporaryPath_ = TemporaryPath(path);
     registrySlot_ = Register(temporaryPath_);
-    fd = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      const int error = errno;
+    error = platform::CreateExclusive(temporaryPath_, target, handle);
+    if (error != 0) {
       Unregister(registrySlot_);
       registrySlot_ = -1;
       temporaryPath_.clear();
-      if (error != EEXIST) RaiseErrno(error);
+      if (!platform::IsAlreadyExists(error)) RaiseSystemError(error);
     }
   }
-  if (fd < 0) RaiseErrno(EEXIST);
-  // A file replaced keeps its permissions, as one emptied in place would.
-  if (mode != 0666) ::fchmod(fd, mode);
-  fd_ = fd;
+  if (handle == platform::kNoFile) RaiseSystemError(error);
+  handle_ = handle;
   knownSize_ = 0;
 }
 
@@ -241,12 +206,12 @@ int ByteFile::PutInPlace() noexcept {
   if (temporaryPath_.empty()) return 0;
   int error = 0;
   if (faults::detail::Tick()) {
-    error = faultErrno;
+    error = faultError;
     faultWasRename = true;
-  } else if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
-    error = errno;
+  } else {
+    error = platform::Rename(temporaryPath_, path_);
   }
-  if (error != 0) ::unlink(temporaryPath_.c_str());
+  if (error != 0) platform::Remove(temporaryPath_.c_str());
   Unregister(registrySlot_);
   registrySlot_ = -1;
   temporaryPath_.clear();
@@ -263,15 +228,17 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
       cursor_ = end_ = 0;
       if (count >= bufferSize_) {
         // A large read goes straight to the caller.
-        const ssize_t got = ::pread(fd_, out, count, bufferStart_);
-        if (got < 0) RaiseErrno(errno);
+        int error = 0;
+        const std::int64_t got = platform::ReadAt(handle_, out, count, bufferStart_, error);
+        if (got < 0) RaiseSystemError(error);
         bufferStart_ += got;
         if (static_cast<std::size_t>(got) < count) throw CommandError(kReadBeyondEnd);
         return;
       }
       const std::size_t amount = readAhead_.Fill(bufferStart_, count, knownSize_);
-      const ssize_t got = ::pread(fd_, buffer_.get(), amount, bufferStart_);
-      if (got < 0) RaiseErrno(errno);
+      int error = 0;
+      const std::int64_t got = platform::ReadAt(handle_, buffer_.get(), amount, bufferStart_, error);
+      if (got < 0) RaiseSystemError(error);
       if (got == 0) throw CommandError(kReadBeyondEnd);
       end_ = static_cast<std::size_t>(got);
     }
@@ -291,8 +258,9 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
   if (count >= bufferSize_) {
     const auto* in = static_cast<const unsigned char*>(source);
     while (count > 0) {
-      const ssize_t put = ::pwrite(fd_, in, count, bufferStart_);
-      if (put < 0) RaiseErrno(errno);
+      int error = 0;
+      const std::int64_t put = platform::WriteAt(handle_, in, count, bufferStart_, error);
+      if (put < 0) RaiseSystemError(error);
       if (put == 0) throw CommandError(kDiskFull);
       bufferStart_ += put;
       in += put;
@@ -307,8 +275,8 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
 
 void ByteFile::RefreshSize() {
   // Another program may have added to the file since it was opened.
-  struct stat info {};
-  if (::fstat(fd_, &info) == 0) knownSize_ = info.st_size;
+  const std::int64_t size = platform::SizeOf(handle_);
+  if (size >= 0) knownSize_ = size;
 }
 
 void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
@@ -336,8 +304,9 @@ void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
     } else {
       bufferStart_ += static_cast<std::int64_t>(end_);
       cursor_ = end_ = 0;
-      const ssize_t read = ::pread(fd_, room, roomSize, bufferStart_);
-      if (read < 0) RaiseErrno(errno);
+      int error = 0;
+      const std::int64_t read = platform::ReadAt(handle_, room, roomSize, bufferStart_, error);
+      if (read < 0) RaiseSystemError(error);
       // The file shrank under the copy.
       if (read == 0) throw CommandError(kReadBeyondEnd);
       got = static_cast<std::size_t>(read);
@@ -353,13 +322,15 @@ void ByteFile::Flush() {
   if (!writing_) return;
   std::size_t done = 0;
   while (done < cursor_) {
-    const ssize_t put = ::pwrite(fd_, buffer_.get() + done, cursor_ - done, bufferStart_);
+    int error = 0;
+    const std::int64_t put =
+        platform::WriteAt(handle_, buffer_.get() + done, cursor_ - done, bufferStart_, error);
     if (put <= 0) {
       // What fitted stays on disk; the rest of the buffer is dropped so that
       // the clean-up does not try it again.
-      const int error = put < 0 ? errno : ENOSPC;
+      if (put == 0) error = platform::DiskFullError();
       cursor_ = 0;
-      RaiseErrno(error);
+      RaiseSystemError(error);
     }
     done += static_cast<std::size_t>(put);
     bufferStart_ += put;
@@ -370,7 +341,7 @@ void ByteFile::Flush() {
 
 void ByteFile::Seek(std::int64_t position) {
   if (faults::detail::Tick()) faults::detail::Raise(path_);
-  if (fd_ < 0) RaiseNotOpen();
+  if (handle_ == platform::kNoFile) RaiseNotOpen();
   if (position < 0 || position >= kPositionLimit) throw CommandError(kBadSeek);
   if (writing_) {
     Flush();
@@ -387,18 +358,18 @@ void ByteFile::Seek(std::int64_t position) {
 }
 
 std::int32_t ByteFile::Position() const {
-  if (fd_ < 0) RaiseNotOpen();
+  if (handle_ == platform::kNoFile) RaiseNotOpen();
   return static_cast<std::int32_t>(bufferStart_ + static_cast<std::int64_t>(cursor_));
 }
 
 std::int64_t ByteFile::Size() {
-  if (fd_ < 0) RaiseNotOpen();
+  if (handle_ == platform::kNoFile) RaiseNotOpen();
   if (writing_) return std::max(knownSize_, bufferStart_ + static_cast<std::int64_t>(cursor_));
   return knownSize_;
 }
 
 bool ByteFile::Eof() {
-  if (fd_ < 0) RaiseNotOpen();
+  if (handle_ == platform::kNoFile) RaiseNotOpen();
   const std::int64_t position = bufferStart_ + static_cast<std::int64_t>(cursor_);
   if (position < Size()) return false;
   if (reading_) {
@@ -413,7 +384,7 @@ void ByteFile::Close() {
     CloseQuietly();
     faults::detail::Raise(path_);
   }
-  if (fd_ < 0) RaiseNotOpen();
+  if (handle_ == platform::kNoFile) RaiseNotOpen();
   int error = 0;
   if (writing_) {
     try {
@@ -424,40 +395,41 @@ void ByteFile::Close() {
     }
     // Over an earlier file the bytes reach the disk before the name does, so
     // that a power cut leaves the earlier file or the whole new one.
-    if (replacing_ && ::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) error = errno;
+    if (replacing_) error = platform::SyncData(handle_);
   }
-  if (::close(fd_) != 0 && error == 0 && errno != EINTR) error = errno;
-  fd_ = -1;
+  const int closing = platform::Close(handle_);
+  if (error == 0) error = closing;
+  handle_ = platform::kNoFile;
   reading_ = writing_ = false;
   // What was written is put in place even when the close failed.
   const int placing = PutInPlace();
-  if (error != 0) RaiseErrno(error);
-  if (placing != 0) RaiseErrno(placing);
+  if (error != 0) RaiseSystemError(error);
+  if (placing != 0) RaiseSystemError(placing);
 }
 
 void ByteFile::CloseQuietly() noexcept {
-  if (fd_ < 0) return;
+  if (handle_ == platform::kNoFile) return;
   if (writing_) {
     try {
       Flush();
     } catch (...) {
     }
   }
-  ::close(fd_);
-  fd_ = -1;
+  platform::Close(handle_);
+  handle_ = platform::kNoFile;
   reading_ = writing_ = false;
   cursor_ = end_ = 0;
   PutInPlace();
 }
 
 void ByteFile::Discard() noexcept {
-  if (fd_ < 0) return;
-  ::close(fd_);
-  fd_ = -1;
+  if (handle_ == platform::kNoFile) return;
+  platform::Close(handle_);
+  handle_ = platform::kNoFile;
   reading_ = writing_ = false;
   cursor_ = end_ = 0;
   if (temporaryPath_.empty()) return;
-  ::unlink(temporaryPath_.c_str());
+  platform::Remove(temporaryPath_.c_str());
   Unregister(registrySlot_);
   registrySlot_ = -1;
   temporaryPath_.clear();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/platform.h"
 #include "core/read_ahead.h"
 
 namespace morvane {
@@ -15,7 +16,7 @@ namespace morvane {
 // Test switch of the file layer: the k-th file operation from now on (open,
 // read, write, seek, close, and the rename that puts a new file in place;
 // counted per call, not per system call) fails as if the platform had
-// answered with errnoValue. Off unless armed.
+// answered with its error for errnoValue. Off unless armed.
 namespace faults {
 void FailOperation(std::int64_t k, int errnoValue);
 void Disarm();
@@ -65,7 +66,7 @@ class ByteFile {
   // Opens an existing regular file for reading, or creates (empties) one for
   // writing. Any earlier opening is dropped first.
   void Open(const std::string& path, Mode mode);
-  bool IsOpen() const noexcept { return fd_ >= 0; }
+  bool IsOpen() const noexcept { return handle_ != platform::kNoFile; }
   const std::string& Path() const noexcept { return path_; }
 
   // The fast paths serve 1 or more bytes from the buffer (count - 1 wraps
@@ -119,15 +120,15 @@ class ByteFile {
   // Takes the size of a file being read from the system again.
   void RefreshSize();
   void WriteSlow(const void* source, std::size_t count);
-  [[noreturn]] void RaiseErrno(int errnoValue) const;
+  [[noreturn]] void RaiseSystemError(int error) const;
   [[noreturn]] void RaiseNotOpen() const;
   void OpenForReading(const std::string& path);
   void CreateTemporary(const std::string& path);
-  // Renames the temporary onto path_; gives the errno of a failure (the
+  // Renames the temporary onto path_; gives the error of a failure (the
   // temporary is then removed), 0 on success or when there is none.
   int PutInPlace() noexcept;
 
-  int fd_ = -1;
+  platform::FileHandle handle_ = platform::kNoFile;
   std::string path_;
   // The new file's temporary name while it is being written; empty otherwise.
   std::string temporaryPath_;

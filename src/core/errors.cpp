@@ -1,10 +1,9 @@
 #include "core/errors.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <new>
 #include <utility>
+
+#include "core/platform.h"
 
 namespace morvane {
 
@@ -28,61 +27,18 @@ std::string ErrorText(int code) {
 }
 
 int CodeFromErrno(int errnoValue, const std::string& path) {
-  switch (errnoValue) {
-    case ENOENT: {
-      // A missing folder is an invalid name; a missing file in an existing
-      // folder is not found.
-      std::error_code ec;
-      const auto parent = std::filesystem::path(path).parent_path();
-      if (!path.empty() && !parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-        return kInvalidFilename;
-      }
-      return kFileNotFound;
-    }
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return kInvalidFilename;
-    case EMFILE:
-    case ENFILE:
-      return kTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case ETXTBSY:
-      return kFileAccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return kDiskFull;
-    case EBADF:
-      return kFileNotOpen;
-    default:
-      break;
-  }
-  switch (errnoValue) {
-    case kFileNotFound:
-    case kInvalidFilename:
-    case kTooManyOpenFiles:
-    case kFileAccessDenied:
-    case kReadBeyondEnd:
-    case kDiskFull:
-    case kFileNotOpen:
-      return errnoValue + 1000;
-    default:
-      return errnoValue;
-  }
+  return platform::CodeFromSystemError(platform::SystemErrorFromErrno(errnoValue), path);
 }
 
 namespace {
 thread_local std::optional<SystemFailure> lastSystemFailure;
 }  // namespace
 
-CommandError CommandError::FromSystem(int errnoValue, const std::string& path) {
-  CommandError error(CodeFromErrno(errnoValue, path));
-  error.systemError_ = errnoValue;
+CommandError CommandError::FromSystem(int systemError, const std::string& path) {
+  CommandError error(platform::CodeFromSystemError(systemError, path));
+  error.systemError_ = systemError;
   error.path_ = path;
-  lastSystemFailure = SystemFailure{path, errnoValue};
+  lastSystemFailure = SystemFailure{path, systemError};
   return error;
 }
 
@@ -91,7 +47,7 @@ std::optional<SystemFailure> TakeLastSystemFailure() {
 }
 
 std::string ErrorCause(const CommandError& error) {
-  if (error.systemError() != 0) return std::strerror(error.systemError());
+  if (error.systemError() != 0) return platform::SystemErrorText(error.systemError());
   return error.text();
 }
 

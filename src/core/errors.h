@@ -29,8 +29,9 @@ inline constexpr char kTooLargeText[] =
 // The text of a failed file operation, by its code.
 std::string ErrorText(int code);
 
-// Maps an errno value onto the codes above. Values that would collide with a
-// code of the table (EIO is 5, EINTR 4, ESRCH 3) are moved up by 1000.
+// Maps a C library errno value onto the codes above, through the platform's
+// error that stands for it. On POSIX, values that would collide with a code
+// of the table (EIO is 5, EINTR 4, ESRCH 3) are moved up by 1000.
 int CodeFromErrno(int errnoValue, const std::string& path = {});
 
 // The one error type of the program: a text and a code. The file layer, the
@@ -39,9 +40,10 @@ class CommandError : public std::exception {
  public:
   explicit CommandError(int code) : code_(code), text_(ErrorText(code)) {}
   CommandError(int code, std::string text) : code_(code), text_(std::move(text)) {}
-  // A failure the platform answered with errnoValue, on the file at path.
-  // It is also kept as this thread's last system failure (below).
-  static CommandError FromSystem(int errnoValue, const std::string& path);
+  // A failure the platform answered with its error number systemError (errno
+  // on POSIX, GetLastError's on Windows), on the file at path. It is also
+  // kept as this thread's last system failure (below).
+  static CommandError FromSystem(int systemError, const std::string& path);
 
   int code() const noexcept { return code_; }
   const std::string& text() const noexcept { return text_; }

@@ -1,6 +1,6 @@
 #include "core/support.h"
 
-#include <sys/stat.h>
+#include "core/platform.h"
 
 namespace morvane {
 
@@ -51,9 +51,9 @@ std::string TrimBlanks(const std::string& text) {
 }
 
 std::int32_t QueryFileSize(const std::string& path) {
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return 0;
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size)));
+  std::int64_t size = 0;
+  if (!platform::FileSizeByName(path, size)) return 0;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)));
 }
 
 }  // namespace morvane

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+// The program's arguments as UTF-8 text, the program's name first. On POSIX
+// they are argv's bytes unchanged; on Windows they are taken from the wide
+// command line, since argv holds them in the ANSI code page, which loses
+// every letter outside it.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+}  // namespace morvane
