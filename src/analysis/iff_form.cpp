@@ -53,7 +53,8 @@ std::optional<CommonChunk> ReadCommonChunk(ByteFile& input, const IffChunk& chun
   input.Read(fields, static_cast<std::size_t>(comm.hasCompression ? kCommAifcSize : kCommAiffSize));
   comm.channels = fields[kCommChannels] << 8 | fields[kCommChannels + 1];
   std::copy(fields + kCommRate, fields + kCommRate + 10, comm.rate);
-  if (comm.hasCompression) std::copy(fields + kCommCompression, fields + kCommCompression + 4, comm.compression);
+  if (comm.hasCompression)
+    std::copy(fields + kCommCompression, fields + kCommCompression + 4, comm.compression);
   return comm;
 }
 
@@ -67,8 +68,9 @@ std::string ExtendedWholePartText(const unsigned char* bytes) {
   } else {
     // Beyond 2^64: the long double holds the 64-bit mantissa exactly.
     char text[5000];
-    std::snprintf(text, sizeof text, "%.0Lf",
-                  std::ldexp(static_cast<long double>(number.mantissa), std::min(number.exponent, 16384) - 63));
+    std::snprintf(
+        text, sizeof text, "%.0Lf",
+        std::ldexp(static_cast<long double>(number.mantissa), std::min(number.exponent, 16384) - 63));
     digits = text;
   }
   return number.negative && digits != "0" ? "-" + digits : digits;

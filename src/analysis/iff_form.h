@@ -26,9 +26,9 @@ inline constexpr std::int64_t kSsndDataOffset = 8;
 
 struct IffChunk {
   unsigned char id[4] = {};
-  std::int64_t start = 0;       // the header's offset
-  std::int64_t body = 0;        // the body's offset
-  std::uint32_t bodySize = 0;   // as the header says
+  std::int64_t start = 0;      // the header's offset
+  std::int64_t body = 0;       // the body's offset
+  std::uint32_t bodySize = 0;  // as the header says
   std::int64_t BodyEnd() const { return body + bodySize; }
 };
 

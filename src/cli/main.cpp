@@ -207,9 +207,10 @@ int main(int argc, char** argv) {
     }
     settings.keepSound = parser.isSet(keepSoundOption);
     settings.map = parser.isSet(mapOption);
-    settings.nullSeparated = parser.isSet(nullOption);
-    settings.progressBar = ::isatty(STDERR_FILENO) == 1;
-    return morvane::ConvertCommand(files, settings);
+    morvane::BatchPrinting printing;
+    printing.nullSeparated = parser.isSet(nullOption);
+    printing.progressBar = ::isatty(STDERR_FILENO) == 1;
+    return morvane::ConvertCommand(files, settings, printing);
   }
   return morvane::MakeDemoCommand(files.front());
 }
