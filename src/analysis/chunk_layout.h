@@ -35,10 +35,4 @@ inline constexpr std::int64_t kShdrEnd = 64;
 // "SSND": its body follows the chunk header.
 inline constexpr std::int64_t kSsndBodyOffset = 8;
 
-// An IFF audio file begins with "FORM"; the analysis reads it at three fixed
-// offsets only.
-inline constexpr std::int64_t kFormTypeOffset = 8;
-inline constexpr std::int64_t kFormRateOffset = 42;
-inline constexpr std::int64_t kFormCompressionOffset = 50;
-
 }  // namespace morvane

@@ -1,13 +1,12 @@
 #include "analysis/chunk_stream.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "analysis/chunk_layout.h"
+#include "analysis/iff_form.h"
 #include "analysis/map_file.h"
 #include "core/support.h"
 #include "core/window.h"
@@ -98,55 +97,21 @@ void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t 
   }
 }
 
-// The whole-number part of an 80-bit extended number (sign, 15-bit exponent
-// biased by 16383, 64-bit mantissa with its leading one), as decimal text.
-std::string WholePartText(const unsigned char* bytes) {
-  const bool negative = (bytes[0] & 0x80) != 0;
-  const int exponent = ((bytes[0] & 0x7F) << 8 | bytes[1]) - 16383;
-  std::uint64_t mantissa = 0;
-  for (int i = 2; i < 10; ++i) mantissa = mantissa << 8 | bytes[i];
-  std::string digits;
-  if (exponent < 0 || mantissa == 0) {
-    digits = "0";
-  } else if (exponent < 64) {
-    digits = std::to_string(mantissa >> (63 - exponent));
-  } else {
-    // Beyond 2^64: the long double holds the 64-bit mantissa exactly.
-    char text[5000];
-    std::snprintf(text, sizeof text, "%.0Lf",
-                  std::ldexp(static_cast<long double>(mantissa), std::min(exponent, 16384) - 63));
-    digits = text;
-  }
-  return negative && digits != "0" ? "-" + digits : digits;
-}
-
-// Walks the FORM's chunks from offset 12 (4-byte id, big-endian size without
-// the 8 header bytes, bodies padded to even length) for a whole "COMM" chunk,
-// and shows its rate and compression type (an AIFF-C file's; "NONE" for a
-// plain AIFF, which has none). Raises nothing: without a whole COMM chunk the labels keep
-// what the fixed reads gave.
+// Walks the form's chunks for a whole "COMM" chunk, and shows its rate and
+// compression type (an AIFF-C file's; "NONE" for a plain AIFF, which has
+// none). Raises nothing: without a whole COMM chunk the labels keep what
+// the fixed reads gave.
 void ShowCommonChunk(ByteFile& input, Window& window, bool compressed) {
-  constexpr std::int64_t kFirstChunk = 12;
-  constexpr std::int64_t kRateOffset = 8;          // in the COMM body
-  constexpr std::int64_t kCompressionOffset = 18;  // AIFF-C only
-  constexpr std::uint32_t kSmallestComm = 18;
-  const std::int64_t size = input.Size();
-  for (std::int64_t at = kFirstChunk; at + kChunkHeaderSize <= size;) {
-    unsigned char header[kChunkHeaderSize];
-    input.Seek(at);
-    input.Read(header, kChunkHeaderSize);
-    const auto bodySize = static_cast<std::uint32_t>(ReadBigEndian32(header + 4));
-    const std::int64_t body = at + kChunkHeaderSize;
-    if (IsId(header, "COMM")) {
-      if (bodySize < kSmallestComm || body + bodySize > size) return;
-      unsigned char comm[kCompressionOffset + 4] = {};
-      const bool hasType = compressed && bodySize >= sizeof comm;
-      input.Read(comm, hasType ? sizeof comm : kSmallestComm);
-      window.SetLabel(ValueLabel::Label15, WholePartText(comm + kRateOffset) + " (Hz)");
-      window.SetLabel(ValueLabel::Label14, hasType ? FourCharacters(comm + kCompressionOffset) : "NONE");
+  IffChunks chunks(input, input.Size());
+  for (IffChunk chunk; chunks.Next(chunk);) {
+    if (IsId(chunk.id, "COMM")) {
+      if (chunk.BodyEnd() > input.Size()) return;
+      if (const auto comm = ReadCommonChunk(input, chunk, compressed)) {
+        window.SetLabel(ValueLabel::Label15, ExtendedWholePartText(comm->rate) + " (Hz)");
+        window.SetLabel(ValueLabel::Label14, FourCharacters(comm->compression));
+      }
       return;
     }
-    at = body + bodySize + (bodySize & 1);
   }
 }
 

@@ -1,20 +1,16 @@
 #include "cli/commands.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <map>
 
-#include "analysis/chunk_stream.h"
-#include "analysis/map_file.h"
 #include "audio/demo_stream.h"
 #include "cli/batch_progress.h"
-#include "cli/console_window.h"
 #include "commands/command_flow.h"
+#include "commands/console_window.h"
+#include "commands/convert_flow.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/shared_state.h"
 #include "core/support.h"
-#include "demux/stream_demux.h"
 
 namespace morvane {
 
@@ -69,12 +65,12 @@ int ExitStatus(const CommandResult& result, const SharedState& state) {
 
 // Where a batch reports: names on stdout, problems on stderr, both through
 // the progress bar so that its line is never broken into.
-class BatchSink : public ConvertSink {
+class PrintingSink : public BatchSink {
  public:
-  BatchSink(BatchProgress& progress, bool nullSeparated)
+  PrintingSink(BatchProgress& progress, bool nullSeparated)
       : progress_(progress), nullSeparated_(nullSeparated) {}
 
-  void Start(std::size_t index, const std::string& path) {
+  void Start(std::size_t index, const std::string& path) override {
     index_ = index;
     step_ = EscapedName(path) + ": ";
     percent_ = -1;
@@ -104,58 +100,6 @@ class BatchSink : public ConvertSink {
   std::string step_;
   int percent_ = -1;
 };
-
-// The map of a stream as Analyze File writes it, under the name given.
-bool WriteMap(const std::string& path, const std::string& mapPath, ConvertSink& sink) {
-  SharedState state;
-  ConsoleWindow window([&](const std::string& text) { sink.Tell(mapPath, text); });
-  try {
-    state.InputFile.Open(path, ByteFile::Mode::kRead);
-    state.SecondFile.Open(mapPath, ByteFile::Mode::kCreate);
-    AnalyzeStream(state, window);
-    sink.Wrote(mapPath);
-    return true;
-  } catch (const CommandError& error) {
-    state.InputFile.CloseQuietly();
-    state.SecondFile.CloseQuietly();
-    const bool ofTheMap = error.path() == mapPath;
-    sink.Tell(ofTheMap || error.path().empty() ? mapPath : error.path(),
-              ErrorCause(error) + (ofTheMap ? "" : "; the map holds the records written before it"));
-    return false;
-  }
-}
-
-// The name every output of an input starts with: the input's own path, or
-// its base name in the output folder.
-std::string OutputBase(const std::string& path, const std::optional<std::string>& outputDir) {
-  if (!outputDir) return path;
-  return platform::Utf8FromPath(platform::PathFromUtf8(*outputDir) / platform::PathFromUtf8(path).filename());
-}
-
-// One input of a batch. Gives true when all of it was converted whole.
-bool ConvertOne(const std::string& path, const std::string& base, const ConvertSettings& settings,
-                BatchSink& sink) {
-  ByteFile input;
-  try {
-    input.Open(path, ByteFile::Mode::kRead);
-    if (KindOfInput(input) == InputKind::kNotAStream) {
-      sink.Tell(path, "not a chunk stream; skipped");
-      return false;
-    }
-    input.Close();
-  } catch (const CommandError& error) {
-    sink.Tell(path, ErrorCause(error));
-    return false;
-  }
-  bool whole = true;
-  if (settings.map && !WriteMap(path, base + kMapSuffix, sink)) whole = false;
-  DemuxOptions options;
-  options.outputBase = base;
-  options.keepSound = settings.keepSound;
-  if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
-  if (!DemuxFile(path, options, sink)) whole = false;
-  return whole;
-}
 
 }  // namespace
 
@@ -188,63 +132,17 @@ int WavCommand(const std::string& path, const std::string& rateText) {
   return ExitStatus(result, state);
 }
 
-std::string EscapedName(const std::string& name) {
-  std::string text;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      text += "\\\\";
-    } else if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\t') {
-      text += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      text += escaped;
-    } else {
-      text += c;
-    }
-  }
-  return text;
-}
-
-int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings) {
-  // Outputs that would share names: refused before anything is written.
-  std::map<std::string, std::string> firstInputOf;
-  std::vector<std::string> bases;
-  for (const std::string& path : paths) {
-    bases.push_back(OutputBase(path, settings.outputDir));
-    std::error_code ignored;
-    std::string key = platform::Utf8FromPath(
-        std::filesystem::weakly_canonical(platform::PathFromUtf8(bases.back()), ignored));
-    if (key.empty()) key = bases.back();
-    const auto [first, added] = firstInputOf.emplace(key, path);
-    if (!added) {
-      PrintError("morvane-cli: " + EscapedName(first->second) + " and " + EscapedName(path) +
-                 " would write the same files (" + EscapedName(bases.back()) + "...); nothing written");
-      return 2;
-    }
-  }
-  if (settings.outputDir) {
-    std::error_code error;
-    const std::filesystem::path folder = platform::PathFromUtf8(*settings.outputDir);
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder)) {
-      PrintError(EscapedName(*settings.outputDir) + ": " +
-                 (error ? error.message() : std::string("not a folder")) + "; nothing written");
-      return 1;
-    }
-  }
-  BatchProgress progress(paths.size(), settings.progressBar);
-  BatchSink sink(progress, settings.nullSeparated);
-  int status = 0;
-  for (std::size_t index = 0; index < paths.size(); ++index) {
-    sink.Start(index, paths[index]);
-    if (!ConvertOne(paths[index], bases[index], settings, sink)) status = 1;
-  }
+int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                   const BatchPrinting& printing) {
+  BatchProgress progress(paths.size(), printing.progressBar);
+  PrintingSink sink(progress, printing.nullSeparated);
+  const BatchResult result = RunConvert(paths, settings, sink);
   progress.Finish();
-  return status;
+  if (result.refusal) {
+    PrintError(*result.refusal);
+    return result.clash ? 2 : 1;
+  }
+  return result.whole ? 0 : 1;
 }
 
 int MakeDemoCommand(const std::string& path) {

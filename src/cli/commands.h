@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "commands/convert_flow.h"
+
 namespace morvane {
 
 // The commands of morvane-cli. Each runs the steps of the window's command
@@ -19,25 +21,18 @@ int AnalyzeCommand(const std::string& path);
 int ExtractCommand(const std::string& path);
 // SDX2 to WAV with `rateText` in the rate box.
 int WavCommand(const std::string& path, const std::string& rateText);
-// How convert runs: the options of its command line.
-struct ConvertSettings {
-  std::optional<std::string> rateText;   // instead of each header's rate
-  std::optional<std::string> outputDir;  // instead of beside each input
-  bool keepSound = false;                // also FILEn.sound
-  bool map = false;                      // also FILE.MAP, as Analyze File writes it
-  bool nullSeparated = false;            // names on stdout ended by NUL bytes
-  bool progressBar = false;              // a bar on stderr
+// How convert prints.
+struct BatchPrinting {
+  bool nullSeparated = false;  // names on stdout ended by NUL bytes
+  bool progressBar = false;    // a bar on stderr
 };
 // Converts every sound stream of each file in one pass over it. stdout gets
 // the name of every file written whole, one a line (control characters
 // escaped) or each ended by a NUL byte; stderr gets every problem as
-// "NAME: what happened". A file that fails does not keep the others from
-// their turn. Two inputs whose outputs would share names are a usage error
-// (status 2) before anything is written.
-int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings);
-// A name as one line of text: control characters and the backslash
-// escaped (\n, \t, \\, \xHH); every other byte as it is.
-std::string EscapedName(const std::string& name);
+// "NAME: what happened". Two inputs whose outputs would share names are a
+// usage error (status 2) before anything is written.
+int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                   const BatchPrinting& printing);
 // Writes the demo stream to `path`.
 int MakeDemoCommand(const std::string& path);
 

@@ -192,9 +192,10 @@ int main(int argc, char** argv) {
     }
     settings.keepSound = parser.isSet(keepSoundOption);
     settings.map = parser.isSet(mapOption);
-    settings.nullSeparated = parser.isSet(nullOption);
-    settings.progressBar = morvane::platform::StandardErrorIsTerminal();
-    return morvane::ConvertCommand(files, settings);
+    morvane::BatchPrinting printing;
+    printing.nullSeparated = parser.isSet(nullOption);
+    printing.progressBar = morvane::platform::StandardErrorIsTerminal();
+    return morvane::ConvertCommand(files, settings, printing);
   }
   return morvane::MakeDemoCommand(files.front());
 }

@@ -2,6 +2,8 @@
 
 #include "core/platform.h"
 
+#include <cstdio>
+
 namespace morvane {
 
 std::string DecimalText(std::int32_t value) {
@@ -40,6 +42,27 @@ std::optional<std::int32_t> RateFromText(const std::string& text) {
   const std::int32_t rate = ParseLeadingInt(text);
   if (rate <= 0) return std::nullopt;
   return rate;
+}
+
+std::string EscapedName(const std::string& name) {
+  std::string text;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      text += "\\\\";
+    } else if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      text += escaped;
+    } else {
+      text += c;
+    }
+  }
+  return text;
 }
 
 std::string TrimBlanks(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/chunk_layout.h"
+#include "analysis/iff_form.h"
 #include "core/errors.h"
 #include "core/support.h"
 
@@ -18,20 +19,6 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
 
-// IFF files: chunks of a 4-byte id and a 32-bit big-endian size that does
-// not count the header, bodies padded to an even length.
-constexpr std::int64_t kIffHeaderSize = 8;
-constexpr std::int64_t kFormFirstChunk = 12;
-// COMM: channels (16 bits), frames (32), sample size (16), rate (80-bit
-// extended), and in an AIFC file the compression type.
-constexpr std::int64_t kCommChannels = 0;
-constexpr std::int64_t kCommRate = 8;
-constexpr std::int64_t kCommCompression = 18;
-constexpr std::int64_t kCommAifcSize = 22;
-constexpr std::int64_t kCommAiffSize = 18;
-// SSND: a 32-bit offset and block size, then the data.
-constexpr std::int64_t kSsndDataOffset = 8;
-
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
 }
@@ -40,20 +27,6 @@ std::string Offset(std::int64_t offset) { return std::to_string(offset); }
 
 std::uint32_t BigEndianU32(const unsigned char* bytes) {
   return static_cast<std::uint32_t>(ReadBigEndian32(bytes));
-}
-
-// The 80-bit extended rate of a COMM chunk, rounded to whole hertz; 0 when
-// it is not a positive rate that fits in 31 bits.
-std::int32_t ExtendedRate(const unsigned char* bytes) {
-  const int exponent = ((bytes[0] & 0x7F) << 8) | bytes[1];
-  std::uint64_t mantissa = 0;
-  for (int i = 2; i < 10; ++i) mantissa = (mantissa << 8) | bytes[i];
-  if ((bytes[0] & 0x80) != 0 || mantissa == 0) return 0;
-  const int shift = 16383 + 63 - exponent;
-  if (shift <= 0 || shift > 64) return 0;  // 2^63 Hz and more, or below 1/2 Hz
-  const std::uint64_t whole = shift == 64 ? 0 : mantissa >> shift;
-  const std::uint64_t rate = whole + ((mantissa >> (shift - 1)) & 1);  // rounded to the nearest
-  return rate > 0 && rate <= 0x7FFFFFFF ? static_cast<std::int32_t>(rate) : 0;
 }
 
 std::string FormatText(const SoundFormat& format) {
@@ -284,31 +257,22 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
   std::optional<SoundFormat> format;
   std::int64_t ssndBody = -1, ssndSize = 0;
   bool whole = true;
-  for (std::int64_t position = kFormFirstChunk; position + kIffHeaderSize <= formEnd;) {
-    unsigned char header[kIffHeaderSize];
-    input.Seek(position);
-    input.Read(header, sizeof header);
-    const std::int64_t body = position + kIffHeaderSize;
-    const std::int64_t bodySize = BigEndianU32(header + 4);
-    if (IsId(header, "COMM") && !format) {
-      const std::int64_t needed = aifc ? kCommAifcSize : kCommAiffSize;
-      if (bodySize < needed || size - body < needed) {
-        sink.Tell(path, "the COMM chunk at offset " + Offset(position) + " is cut short");
+  IffChunks chunks(input, formEnd);
+  for (IffChunk chunk; chunks.Next(chunk);) {
+    if (IsId(chunk.id, "COMM") && !format) {
+      const std::optional<CommonChunk> comm = ReadCommonChunk(input, chunk, aifc);
+      if (!comm || (aifc && !comm->hasCompression)) {
+        sink.Tell(path, "the COMM chunk at offset " + Offset(chunk.start) + " is cut short");
         return false;
       }
-      unsigned char comm[kCommAifcSize];
-      input.Read(comm, static_cast<std::size_t>(needed));
       format.emplace();
-      format->channels = (comm[kCommChannels] << 8) | comm[kCommChannels + 1];
-      format->rate = ExtendedRate(comm + kCommRate);
-      std::copy(aifc ? comm + kCommCompression : reinterpret_cast<const unsigned char*>("NONE"),
-                (aifc ? comm + kCommCompression : reinterpret_cast<const unsigned char*>("NONE")) + 4,
-                format->compression);
-    } else if (IsId(header, "SSND") && ssndBody < 0) {
-      ssndBody = body;
-      ssndSize = bodySize;
+      format->channels = comm->channels;
+      format->rate = ExtendedRate(comm->rate);
+      std::copy(comm->compression, comm->compression + 4, format->compression);
+    } else if (IsId(chunk.id, "SSND") && ssndBody < 0) {
+      ssndBody = chunk.body;
+      ssndSize = chunk.bodySize;
     }
-    position = body + bodySize + (bodySize & 1);
   }
   if (!format) {
     sink.Tell(path, "a FORM file without a COMM chunk: nothing says how its sound is coded");

@@ -1,4 +1,4 @@
-#include "cli/console_window.h"
+#include "commands/console_window.h"
 
 #include <cstdio>
 #include <utility>
