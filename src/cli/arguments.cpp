@@ -33,7 +33,9 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 #else
 
-std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
 
 #endif
 

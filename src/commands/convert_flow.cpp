@@ -70,7 +70,8 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
 
 }  // namespace
 
-BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings, BatchSink& sink) {
+BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                       BatchSink& sink) {
   BatchResult result;
   // Outputs that would share names: refused before anything is written.
   std::map<std::string, std::string> firstInputOf;
@@ -78,8 +79,8 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
   for (const std::string& path : paths) {
     bases.push_back(OutputBase(path, settings.outputDir));
     std::error_code ignored;
-    std::string key =
-        platform::Utf8FromPath(std::filesystem::weakly_canonical(platform::PathFromUtf8(bases.back()), ignored));
+    std::string key = platform::Utf8FromPath(
+        std::filesystem::weakly_canonical(platform::PathFromUtf8(bases.back()), ignored));
     if (key.empty()) key = bases.back();
     const auto [first, added] = firstInputOf.emplace(key, path);
     if (!added) {

@@ -65,8 +65,9 @@ OpenedFile OpenForReading(const std::string& path) {
     opened.error = ERROR_ACCESS_DENIED;
     return opened;
   }
-  const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     opened.error = static_cast<int>(::GetLastError());
     return opened;
@@ -169,7 +170,9 @@ int SyncData(FileHandle handle) {
   return ::FlushFileBuffers(AsHandle(handle)) ? 0 : static_cast<int>(::GetLastError());
 }
 
-int Close(FileHandle handle) { return ::CloseHandle(AsHandle(handle)) ? 0 : static_cast<int>(::GetLastError()); }
+int Close(FileHandle handle) {
+  return ::CloseHandle(AsHandle(handle)) ? 0 : static_cast<int>(::GetLastError());
+}
 
 int Rename(const std::string& from, const std::string& to) {
   if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
@@ -187,7 +190,8 @@ bool FileSizeByName(const std::string& path, std::int64_t& size) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (path.empty() || !::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
-  size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  size =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   return true;
 }
 
@@ -241,7 +245,8 @@ std::string SystemErrorText(int error) {
   std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
   if (buffer != nullptr) ::LocalFree(buffer);
   // "Access is denied.\r\n" reads as strerror's "Permission denied".
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+    text.pop_back();
   if (!text.empty() && text.back() == L'.') text.pop_back();
   if (text.empty()) return "Windows error " + std::to_string(error);
   return Narrow(text);

@@ -1,8 +1,8 @@
 #include "core/support.h"
 
-#include "core/platform.h"
-
 #include <cstdio>
+
+#include "core/platform.h"
 
 namespace morvane {
 
