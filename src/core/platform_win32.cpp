@@ -26,6 +26,32 @@ std::wstring Wide(const char* text, int length) {
 
 std::wstring Wide(const std::string& text) { return Wide(text.data(), static_cast<int>(text.size())); }
 
+// A path for the file functions: one of MAX_PATH characters or more is made
+// whole and given the \\?\ prefix, which lifts that limit, so that a deep
+// folder works as it does on Linux.
+std::wstring WidePath(const char* text, int length) {
+  std::wstring wide = Wide(text, length);
+  if (wide.size() < MAX_PATH - 12 || wide.starts_with(L"\\\\?\\")) return wide;
+  const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  const DWORD written = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (written == 0 || written >= size) return wide;
+  full.resize(written);
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::wstring WidePath(const std::string& path) {
+  return WidePath(path.data(), static_cast<int>(path.size()));
+}
+
+// The length in UTF-16 units of the path's last name.
+std::size_t LastNameLength(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"/\\");
+  return separator == std::wstring::npos ? path.size() : path.size() - separator - 1;
+}
+
 std::string Narrow(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int length = static_cast<int>(wide.size());
@@ -54,7 +80,7 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 OpenedFile OpenForReading(const std::string& path) {
   OpenedFile opened;
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = WidePath(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     opened.error = static_cast<int>(::GetLastError());
@@ -91,7 +117,11 @@ OpenedFile OpenForReading(const std::string& path) {
 
 int InspectTarget(const std::string& path, Target& target) {
   target = Target();
-  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  const std::wstring wide = WidePath(path);
+  // A name longer than a folder takes is refused here, as POSIX refuses it,
+  // rather than at the rename after the whole file was written.
+  if (LastNameLength(wide) > kLongestName) return ERROR_FILENAME_EXCED_RANGE;
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(error);
@@ -105,8 +135,9 @@ int InspectTarget(const std::string& path, Target& target) {
 
 int CreateExclusive(const std::string& path, const Target&, FileHandle& handle) {
   // Sharing deletion lets an interrupt remove the temporary while it is open.
-  const HANDLE created = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE created =
+      ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (created == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
   handle = reinterpret_cast<FileHandle>(created);
   return 0;
@@ -175,20 +206,21 @@ int Close(FileHandle handle) {
 }
 
 int Rename(const std::string& from, const std::string& to) {
-  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
   return static_cast<int>(::GetLastError());
 }
 
 void Remove(const char* path) noexcept {
   try {
-    ::DeleteFileW(Wide(path, static_cast<int>(std::char_traits<char>::length(path))).c_str());
+    ::DeleteFileW(WidePath(path, static_cast<int>(std::char_traits<char>::length(path))).c_str());
   } catch (...) {
   }
 }
 
 bool FileSizeByName(const std::string& path, std::int64_t& size) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (path.empty() || !::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+  if (path.empty() || !::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data))
+    return false;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
   size =
       static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);

@@ -47,7 +47,8 @@ Bytes WithTail(std::size_t headLength, std::uint32_t seed, const Bytes& tail) {
 // The names in a folder.
 std::set<std::string> Names(const std::filesystem::path& folder) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
   return names;
 }
 

@@ -71,9 +71,6 @@ TEST(SupportTest, ErrorTextsAndTheFullStopRule) {
   EXPECT_EQ("", ErrorBoxText(""));
   EXPECT_EQ("file\"", ErrorBoxText("file\""));                 // '"' is code 34
   EXPECT_EQ("I/O error 103.", ErrorBoxText("I/O error 103"));  // '3' is code 51
-  EXPECT_EQ(kFileAccessDenied, CodeFromErrno(EACCES));
-  EXPECT_EQ(kDiskFull, CodeFromErrno(ENOSPC));
-  EXPECT_EQ(1005, CodeFromErrno(EIO));
 }
 
 TEST(GaugeModelTest, PercentWithoutOverflow) {

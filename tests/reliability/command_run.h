@@ -1,5 +1,8 @@
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -84,15 +87,21 @@ inline Bytes RealisticStream(int dataChunksPerStream = 12) {
 inline std::set<std::string> FolderNames(const std::filesystem::path& folder) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
+    names.insert(Utf8(entry.path().filename()));
   return names;
 }
 
-// File descriptors this process holds.
+// File descriptors (on Windows, handles) this process holds.
 inline int OpenDescriptors() {
+#ifdef _WIN32
+  DWORD count = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+  return static_cast<int>(count);
+#else
   int count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
   return count;
+#endif
 }
 
 inline bool IsPrefix(const Bytes& part, const Bytes& whole) {
