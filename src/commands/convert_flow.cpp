@@ -69,7 +69,8 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
 
 }  // namespace
 
-BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings, BatchSink& sink) {
+BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                       BatchSink& sink) {
   BatchResult result;
   // Outputs that would share names: refused before anything is written.
   std::map<std::string, std::string> firstInputOf;

@@ -37,6 +37,7 @@ struct BatchResult {
 // order given; a file that fails does not keep the others from their turn.
 // Names are checked for clashes and the output folder made before anything
 // is written.
-BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings, BatchSink& sink);
+BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                       BatchSink& sink);
 
 }  // namespace morvane
