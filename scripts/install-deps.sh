@@ -7,7 +7,7 @@
 #   install-deps.sh --ci       everything CI runs: tests, package checks,
 #                              sound server, sanitizers, fuzzing, Xvfb
 set -euo pipefail
-build=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
+build=(cmake ninja-build g++ libcli11-dev qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
 tests=(libgtest-dev libgmock-dev)
 package=(dpkg-dev file)
 ci=(clang-format pulseaudio pulseaudio-utils clang libclang-rt-14-dev lintian desktop-file-utils appstream man-db

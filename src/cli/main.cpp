@@ -1,10 +1,7 @@
 // morvane-cli: the window's commands from the command line, a batch
 // conversion and a demo stream.
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QString>
-#include <QStringList>
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -96,10 +93,45 @@ int UsageError(const std::string& problem) {
   return kUsageError;
 }
 
-// The arguments as Latin-1 text, one character per byte, so that the bytes
-// of every path come back unchanged whatever their encoding.
-QString FromBytes(const char* bytes) { return QString::fromLatin1(bytes); }
-std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
+// The length of the text as the rate box counts it: in UTF-16 units, a
+// character beyond the basic plane taking two and each byte that is no
+// part of a whole UTF-8 character one.
+std::size_t BoxLength(const std::string& text) {
+  std::size_t units = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t trail = lead >= 0xF0 && lead <= 0xF4  ? 3
+                              : lead >= 0xE0 && lead < 0xF0 ? 2
+                              : lead >= 0xC2 && lead < 0xE0 ? 1
+                                                            : 0;
+    std::size_t whole = 0;
+    while (whole < trail && at + 1 + whole < text.size() &&
+           (static_cast<unsigned char>(text[at + 1 + whole]) & 0xC0) == 0x80) {
+      ++whole;
+    }
+    const bool character = lead < 0x80 || (trail > 0 && whole == trail);
+    units += character && trail == 3 ? 2 : 1;
+    at += character ? 1 + trail : 1;
+  }
+  return units;
+}
+
+// The option of the command line that a missing value belongs to, as it
+// was spelled.
+std::string OptionMissingItsValue(const std::vector<std::string>& arguments) {
+  for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) {
+    if (*it == "--rate" || *it == "-o" || *it == "--output-dir") return *it;
+  }
+  return "--rate";
+}
+
+// An unknown option's name without its dashes and value.
+std::string OptionName(const std::string& argument) {
+  const std::size_t start = argument.find_first_not_of('-');
+  if (start == std::string::npos) return argument;
+  return argument.substr(
+      start, argument.find('=') == std::string::npos ? std::string::npos : argument.find('=') - start);
+}
 
 }  // namespace
 
@@ -107,51 +139,76 @@ int main(int argc, char** argv) {
   // An interrupted run removes the files it had not finished, and ends with
   // 128 plus the signal's number.
   morvane::platform::OnInterrupt(morvane::RemoveLiveTemporaries);
-  QStringList arguments;
-  for (const std::string& argument : morvane::Utf8Arguments(argc, argv))
-    arguments << FromBytes(argument.c_str());
+  // "--rate=TEXT" is read as "--rate" "TEXT", so that TEXT may be empty.
+  const std::vector<std::string> given = morvane::Utf8Arguments(argc, argv);
+  std::vector<std::string> arguments;
+  bool optionsEnded = false;
+  for (std::size_t i = 1; i < given.size(); ++i) {
+    const std::string& argument = given[i];
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    optionsEnded = optionsEnded || argument == "--";
+    if (!optionsEnded && equals != std::string::npos && (name == "--rate" || name == "--output-dir")) {
+      arguments.push_back(name);
+      arguments.push_back(argument.substr(equals + 1));
+    } else {
+      arguments.push_back(argument);
+    }
+  }
 
-  QCommandLineParser parser;
-  const QCommandLineOption helpOption(QStringList{"h", "help"});
-  const QCommandLineOption versionOption(QStringList{"v", "version"});
-  const QCommandLineOption rateOption(QStringLiteral("rate"), QString(), QStringLiteral("TEXT"));
-  parser.addOption(helpOption);
-  parser.addOption(versionOption);
-  parser.addOption(rateOption);
-  const QCommandLineOption outputDirOption(QStringList{"o", "output-dir"}, QString(), QStringLiteral("DIR"));
-  const QCommandLineOption keepSoundOption(QStringLiteral("keep-sound"));
-  const QCommandLineOption mapOption(QStringLiteral("map"));
-  const QCommandLineOption nullOption(QStringLiteral("null"));
-  parser.addOption(outputDirOption);
-  parser.addOption(keepSoundOption);
-  parser.addOption(mapOption);
-  parser.addOption(nullOption);
-  if (!parser.parse(arguments)) return UsageError(ToBytes(parser.errorText()));
+  // Options may stand before, between and after the command and its files;
+  // "--" ends them.
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false;
+  std::vector<std::string> rates, outputDirs, positional;
+  app.add_flag("-h,--help", help);
+  app.add_flag("-v,--version", version);
+  // Each of these takes one value each time it is given.
+  for (auto [names, values] : {std::pair{"--rate", &rates}, std::pair{"-o,--output-dir", &outputDirs}}) {
+    app.add_option(names, *values)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  }
+  app.add_flag("--keep-sound", keepSound);
+  app.add_flag("--map", map);
+  app.add_flag("--null", nullSeparated);
+  app.add_option("arguments", positional);
+  try {
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch&) {
+    return UsageError("Missing value after '" + OptionMissingItsValue(arguments) + "'.");
+  } catch (const CLI::ParseError& error) {
+    return UsageError(error.what());
+  }
+  for (const std::string& extra : app.remaining()) {
+    if (extra == "--") continue;
+    if (extra.size() > 1 && extra.front() == '-')
+      return UsageError("Unknown option '" + OptionName(extra) + "'.");
+    positional.push_back(extra);
+  }
 
-  if (parser.isSet(helpOption)) {
+  if (help) {
     Print(stdout, std::string(kUsage) + kHelp);
     return 0;
   }
-  if (parser.isSet(versionOption)) {
+  if (version) {
     Print(stdout, kVersion);
     return 0;
   }
 
-  const QStringList positional = parser.positionalArguments();
-  if (positional.isEmpty()) return UsageError("no command given");
-  const std::string command = ToBytes(positional.front());
-  std::vector<std::string> files;
-  for (qsizetype i = 1; i < positional.size(); ++i) files.push_back(ToBytes(positional[i]));
+  if (positional.empty()) return UsageError("no command given");
+  const std::string command = positional.front();
+  const std::vector<std::string> files(positional.begin() + 1, positional.end());
 
   std::optional<std::string> rate;
-  if (parser.isSet(rateOption)) {
-    const QStringList values = parser.values(rateOption);
-    if (values.size() > 1) return UsageError("--rate given more than once");
-    rate = ToBytes(values.front());
-    // Counted as the box counts its characters.
-    if (QString::fromUtf8(rate->data(), static_cast<qsizetype>(rate->size())).size() > kRateBoxLength) {
-      return UsageError("the rate text holds more than 5 characters");
-    }
+  if (!rates.empty()) {
+    if (rates.size() > 1) return UsageError("--rate given more than once");
+    rate = rates.front();
+    if (BoxLength(*rate) > kRateBoxLength) return UsageError("the rate text holds more than 5 characters");
   }
 
   const bool takesRate = command == "wav" || command == "convert";
@@ -163,10 +220,11 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
-  for (const QCommandLineOption* option : {&outputDirOption, &keepSoundOption, &mapOption, &nullOption}) {
-    if (parser.isSet(*option) && command != "convert") {
-      return UsageError("--" + ToBytes(option->names().back()) + " belongs to convert only");
-    }
+  const std::pair<const char*, bool> convertOptions[] = {
+      {"output-dir", !outputDirs.empty()}, {"keep-sound", keepSound}, {"map", map}, {"null", nullSeparated}};
+  for (const auto& [name, given] : convertOptions) {
+    if (given && command != "convert")
+      return UsageError(std::string("--") + name + " belongs to convert only");
   }
   if (files.empty()) return UsageError(command + " needs a FILE");
   if (command != "convert" && files.size() > 1) return UsageError(command + " takes one FILE");
@@ -184,16 +242,15 @@ int main(int argc, char** argv) {
   if (command == "convert") {
     morvane::ConvertSettings settings;
     settings.rateText = rate;
-    if (parser.isSet(outputDirOption)) {
-      const QStringList values = parser.values(outputDirOption);
-      if (values.size() > 1) return UsageError("--output-dir given more than once");
-      settings.outputDir = ToBytes(values.front());
+    if (!outputDirs.empty()) {
+      if (outputDirs.size() > 1) return UsageError("--output-dir given more than once");
+      settings.outputDir = outputDirs.front();
       if (settings.outputDir->empty()) return UsageError("--output-dir needs a folder");
     }
-    settings.keepSound = parser.isSet(keepSoundOption);
-    settings.map = parser.isSet(mapOption);
+    settings.keepSound = keepSound;
+    settings.map = map;
     morvane::BatchPrinting printing;
-    printing.nullSeparated = parser.isSet(nullOption);
+    printing.nullSeparated = nullSeparated;
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();
     return morvane::ConvertCommand(files, settings, printing);
   }

@@ -64,15 +64,23 @@ TEST(PlatformTest, ErrnoValuesMapOntoTheWindowsCodes) {
   const test::TempDir dir;
   const std::string inAFolder = dir.File("missing.str");
   const ErrorCase cases[] = {
-      {"ENOTDIR", ENOTDIR, kInvalidFilename},   {"ENAMETOOLONG", ENAMETOOLONG, kInvalidFilename},
-      {"EMFILE", EMFILE, kTooManyOpenFiles},    {"ENFILE", ENFILE, kTooManyOpenFiles},
-      {"EACCES", EACCES, kFileAccessDenied},    {"EPERM", EPERM, kFileAccessDenied},
-      {"EROFS", EROFS, kFileAccessDenied},      {"EISDIR", EISDIR, kFileAccessDenied},
-      {"ETXTBSY", ETXTBSY, kFileAccessDenied},  {"ENOSPC", ENOSPC, kDiskFull},
-      {"EDQUOT", EDQUOT, kDiskFull},            {"EFBIG", EFBIG, kDiskFull},
-      {"EBADF", EBADF, kFileNotOpen},           {"ENXIO", ENXIO, ENXIO},
+      {"ENOTDIR", ENOTDIR, kInvalidFilename},
+      {"ENAMETOOLONG", ENAMETOOLONG, kInvalidFilename},
+      {"EMFILE", EMFILE, kTooManyOpenFiles},
+      {"ENFILE", ENFILE, kTooManyOpenFiles},
+      {"EACCES", EACCES, kFileAccessDenied},
+      {"EPERM", EPERM, kFileAccessDenied},
+      {"EROFS", EROFS, kFileAccessDenied},
+      {"EISDIR", EISDIR, kFileAccessDenied},
+      {"ETXTBSY", ETXTBSY, kFileAccessDenied},
+      {"ENOSPC", ENOSPC, kDiskFull},
+      {"EDQUOT", EDQUOT, kDiskFull},
+      {"EFBIG", EFBIG, kDiskFull},
+      {"EBADF", EBADF, kFileNotOpen},
+      {"ENXIO", ENXIO, ENXIO},
       // Values that read as a code of the table are moved up by 1000.
-      {"ESRCH", ESRCH, 1003},                   {"EINTR", EINTR, 1004},
+      {"ESRCH", ESRCH, 1003},
+      {"EINTR", EINTR, 1004},
       {"EIO", EIO, 1005},
   };
   for (const ErrorCase& c : cases) {
