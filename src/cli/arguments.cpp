@@ -22,6 +22,8 @@ std::string Utf8FromWide(const wchar_t* text) {
 }  // namespace
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  // What is printed is UTF-8 too: the console is told so.
+  ::SetConsoleOutputCP(CP_UTF8);
   int count = 0;
   wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
