@@ -26,6 +26,21 @@ std::string ErrorText(int code) {
   }
 }
 
+int CodeOfOtherSystemError(int error) {
+  switch (error) {
+    case kFileNotFound:
+    case kInvalidFilename:
+    case kTooManyOpenFiles:
+    case kFileAccessDenied:
+    case kReadBeyondEnd:
+    case kDiskFull:
+    case kFileNotOpen:
+      return error + 1000;
+    default:
+      return error;
+  }
+}
+
 int CodeFromErrno(int errnoValue, const std::string& path) {
   return platform::CodeFromSystemError(platform::SystemErrorFromErrno(errnoValue), path);
 }

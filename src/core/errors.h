@@ -29,6 +29,11 @@ inline constexpr char kTooLargeText[] =
 // The text of a failed file operation, by its code.
 std::string ErrorText(int code);
 
+// The code of a platform error number that stands for none of the codes
+// above: the number itself, or moved up by 1000 when it would read as one of
+// them (EIO is 5, EINTR 4, ESRCH 3 on POSIX).
+int CodeOfOtherSystemError(int error);
+
 // Maps a C library errno value onto the codes above, through the platform's
 // error that stands for it. On POSIX, values that would collide with a code
 // of the table (EIO is 5, EINTR 4, ESRCH 3) are moved up by 1000.

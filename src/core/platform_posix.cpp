@@ -168,21 +168,7 @@ int CodeFromSystemError(int error, const std::string& path) {
     case EBADF:
       return kFileNotOpen;
     default:
-      break;
-  }
-  // Values that would collide with a code of the table (EIO is 5, EINTR 4,
-  // ESRCH 3) are moved up by 1000.
-  switch (error) {
-    case kFileNotFound:
-    case kInvalidFilename:
-    case kTooManyOpenFiles:
-    case kFileAccessDenied:
-    case kReadBeyondEnd:
-    case kDiskFull:
-    case kFileNotOpen:
-      return error + 1000;
-    default:
-      return error;
+      return CodeOfOtherSystemError(error);
   }
 }
 

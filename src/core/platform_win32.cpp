@@ -258,14 +258,8 @@ int CodeFromSystemError(int error, const std::string&) {
       return kDiskFull;
     case ERROR_INVALID_HANDLE:
       return kFileNotOpen;
-    // Numbers that would read as a code of the file layer are moved up by
-    // 1000, as on POSIX.
-    case kReadBeyondEnd:
-    case kDiskFull:
-    case kFileNotOpen:
-      return error + 1000;
     default:
-      return error;
+      return CodeOfOtherSystemError(error);
   }
 }
 
