@@ -91,11 +91,12 @@ inline std::set<std::string> FolderNames(const std::filesystem::path& folder) {
   return names;
 }
 
-// File descriptors (on Windows, handles) this process holds.
+// File descriptors (on Windows, handles) this process holds; -1 when they
+// cannot be counted (Wine gives 0 for every process).
 inline int OpenDescriptors() {
 #ifdef _WIN32
   DWORD count = 0;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+  if (!::GetProcessHandleCount(::GetCurrentProcess(), &count) || count == 0) return -1;
   return static_cast<int>(count);
 #else
   int count = 0;

@@ -378,7 +378,8 @@ TEST(HostilePlacements, OutputsNeverGoThroughALinkNorTouchThePickedFile) {
   for (const Placement& c : cases) {
     SCOPED_TRACE(c.label);
 #ifdef _WIN32
-    // Making a symbolic link takes a privilege Windows gives to few users.
+    // Making a symbolic link takes a privilege Windows gives to few users
+    // (and Wine makes none): the link cases are left to POSIX.
     if (c.what != InTheWay::kFolder) continue;
 #endif
     test::TempDir dir;
@@ -451,6 +452,10 @@ TEST(HostilePlacements, OutputsNeverGoThroughALinkNorTouchThePickedFile) {
       EXPECT_EQ(bytes, ReadAll(output)) << output;
     }
   }
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "the folder cases ran; the 8 link cases need symbolic links, which Windows keeps from most users";
+#endif
 }
 
 // Runs `work` with the effective user and group of `nobody` when the test
