@@ -82,6 +82,7 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
     std::string key = platform::Utf8FromPath(
         std::filesystem::weakly_canonical(platform::PathFromUtf8(bases.back()), ignored));
     if (key.empty()) key = bases.back();
+    key = platform::NameKey(key);
     const auto [first, added] = firstInputOf.emplace(key, path);
     if (!added) {
       result.refusal = "morvane-cli: " + EscapedName(first->second) + " and " + EscapedName(path) +

@@ -106,6 +106,10 @@ std::size_t PageSize();
 void AdviseLargePages(void* start, std::size_t length);
 bool PrepareForWriting(void* start, std::size_t length);
 
+// The text under which two paths name the same file: the path itself on
+// POSIX; on Windows, whose names ignore case, the path in lower case.
+std::string NameKey(const std::string& path);
+
 // A std::filesystem path from UTF-8 text and back (on Windows the narrow
 // path functions take the ANSI code page, not UTF-8).
 std::filesystem::path PathFromUtf8(const std::string& text);

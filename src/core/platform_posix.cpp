@@ -212,6 +212,8 @@ bool PrepareForWriting(void* start, std::size_t length) {
   return ::madvise(start, length, MADV_POPULATE_WRITE) == 0;
 }
 
+std::string NameKey(const std::string& path) { return path; }
+
 std::filesystem::path PathFromUtf8(const std::string& text) { return std::filesystem::path(text); }
 
 std::string Utf8FromPath(const std::filesystem::path& path) { return path.string(); }

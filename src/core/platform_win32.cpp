@@ -353,6 +353,12 @@ void AdviseLargePages(void*, std::size_t) {}
 
 bool PrepareForWriting(void*, std::size_t) { return false; }
 
+std::string NameKey(const std::string& path) {
+  std::wstring wide = Wide(path);
+  if (!wide.empty()) ::CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return Narrow(wide);
+}
+
 std::filesystem::path PathFromUtf8(const std::string& text) { return std::filesystem::path(Wide(text)); }
 
 std::string Utf8FromPath(const std::filesystem::path& path) { return Narrow(path.native()); }

@@ -48,7 +48,9 @@ std::string EscapedName(const std::string& name) {
   std::string text;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
+    // Where the backslash separates folders (Windows) it is in no name, and
+    // is shown as it is.
+    if (c == '\\' && !platform::IsSeparator(c)) {
       text += "\\\\";
     } else if (c == '\n') {
       text += "\\n";

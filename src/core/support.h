@@ -24,7 +24,8 @@ std::optional<std::int32_t> RateFromText(const std::string& text);
 inline constexpr char kNoRateNotice[] = "Type the sample rate in Hz into the box first";
 
 // A name as one line of text: control characters and the backslash
-// escaped (\n, \t, \\, \xHH); every other byte as it is.
+// escaped (\n, \t, \\, \xHH), except a backslash that separates folders
+// (Windows'); every other byte as it is.
 std::string EscapedName(const std::string& name);
 
 // The text without its leading and trailing characters of code 32 or less.

@@ -25,7 +25,7 @@ struct ErrorCase {
 
 #ifdef _WIN32
 
-TEST(PlatformTest, GetLastErrorsMapOntoTheWindowsCodes) {
+TEST(PlatformTest, GetLastErrorsMapOntoTheCodesTheWindowShows) {
   const ErrorCase cases[] = {
       {"ERROR_FILE_NOT_FOUND", ERROR_FILE_NOT_FOUND, kFileNotFound},
       {"ERROR_PATH_NOT_FOUND", ERROR_PATH_NOT_FOUND, kInvalidFilename},
@@ -58,9 +58,16 @@ TEST(PlatformTest, GetLastErrorsMapOntoTheWindowsCodes) {
   }
 }
 
+// Two names that differ in case alone are one file on Windows: convert
+// must take their outputs as one and refuse them.
+TEST(PlatformTest, NamesThatDifferInCaseAloneShareTheirKey) {
+  EXPECT_EQ(platform::NameKey("C:\\Out\\Ünïcødé Intro.STR"), platform::NameKey("c:\\out\\ünïcødé intro.str"));
+  EXPECT_NE(platform::NameKey("C:\\out\\intro.str"), platform::NameKey("C:\\out\\intro2.str"));
+}
+
 #else
 
-TEST(PlatformTest, ErrnoValuesMapOntoTheWindowsCodes) {
+TEST(PlatformTest, ErrnoValuesMapOntoTheCodesTheWindowShows) {
   const test::TempDir dir;
   const std::string inAFolder = dir.File("missing.str");
   const ErrorCase cases[] = {
