@@ -260,7 +260,13 @@ void Form1::RunCommand(const std::function<CommandResult()>& command, const std:
 std::string Form1::AskFileName() {
   const QString path = dialogs_->AskOpenFileName(QStringLiteral("Open File"), QDir::currentPath(),
                                                  QStringLiteral("All files (*.*)|*.*|"));
+  // The file layer takes UTF-8 paths on Windows, whose own 8-bit encoding
+  // (the ANSI code page) would lose every letter outside it.
+#ifdef Q_OS_WIN
+  return path.toUtf8().toStdString();
+#else
   return QFile::encodeName(path).toStdString();
+#endif
 }
 
 void Form1::FileOpenEnded() { BitBtn1->setEnabled(true); }
