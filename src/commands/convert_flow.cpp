@@ -103,6 +103,11 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
   }
   result.whole = true;
   for (std::size_t index = 0; index < paths.size(); ++index) {
+    if (sink.StopRequested()) {
+      result.stopped = true;
+      result.whole = false;
+      break;
+    }
     sink.Start(index, paths[index]);
     if (!ConvertOne(paths[index], bases[index], settings, sink)) result.whole = false;
   }

@@ -14,6 +14,7 @@ struct ConvertSettings {
   std::optional<std::string> outputDir;  // instead of beside each input
   bool keepSound = false;                // also FILEn.sound
   bool map = false;                      // also FILE.MAP, as Analyze File writes it
+  bool movies = true;                    // each film as FILEn.film.mkv
 };
 
 // Where a batch reports: what the converter tells, and the start of each
@@ -21,6 +22,8 @@ struct ConvertSettings {
 class BatchSink : public ConvertSink {
  public:
   virtual void Start(std::size_t index, const std::string& path) = 0;
+  // Asked before each input: true ends the batch there (the window's STOP).
+  virtual bool StopRequested() { return false; }
 };
 
 // How a batch ended.
@@ -30,7 +33,8 @@ struct BatchResult {
   // made.
   std::optional<std::string> refusal;
   bool clash = false;  // the refusal is a clash of names
-  bool whole = false;  // every input was converted whole
+  bool whole = false;    // every input was converted whole
+  bool stopped = false;  // the batch was ended before its last input
 };
 
 // Converts every sound stream of each file in one pass over it, in the

@@ -85,6 +85,7 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
       const unsigned char frame[2] = {pendingByte_, data[0]};
       DecodeSdx2Frames(stereo_, frame, 1, samples_.get());
       wav_.Write(samples_.get(), 4);
+      sink_.Decoded(wavPath_, samples_.get(), 4, 2);
       sampleBytes_ += 4;
       pending_ = false;
       ++data;
@@ -110,6 +111,7 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
         throw CommandError(kNoFileCode, "too long for a WAV file; converted as far as a WAV file can hold");
       }
       wav_.Write(samples_.get(), produced);
+      sink_.Decoded(wavPath_, samples_.get(), produced, ChannelsOf(coding_));
       sampleBytes_ += produced;
       data += piece;
       count -= piece;
@@ -136,6 +138,9 @@ void SoundOutput::FinishWav() {
       wav_.Seek(0);
       wav_.Write(header, kWavHeaderSize);
       wav_.Close();
+      const int channels = ChannelsOf(coding_);
+      sink_.SoundDone(SoundFacts{wavPath_, rate_, channels,
+                                 static_cast<std::int64_t>(sampleBytes_ / (kSampleBytes * channels))});
       sink_.Wrote(wavPath_);
     } catch (const CommandError& error) {
       Fail(wav_, wavPath_, ErrorCause(error));

@@ -10,8 +10,28 @@
 
 namespace morvane {
 
+// What a WAV written whole holds, told just before its name.
+struct SoundFacts {
+  std::string path;
+  std::int32_t rate = 0;
+  int channels = 0;
+  std::int64_t frames = 0;  // sample frames
+};
+
+// What a movie written holds, told just before its name.
+struct MovieFacts {
+  std::string path;
+  char codec[5] = {0, 0, 0, 0, 0};  // the film header's compression type
+  std::int32_t width = 0, height = 0;
+  std::int64_t frames = 0;
+  std::int64_t durationMs = 0;
+  int soundTracks = 0;
+};
+
 // Where a batch conversion reports: the files it wrote, whole, and every
-// problem as a name (a file of the batch) and what happened to it.
+// problem as a name (a file of the batch) and what happened to it. The
+// hooks with a body are for front ends that show more than names (the web
+// page's cards); the others leave them as they are.
 class ConvertSink {
  public:
   virtual ~ConvertSink() = default;
@@ -19,6 +39,15 @@ class ConvertSink {
   virtual void Tell(const std::string& name, const std::string& text) = 0;
   // How far the walk of the present input has come.
   virtual void Progress(std::int64_t /*done*/, std::int64_t /*total*/) {}
+  // Every chunk the walk meets: its id, where it starts and its size as the
+  // header gives it.
+  virtual void ChunkMet(const unsigned char* /*id*/, std::int64_t /*start*/, std::int64_t /*size*/) {}
+  // The samples of a WAV as they are decoded: 16-bit little-endian,
+  // channels interleaved, as the WAV holds them.
+  virtual void Decoded(const std::string& /*wavPath*/, const unsigned char* /*pcm*/, std::size_t /*bytes*/,
+                       int /*channels*/) {}
+  virtual void SoundDone(const SoundFacts& /*facts*/) {}
+  virtual void MovieDone(const MovieFacts& /*facts*/) {}
 };
 
 // What a sound header says of its stream's data.

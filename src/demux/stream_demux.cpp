@@ -118,6 +118,7 @@ class ChunkStreamDemux {
       input_.Seek(position);
       input_.Read(header, kChunkHeaderSize);
       const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
+      sink_.ChunkMet(header, position, chunkSize);
       if (chunkSize < kChunkHeaderSize) {
         sink_.Tell(path_, "the '" + IdText(header) + "' chunk at offset " + Offset(position) + " has size " +
                               DecimalText(chunkSize) +
