@@ -19,7 +19,8 @@ bool IsCinepakIntraFrame(const unsigned char* frame, std::size_t size) {
     if (size - at < kCinepakStripHeaderSize) return false;
     const std::uint16_t id = BigEndian16(frame + at);
     const std::size_t stripSize = BigEndian16(frame + at + 2);
-    if (id != kCinepakIntraStrip || stripSize < kCinepakStripHeaderSize || stripSize > size - at) return false;
+    if (id != kCinepakIntraStrip || stripSize < kCinepakStripHeaderSize || stripSize > size - at)
+      return false;
     at += stripSize;
   }
   return true;
