@@ -35,4 +35,34 @@ inline constexpr std::int64_t kShdrEnd = 64;
 // "SSND": its body follows the chunk header.
 inline constexpr std::int64_t kSsndBodyOffset = 8;
 
+// The word at offset 12 of a sound or film chunk: its low 16 bits are the
+// channel (the stream number of a sound chunk, the film of a film chunk),
+// its high 16 bits flags, of which bit 0 marks a key chunk that needs no
+// earlier one. Older streams leave the flags 0.
+inline constexpr std::uint32_t kChannelMask = 0xFFFF;
+inline constexpr std::uint32_t kKeyChunkFlag = 0x10000;
+
+// A film chunk ("FILM"), offsets from the chunk start: time, channel word,
+// sub-type, then the sub-type's fields.
+inline constexpr std::int64_t kFilmTimeOffset = 8;
+inline constexpr std::int64_t kFilmChannelOffset = 12;
+inline constexpr std::int64_t kFilmSubTypeOffset = 16;
+// "FHDR", the film header: version, compression type (four characters),
+// height, width, the film's time scale, frame count.
+inline constexpr std::int64_t kFhdrVersionOffset = 20;
+inline constexpr std::int64_t kFhdrCompressionOffset = 24;
+inline constexpr std::int64_t kFhdrHeightOffset = 28;
+inline constexpr std::int64_t kFhdrWidthOffset = 32;
+inline constexpr std::int64_t kFhdrTimeScaleOffset = 36;
+inline constexpr std::int64_t kFhdrFrameCountOffset = 40;
+inline constexpr std::int64_t kFhdrEnd = 44;
+// "FRME" (a frame; a key frame in a film that also uses "DFRM") and "DFRM"
+// (a difference frame): duration in ticks, the frame's size, the frame.
+// What follows the frame up to the chunk's end is padding.
+inline constexpr std::int64_t kFrameDurationOffset = 20;
+inline constexpr std::int64_t kFrameSizeOffset = 24;
+inline constexpr std::int64_t kFrameDataOffset = 28;
+// Chunk times count ticks of 1/240 s.
+inline constexpr std::int32_t kTicksPerSecond = 240;
+
 }  // namespace morvane
