@@ -20,36 +20,42 @@ namespace morvane::bench {
 namespace {
 
 morvane::DemoStreamOptions Layout(std::vector<std::int32_t> rates, double seconds, std::size_t soundChunkData,
-                                  std::size_t filmChunkSize, std::size_t blockSize) {
+                                  const morvane::DemoFilmOptions& film, std::size_t blockSize) {
   morvane::DemoStreamOptions options;
   options.rates = std::move(rates);
   options.seconds = seconds;
   options.soundChunkData = soundChunkData;
-  options.filmChunkSize = filmChunkSize;
+  options.film = film;
   options.blockSize = blockSize;
   return options;
 }
 
 // Three sound streams, the first twice the rate of the others, so that sound
-// file 0 is about 100 MB: SNDS/SSMP chunks of 8 KB of sound data, each after a
-// FILM chunk, in blocks of 512 KB opened by CTRL and padded by FILL. That is
-// about 600 MB in about 51,000 chunks.
+// file 0 is about 100 MB: SNDS/SSMP chunks of 8 KB of sound data, in blocks
+// of 512 KB opened by CTRL and padded by FILL, and beside the first stream a
+// 320x240 film of 16,000-byte frame chunks, one about every sound chunk
+// (11/240 s). That is about 600 MB in about 51,000 chunks.
 morvane::DemoStreamOptions StreamOptions(bool small) {
-  return Layout({44100, 22050, 22050}, small ? 11.338 : 1133.8, 8192, 16000, 512 * 1024);
+  return Layout({44100, 22050, 22050}, small ? 11.338 : 1133.8, 8192,
+                {.width = 320, .height = 240, .frameTicks = 11, .chunkSize = 16000}, 512 * 1024);
 }
 
 // The Analyze File streams, one sound stream at 22050 Hz (44,100 bytes of
-// sound data a second) each. Dense: 4 KB of sound data after each 8 KB
-// "FILM" chunk, in blocks of 14 KB opened by "CTRL" and padded by "FILL":
-// about 3.5 KB a chunk. Sparse: 32 KB of sound data after each 250 KB
-// "FILM" chunk, no blocks: about 140 KB a chunk. Mixed: stretches of 10 MB
-// of each shape in turn, each a sound stream of its own.
+// sound data a second) each, and a 160x120 film beside it. Dense: 4 KB of
+// sound data a chunk and an 8 KB frame chunk every 22/240 s, about one a
+// sound chunk, in blocks of 14 KB opened by "CTRL" and padded by "FILL":
+// about 3.5 KB a chunk. Sparse: 32 KB of sound data a chunk and a 250 KB
+// frame chunk every 178/240 s, about one a sound chunk, no blocks: about
+// 140 KB a chunk. Mixed: stretches of 10 MB of each shape in turn, each a
+// sound stream and a film of its own.
 morvane::DemoStreamOptions DenseOptions(double megabytes) {
-  return Layout({22050}, megabytes * 1e6 * 4096 / (14 * 1024) / 44100, 4096, 8192, 14 * 1024);
+  return Layout({22050}, megabytes * 1e6 * 4096 / (14 * 1024) / 44100, 4096,
+                {.width = 160, .height = 120, .frameTicks = 22, .chunkSize = 8192}, 14 * 1024);
 }
 
 morvane::DemoStreamOptions SparseOptions(double megabytes) {
-  return Layout({22050}, megabytes * 1e6 * 32768 / (32768 + 24 + 256000) / 44100, 32768, 256000, 0);
+  return Layout({22050}, megabytes * 1e6 * 32768 / (32768 + 24 + 256000) / 44100, 32768,
+                {.width = 160, .height = 120, .frameTicks = 178, .chunkSize = 256000}, 0);
 }
 
 struct Range {

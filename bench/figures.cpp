@@ -523,13 +523,14 @@ void WriteDoc(const std::string& path, const std::string& table, const std::stri
          "three streams: ";
   for (std::size_t s = 1; s < inputs.shapes.size(); ++s)
     out << ShapeLine(inputs.shapes[s]) << (s + 1 < inputs.shapes.size() ? ", " : "");
-  out << " (dense: 4 KB of sound data after each 8 KB \"FILM\" chunk, in 14 KB blocks opened by \"CTRL\" "
-         "and padded by \"FILL\"; sparse: 32 KB of sound data after each 250 KB \"FILM\" chunk; mixed: "
-         "10 MB stretches of each in turn). Extract Chunks and SDX2 to WAV are measured on a stream of "
+  out << " (dense: 4 KB of sound data a chunk and, about as often, an 8 KB \"FILM\" chunk holding a frame "
+         "of a film, in 14 KB blocks opened by \"CTRL\" and padded by \"FILL\"; sparse: 32 KB of sound "
+         "data a chunk and, about as often, a 250 KB \"FILM\" chunk; mixed: 10 MB stretches of each in "
+         "turn). Extract Chunks and SDX2 to WAV are measured on a stream of "
       << Format("%.0f MB", static_cast<double>(inputs.streamSize) / kMegabyte) << " in " << inputs.chunks
       << " chunks (" << inputs.snds << " \"SNDS\" chunks, " << inputs.shdr
-      << " of them sound headers, with 8 KB of sound data each between \"FILM\", \"CTRL\" and \"FILL\" "
-         "chunks), "
+      << " of them sound headers, with 8 KB of sound data each between \"CTRL\" and \"FILL\" chunks, and "
+         "beside the first sound stream 16,000-byte \"FILM\" chunks of a film's frames), "
       << "and the " << inputs.sounds.size()
       << " sound files it yields; the WAV figures convert sound file 0 ("
       << Format("%.0f MB", static_cast<double>(inputs.sounds[0].length) / kMegabyte) << "). "

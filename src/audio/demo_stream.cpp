@@ -114,7 +114,6 @@ constexpr std::size_t kChunkHeaderSize = 8;
 constexpr std::size_t kShdrChunkSize = 64;
 constexpr std::size_t kSsmpHeaderSize = 24;  // the sound data starts here
 constexpr std::size_t kCtrlChunkSize = 24;
-constexpr std::size_t kFilmHeaderSize = 16;  // id, size, time, "FRME"
 // Chunk times count ticks of the audio clock, 240 a second.
 constexpr double kTicksPerSecond = 240;
 
@@ -224,13 +223,9 @@ void WriteSoundHeader(ChunkWriter& writer, std::int32_t time, std::int32_t strea
   writer.Write(body, sizeof body);
 }
 
-void WriteFilm(ChunkWriter& writer, std::size_t size, std::int32_t time) {
-  unsigned char body[kFilmHeaderSize - kChunkHeaderSize];
-  PutBigEndian32(body, static_cast<std::uint32_t>(time));
-  PutId(body + 4, "FRME");
-  writer.Header("FILM", size);
-  writer.Write(body, sizeof body);
-  writer.Zeros(size - kFilmHeaderSize);
+void WriteFilmChunk(ChunkWriter& writer, const std::vector<unsigned char>& chunk, std::int32_t time) {
+  writer.Fit(chunk.size(), time);
+  writer.Write(chunk.data(), chunk.size());
 }
 
 void WriteSsmp(ChunkWriter& writer, std::int32_t time, std::int32_t stream,
@@ -256,12 +251,9 @@ void CheckOptions(const DemoStreamOptions& options) {
       options.soundChunkData > std::numeric_limits<std::int32_t>::max() / 2) {
     throw std::invalid_argument("the sound data of a chunk must be a positive even size");
   }
-  if (options.filmChunkSize != 0 && (options.filmChunkSize < kFilmHeaderSize ||
-                                     options.filmChunkSize > std::numeric_limits<std::int32_t>::max() / 2)) {
-    throw std::invalid_argument("a FILM chunk needs at least 16 bytes");
-  }
-  const std::size_t group =
-      std::max(kShdrChunkSize, options.filmChunkSize + kSsmpHeaderSize + options.soundChunkData);
+  CheckDemoFilm(options.film);
+  const std::size_t group = std::max(
+      {kShdrChunkSize, kSsmpHeaderSize + options.soundChunkData, DemoFilmLargestChunk(options.film)});
   if (options.blockSize != 0 && options.blockSize < kCtrlChunkSize + group + kChunkHeaderSize) {
     throw std::invalid_argument("the blocks are too small for the chunks");
   }
@@ -310,6 +302,14 @@ std::vector<std::int16_t> DemoStreamMelody(const DemoStreamOptions& options, std
 void WriteDemoStream(const DemoStreamOptions& options, const ByteSink& sink) {
   CheckOptions(options);
   ChunkWriter writer(sink, options.blockSize);
+  DemoFilm film(options.film, options.seconds);
+  std::size_t nextFrame = 0;
+  // The film's frames up to `time`, in their place among the sound chunks.
+  auto framesUpTo = [&](std::int64_t time) {
+    for (; nextFrame < film.FrameCount() && film.FrameTime(nextFrame) <= time; ++nextFrame)
+      WriteFilmChunk(writer, film.FrameChunk(nextFrame), film.FrameTime(nextFrame));
+  };
+  if (film.FrameCount() > 0) WriteFilmChunk(writer, film.HeaderChunk(), 0);
   std::vector<std::int16_t> pcm;
   std::vector<std::uint8_t> data;
   for (std::size_t stream = 0; stream < options.rates.size(); ++stream) {
@@ -344,12 +344,14 @@ void WriteDemoStream(const DemoStreamOptions& options, const ByteSink& sink) {
       data.insert(data.end(), encoded.begin(), encoded.end());
 
       const std::int32_t time = Ticks(offset + static_cast<double>(frame) / rate);
-      writer.Fit(options.filmChunkSize + kSsmpHeaderSize + size, time);
-      if (options.filmChunkSize != 0) WriteFilm(writer, options.filmChunkSize, time);
+      if (stream == 0) framesUpTo(time);
+      writer.Fit(kSsmpHeaderSize + size, time);
       WriteSsmp(writer, time, streamNumber, data);
       sent += size;
       frame += static_cast<std::int64_t>(pieceFrames);
     }
+    // The film ends with the first sound stream.
+    if (stream == 0) framesUpTo(std::numeric_limits<std::int64_t>::max());
   }
   writer.Finish();
 }

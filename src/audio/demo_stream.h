@@ -6,20 +6,24 @@
 #include <iosfwd>
 #include <vector>
 
+#include "audio/demo_film.h"
+
 namespace morvane {
 
 class ByteFile;
 
 // A chunk stream to try the program on: a stereo melody, SDX2-encoded, in
-// one or more sound streams. Each sound stream is an "SNDS"/"SHDR" chunk
-// followed by its "SSMP" chunks; the stream is cut into blocks, each opened
-// by a "CTRL" chunk and padded to its end by a "FILL" chunk, with a "FILM"
-// chunk before every "SSMP" chunk, as such files are laid out.
+// one or more sound streams one after another, and a film beside the first.
+// Each sound stream is an "SNDS"/"SHDR" chunk followed by its "SSMP"
+// chunks; the film is a "FILM"/"FHDR" chunk before the first sound header,
+// then its "FILM"/"FRME" chunks, each before the first sound chunk that
+// starts no earlier than it. The stream is cut into blocks, each opened by a "CTRL"
+// chunk and padded to its end by a "FILL" chunk, as such files are laid out.
 struct DemoStreamOptions {
   double seconds = 4.0;                              // of melody in every sound stream
   std::vector<std::int32_t> rates = {22050, 22050};  // one sample rate per sound stream
   std::size_t soundChunkData = 4096;                 // sound bytes per "SSMP" chunk
-  std::size_t filmChunkSize = 1024;                  // each "FILM" chunk, header included; 0: none
+  DemoFilmOptions film;                              // film.frameTicks 0: no film
   std::size_t blockSize = 32768;                     // every block ends on this size; 0: no blocks
 };
 
