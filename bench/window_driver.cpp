@@ -25,6 +25,7 @@ class PickingDialogs : public Dialogs {
  public:
   explicit PickingDialogs(QString path) : path_(std::move(path)) {}
   QString AskOpenFileName(const QString&, const QString&, const QString&) override { return path_; }
+  QString AskFolder(const QString&, const QString&) override { return {}; }
   void NotifyUser(const QString&) override {}
   void ShowError(const QString&) override {}
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reads the Morvane window through the accessibility bus, as a screen reader
-does: the names of its controls, then, after an Analyze File driven through
+does: the names of its controls (and that its command buttons take a dropped
+file), then, after an Analyze File driven through
 the bus, the gauge's value and the labels' texts, which must be those that
 morvane-cli prints for the same stream.
 
@@ -113,6 +114,11 @@ def main():
         for caption in BUTTONS:
             buttons[caption] = first(frame, pyatspi.ROLE_PUSH_BUTTON, caption)
             check(buttons[caption] is not None, 'a button named "%s"' % caption)
+        for caption in ["Analyze File", "Extract Chunks", "SDX2 to WAV", "PLAY"]:
+            if buttons[caption] is not None:
+                check("dropped" in buttons[caption].description,
+                      '"%s" says it takes a dropped file: %s' % (caption, buttons[caption].description))
+        check("dropped" in frame.description, "the window says what a drop on it does: " + frame.description)
         rate = first(frame, pyatspi.ROLE_TEXT, "Sample rate in Hz")
         check(rate is not None and rate.getState().contains(pyatspi.STATE_EDITABLE),
               'the rate box, editable, named "Sample rate in Hz"')

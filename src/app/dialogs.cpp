@@ -56,6 +56,14 @@ QString QtDialogs::AskOpenFileName(const QString& title, const QString& folder, 
   return dialog.selectedFiles().constFirst();
 }
 
+QString QtDialogs::AskFolder(const QString& title, const QString& folder) {
+  QFileDialog dialog(parent_, title, folder);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
 void QtDialogs::NotifyUser(const QString& text) { ShowBox(parent_, text, QMessageBox::NoIcon); }
 
 void QtDialogs::ShowError(const QString& text) { ShowBox(parent_, text, QMessageBox::Critical); }

@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "app/sound_player.h"
+#include "core/byte_file.h"
 #include "core/support.h"
 
 namespace morvane {
@@ -53,6 +54,10 @@ QFont WindowFont() {
 }
 
 QString FromBytes(const std::string& text) { return QString::fromStdString(text); }
+
+// Thrown at the look at the queue that meets the program's end, through the
+// passes, whose closing steps run on its way, to the command's handler.
+struct CommandEnded {};
 
 }  // namespace
 
@@ -100,6 +105,9 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
   Button1->setEnabled(false);
   Button2 = button("PLAY", 48, 256, 41);
   BitBtn3 = button("SDX2 to WAV", 104, 256, 75);
+  for (QPushButton* b : {BitBtn1, BitBtn2, BitBtn3, Button2}) {
+    b->setAccessibleDescription(QStringLiteral("Asks for a file, or takes a file dropped on the button"));
+  }
 
   Gauge1 = new GaugeWidget(client);
   Gauge1->setGeometry(288, 216, 100, 25);
@@ -129,6 +137,16 @@ Form1::Form1(SharedState& state, std::unique_ptr<Dialogs> dialogs, std::unique_p
   }
   label(31, QStringLiteral("Hz"), 256, 264);
   label(32, QStringLiteral("Compress Ratio"), 312, 264);
+
+  // Only the window takes drops: it tells its buttons from the rest by
+  // where the pointer is. The text boxes would take a dropped path as text.
+  setAcceptDrops(true);
+  setAccessibleDescription(
+      QStringLiteral("Files and folders dropped on the window are converted to WAV files"));
+  for (QWidget* own : {static_cast<QWidget*>(Memo1), Memo1->viewport(), static_cast<QWidget*>(Edit1),
+                       static_cast<QWidget*>(Edit2)}) {
+    own->setAcceptDrops(false);
+  }
 
   setTabOrder(BitBtn1, Memo1);
   setTabOrder(Memo1, BitBtn2);
@@ -205,6 +223,7 @@ std::string Form1::RateText() const { return Edit1->text().toStdString(); }
 
 void Form1::NotifyUser(const std::string& text) {
   ShowPendingLabels();
+  if (endStatus_) return;  // nobody is there to read it
   dialogs_->NotifyUser(FromBytes(text));
 }
 
@@ -234,32 +253,57 @@ void Form1::LookAtQueue() {
   ShowPendingLabels();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   lastLookNs_ = pumpClock_.nsecsElapsed();
+  if (endStatus_ && commandRunning_) {
+    // The temporaries go first: the quiet closes on the way out put what
+    // they close in place, and a name whose temporary is gone keeps the
+    // earlier file.
+    RemoveLiveTemporaries();
+    throw CommandEnded{};
+  }
 }
 
 // --- the commands ---
 
 void Form1::RunCommand(const std::function<CommandResult()>& command, const std::function<void()>& closing) {
+  if (endStatus_) return;
   if (commandRunning_) {
     // One command at a time: the enabled states stay as they are.
-    ++refusedClicks_;
-    QApplication::beep();
+    RefuseSecondCommand();
     return;
   }
   commandRunning_ = true;
   longestPumpGapNs_ = 0;
   lastLookNs_ = lastClockNs_ = pumpClock_.nsecsElapsed();
   pumpStride_ = pumpCountdown_ = 1;
-  lastResult_ = command();
+  try {
+    lastResult_ = command();
+  } catch (const CommandEnded&) {
+    lastResult_ = {};
+  }
   ShowPendingLabels();
   closing();
-  if (lastResult_.error) dialogs_->ShowError(FromBytes(ErrorBoxText(*lastResult_.error)));
+  if (lastResult_.error && !endStatus_) dialogs_->ShowError(FromBytes(ErrorBoxText(*lastResult_.error)));
   commandRunning_ = false;
-  if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
+  if (endStatus_) {
+    RemoveLiveTemporaries();
+    emit Ended(*endStatus_);
+  } else if (closeRequested_) {
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
+}
+
+void Form1::RefuseSecondCommand() {
+  ++refusedClicks_;
+  QApplication::beep();
 }
 
 std::string Form1::AskFileName() {
-  const QString path = dialogs_->AskOpenFileName(QStringLiteral("Open File"), QDir::currentPath(),
-                                                 QStringLiteral("All files (*.*)|*.*|"));
+  if (endStatus_) return {};
+  return FileLayerPath(dialogs_->AskOpenFileName(QStringLiteral("Open File"), QDir::currentPath(),
+                                                 QStringLiteral("All files (*.*)|*.*|")));
+}
+
+std::string Form1::FileLayerPath(const QString& path) {
   // The file layer takes UTF-8 paths on Windows, whose own 8-bit encoding
   // (the ANSI code page) would lose every letter outside it.
 #ifdef Q_OS_WIN
@@ -272,40 +316,64 @@ std::string Form1::AskFileName() {
 void Form1::FileOpenEnded() { BitBtn1->setEnabled(true); }
 
 void Form1::BitBtn1Click() {
+  AnalyzeFile([this] { return AskFileName(); });
+}
+
+void Form1::BitBtn2Click() {
+  ExtractChunks([this] { return AskFileName(); });
+}
+
+void Form1::BitBtn3Click() {
+  Sdx2ToWav([this] { return AskFileName(); });
+}
+
+void Form1::Button2Click() {
+  Play([this] { return AskFileName(); });
+}
+
+void Form1::AnalyzeFile(const PathSource& ask) {
   RunCommand(
-      [this] {
+      [this, &ask] {
         BitBtn1->setEnabled(false);
-        return RunAnalyzeFile(state_, *this, AskFileName());
+        return RunAnalyzeFile(state_, *this, ask());
       },
       [this] { BitBtn1->setEnabled(true); });
 }
 
-void Form1::BitBtn2Click() {
+void Form1::ExtractChunks(const PathSource& ask) {
   RunCommand(
-      [this] {
+      [this, &ask] {
         SetCommandButtonsEnabled(false);
-        return RunExtractChunks(state_, *this, AskFileName());
+        return RunExtractChunks(state_, *this, ask());
       },
       [this] { SetCommandButtonsEnabled(true); });
 }
 
-void Form1::BitBtn3Click() {
+void Form1::Sdx2ToWav(const PathSource& ask) {
   RunCommand(
-      [this] {
+      [this, &ask] {
         SetCommandButtonsEnabled(false);
         if (!RateFromText(RateText())) return RefuseWithoutRate();
-        return RunSdx2ToWav(state_, *this, AskFileName(), player_.get());
+        return RunSdx2ToWav(state_, *this, ask(), player_.get());
       },
       [this] { SetCommandButtonsEnabled(true); });
 }
 
-void Form1::Button2Click() {
+void Form1::Play(const PathSource& ask) {
   RunCommand(
-      [this] {
+      [this, &ask] {
         if (!RateFromText(RateText())) return RefuseWithoutRate();
-        return RunPlay(state_, *this, AskFileName(), *player_);
+        return RunPlay(state_, *this, ask(), *player_);
       },
       [] {});
+}
+
+Form1::FileCommand Form1::CommandOf(const QPushButton* button) const {
+  if (button == BitBtn1) return &Form1::AnalyzeFile;
+  if (button == BitBtn2) return &Form1::ExtractChunks;
+  if (button == BitBtn3) return &Form1::Sdx2ToWav;
+  if (button == Button2) return &Form1::Play;
+  return nullptr;
 }
 
 // SDX2 to WAV and PLAY end before their dialog when the rate box gives no

@@ -2,12 +2,14 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QStringList>
 #include <array>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "app/gauge_widget.h"
@@ -17,6 +19,9 @@
 #include "core/window.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -68,6 +73,17 @@ class Form1 : public QMainWindow, public Window {
   void Button2Click();  // PLAY
   void About1Click();
 
+  // The program is ended from outside (a signal, the session's end) with
+  // this exit status (program_end.cpp): the command in hand stops at its
+  // next look at the queue, no box is shown any more, the live temporaries
+  // are removed, and then Ended is emitted.
+  void EndFromOutside(int status);
+
+ signals:
+  // The program may end now, with this status.
+  void Ended(int status);
+
+ public:
   QPlainTextEdit* Memo1;
   QPushButton* BitBtn1;
   QPushButton* BitBtn2;
@@ -83,15 +99,43 @@ class Form1 : public QMainWindow, public Window {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Drops (form1_drops.cpp): one file on a command's button runs the
+  // command on it; files and folders anywhere else are converted.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
+  // Where a command takes its file from: the open dialog, or a file
+  // dropped on its button. Either gives the path as the file layer takes it.
+  using PathSource = std::function<std::string()>;
+  void AnalyzeFile(const PathSource& ask);
+  void ExtractChunks(const PathSource& ask);
+  void Sdx2ToWav(const PathSource& ask);
+  void Play(const PathSource& ask);
+  // The command of a button that takes a file, null for the others.
+  using FileCommand = void (Form1::*)(const PathSource&);
+  FileCommand CommandOf(const QPushButton* button) const;
+
   void FormCreate();
   // The open dialog; gives the chosen path, empty when it was cancelled.
   std::string AskFileName();
+  // A path as the file layer takes it.
+  static std::string FileLayerPath(const QString& path);
   // Runs a command, then the window's closing steps; an error that ended
   // the command is shown after them. A click while another command runs is
   // refused.
   void RunCommand(const std::function<CommandResult()>& command, const std::function<void()>& closing);
+  // A click or drop that would start a second command: the beep.
+  void RefuseSecondCommand();
+  // What a drop starts, from the queue: null for the window beside the buttons.
+  void Dropped(QPushButton* button, const QStringList& files);
+  // The dropped files and folders converted in one batch.
+  void ConvertDropped(const std::vector<std::string>& paths);
+  CommandResult RunDroppedBatch(const std::vector<std::string>& paths);
+  // What a drag carries and where it is: whether a drop there is taken.
+  bool TakesDrop(const QDropEvent& event) const;
+  QPushButton* ButtonAt(const QPoint& position) const;
   void SetCommandButtonsEnabled(bool enabled);  // BitBtn1, BitBtn2, BitBtn3, in that order
   // Tells the user to type a rate first; the result of a command that ended there.
   CommandResult RefuseWithoutRate();
@@ -105,6 +149,7 @@ class Form1 : public QMainWindow, public Window {
   std::string memoText_;
   CommandResult lastResult_;
   bool commandRunning_ = false;
+  std::optional<int> endStatus_;
   bool closeRequested_ = false;
   int refusedClicks_ = 0;
   int pumpIntervalMs_ = 5;

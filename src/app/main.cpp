@@ -3,6 +3,7 @@
 #include <QIcon>
 
 #include "app/form1.h"
+#include "app/program_end.h"
 #include "core/shared_state.h"
 
 int main(int argc, char* argv[]) {
@@ -19,6 +20,5 @@ int main(int argc, char* argv[]) {
   while (sizes.hasNext()) icon.addFile(sizes.next());
   QApplication::setWindowIcon(icon);
   morvane::Form1 form(state);
-  form.show();
-  return QApplication::exec();
+  return morvane::RunWindow(form);
 }

@@ -139,7 +139,8 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
   const BatchResult result = RunConvert(paths, settings, sink);
   progress.Finish();
   if (result.refusal) {
-    PrintError(*result.refusal);
+    // A clash is the command line's fault, told as its usage errors are.
+    PrintError((result.clash ? "morvane-cli: " : "") + *result.refusal);
     return result.clash ? 2 : 1;
   }
   return result.whole ? 0 : 1;

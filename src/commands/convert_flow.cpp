@@ -85,7 +85,7 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
     key = platform::NameKey(key);
     const auto [first, added] = firstInputOf.emplace(key, path);
     if (!added) {
-      result.refusal = "morvane-cli: " + EscapedName(first->second) + " and " + EscapedName(path) +
+      result.refusal = EscapedName(first->second) + " and " + EscapedName(path) +
                        " would write the same files (" + EscapedName(bases.back()) + "...); nothing written";
       result.clash = true;
       return result;

@@ -33,7 +33,7 @@ bool faultWasRename = false;
 
 // The temporary names alive now, for the signal handler: each slot is free
 // (0), being filled (1) or names a live temporary (2).
-constexpr int kRegistrySlots = 16;
+constexpr int kRegistrySlots = kMostLiveTemporaries;
 constexpr std::size_t kRegistryPathSize = platform::kLongestPath;
 struct RegistrySlot {
   std::atomic<int> state{0};

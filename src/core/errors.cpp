@@ -82,6 +82,11 @@ std::optional<std::string> RunCommandSteps(const std::function<void()>& work,
     error = "Out of memory";
   } catch (const std::exception& failure) {
     error = failure.what();
+  } catch (...) {
+    // What is no error of the command (the window's end) passes on, after
+    // the closing steps.
+    closing();
+    throw;
   }
   closing();
   return error;

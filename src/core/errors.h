@@ -83,7 +83,8 @@ std::string ErrorCause(const CommandError& error);
 std::string ErrorBoxText(const std::string& text);
 
 // Runs a command's work and then its closing steps, which run however the
-// work ends. Gives the text of the error that ended the work, if one did.
+// work ends. Gives the text of the error that ended the work, if one did;
+// anything thrown that is no std::exception goes on after the closing steps.
 std::optional<std::string> RunCommandSteps(const std::function<void()>& work,
                                            const std::function<void()>& closing);
 

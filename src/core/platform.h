@@ -94,6 +94,21 @@ int SystemErrorFromErrno(int errnoValue);
 // signal's number (130 for an interrupt, 143 for the others).
 void OnInterrupt(void (*cleanup)() noexcept);
 
+// For a program with an event loop (the window): SIGINT, SIGTERM and SIGHUP
+// (Ctrl+C and Ctrl+Break of a console on Windows) are noted instead of
+// ending the program, so that the loop can end the work in hand where the
+// files are in a known state. Gives what the loop watches: a descriptor
+// that becomes readable (POSIX) or an event that is set (Windows); kNoFile
+// when none could be made. A second signal, or on Windows the console's
+// closing, the user's logging off or the system's shutdown, which allow no
+// waiting, runs cleanup and ends the program at once with 128 plus the
+// signal's number, as OnInterrupt does.
+FileHandle WatchEndRequests(void (*cleanup)() noexcept);
+// The number of the first signal noted (SIGINT 2, SIGTERM 15, SIGHUP 1), 0
+// while there is none. Takes the notice off the watched handle, so that the
+// loop is not woken for it again.
+int TakeEndRequest();
+
 // Whether standard error is a terminal, and its width in columns (0 when
 // unknown).
 bool StandardErrorIsTerminal();

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -194,6 +195,54 @@ void OnInterrupt(void (*cleanup)() noexcept) {
   sigaddset(&action.sa_mask, SIGTERM);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+namespace {
+int endPipe[2] = {-1, -1};
+std::atomic<int> endSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+void (*endCleanup)() noexcept = nullptr;
+
+extern "C" void OnEndSignal(int signalNumber) {
+  int none = 0;
+  if (!endSignal.compare_exchange_strong(none, signalNumber)) {
+    // Asked again: the program has not ended in time for the sender.
+    if (endCleanup != nullptr) endCleanup();
+    ::_exit(128 + signalNumber);
+  }
+  const int saved = errno;
+  const char wake = 1;
+  [[maybe_unused]] const ssize_t written = ::write(endPipe[1], &wake, 1);
+  errno = saved;
+}
+}  // namespace
+
+FileHandle WatchEndRequests(void (*cleanup)() noexcept) {
+  endCleanup = cleanup;
+  if (endPipe[0] < 0) {
+    int ends[2];
+    if (::pipe(ends) != 0) return kNoFile;
+    for (const int end : ends) {
+      ::fcntl(end, F_SETFD, FD_CLOEXEC);
+      ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+    endPipe[0] = ends[0];
+    endPipe[1] = ends[1];
+  }
+  struct sigaction action {};
+  action.sa_handler = OnEndSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signalNumber);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+  return endPipe[0];
+}
+
+int TakeEndRequest() {
+  char drained[64];
+  while (endPipe[0] >= 0 && ::read(endPipe[0], drained, sizeof drained) > 0) {
+  }
+  return endSignal.load();
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 #include "core/errors.h"
@@ -330,6 +331,41 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 void OnInterrupt(void (*cleanup)() noexcept) {
   interruptCleanup = cleanup;
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+namespace {
+HANDLE endEvent = nullptr;
+std::atomic<int> endSignal{0};
+void (*endCleanup)() noexcept = nullptr;
+
+// Runs on a thread of its own, which the system starts for the event.
+BOOL WINAPI OnConsoleEnd(DWORD event) {
+  const int signalNumber = event == CTRL_C_EVENT ? 2 : 15;  // SIGINT, SIGTERM
+  int none = 0;
+  const bool first = endSignal.compare_exchange_strong(none, signalNumber);
+  // The console's closing, logging off and shutdown end the process as soon
+  // as this returns: there is no time for the loop.
+  const bool waits = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  if (!first || !waits) {
+    if (endCleanup != nullptr) endCleanup();
+    ::ExitProcess(static_cast<UINT>(128 + signalNumber));
+  }
+  ::SetEvent(endEvent);
+  return TRUE;
+}
+}  // namespace
+
+FileHandle WatchEndRequests(void (*cleanup)() noexcept) {
+  endCleanup = cleanup;
+  if (endEvent == nullptr) endEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (endEvent == nullptr) return kNoFile;
+  ::SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+  return reinterpret_cast<FileHandle>(endEvent);
+}
+
+int TakeEndRequest() {
+  if (endEvent != nullptr) ::ResetEvent(endEvent);
+  return endSignal.load();
 }
 
 bool StandardErrorIsTerminal() {

@@ -18,6 +18,8 @@ namespace {
 constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
+// Every output file alive is one the end of the program can remove.
+static_assert(2 * kMostLiveStreams <= kMostLiveTemporaries);
 
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });

@@ -1,7 +1,13 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
 #include <memory>
 
 #include "app/form1.h"
@@ -23,6 +29,50 @@ struct FormFixture {
   }
   void Pick(const std::string& path) { dialogs->answers.push_back(QString::fromStdString(path)); }
 };
+
+// Where a drop on the widget lands, in the window's coordinates.
+inline QPoint On(const Form1& form, const QWidget* widget) {
+  return widget->mapTo(&form, widget->rect().center());
+}
+// A spot of the window's background, beside every control.
+inline QPoint Beside(const Form1& form) { return form.centralWidget()->mapTo(&form, QPoint(8, 8)); }
+
+// Drags files (or URLs) over the window to `at` as a file manager does (the
+// source offers a move or a copy) and drops them there. Gives whether the
+// window took the drag there; the command that the drop starts runs from
+// the queue before this returns.
+inline bool DropFiles(Form1& form, const QStringList& paths, QPoint at) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << (path.contains(u':') ? QUrl(path) : QUrl::fromLocalFile(path));
+  data.setUrls(urls);
+  const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction;
+  QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&form, &enter);
+  QDragMoveEvent move(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&form, &move);
+  // A move reaches the window only once it took the enter.
+  const bool taken = enter.isAccepted() && move.isAccepted() && move.dropAction() == Qt::CopyAction;
+  QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&form, &drop);
+  QCoreApplication::processEvents();
+  return taken;
+}
+inline bool DropFile(Form1& form, const std::string& path, QPoint at) {
+  return DropFiles(form, {QString::fromStdString(path)}, at);
+}
+
+// Runs the action at the first look at the queue inside a command.
+inline void WhileRunning(Form1& form, std::function<void()> action) {
+  auto* timer = new QTimer(&form);
+  QObject::connect(timer, &QTimer::timeout, &form, [&form, timer, action] {
+    if (!form.CommandRunning()) return;
+    timer->deleteLater();
+    timer->stop();
+    action();
+  });
+  timer->start(0);
+}
 
 // Enabled state of Analyze, Extract, SDX2 to WAV, STOP, PLAY, as a word.
 inline QString ButtonStates(const Form1& form) {

@@ -11,7 +11,7 @@
 
 namespace morvane::test {
 
-// Answers the open dialog from a script and records the message boxes.
+// Answers the open and folder dialogs from a script and records the message boxes.
 // Each hook runs while its dialog would be on screen.
 class ScriptedDialogs : public Dialogs {
  public:
@@ -21,6 +21,13 @@ class ScriptedDialogs : public Dialogs {
     if (answers.empty()) return {};
     QString answer = answers.front();
     answers.pop_front();
+    return answer;
+  }
+  QString AskFolder(const QString& title, const QString& folder) override {
+    askedFolder.push_back({title, folder, {}});
+    if (folderAnswers.empty()) return {};
+    QString answer = folderAnswers.front();
+    folderAnswers.pop_front();
     return answer;
   }
   void NotifyUser(const QString& text) override {
@@ -34,6 +41,8 @@ class ScriptedDialogs : public Dialogs {
   };
   std::deque<QString> answers;
   std::vector<Asked> asked;
+  std::deque<QString> folderAnswers;
+  std::vector<Asked> askedFolder;
   QStringList notices;
   QStringList errors;
   std::function<void()> onAsk;

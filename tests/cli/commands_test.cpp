@@ -1,13 +1,8 @@
 // analyze, extract and wav as a user runs them: what each prints, its exit
 // status, and the files it writes.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -16,6 +11,7 @@
 
 #include "audio/sdx2.h"
 #include "core/byte_file.h"
+#include "interrupt_run.h"
 #include "run_cli.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -253,42 +249,6 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
   EXPECT_FALSE(Exists(dir.File("none.sound.wav")));
 }
 
-// Starts morvane-cli with the arguments, its output thrown away, and
-// interrupts it with `signalNumber` as soon as a temporary file appears in
-// `folder`. Gives the raw wait status, or -1 when no temporary appeared.
-int InterruptWhileWriting(const std::vector<std::string>& arguments, const std::string& folder,
-                          int signalNumber) {
-  const int watch = ::inotify_init1(IN_CLOEXEC);
-  if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_CREATE) < 0) return -1;
-  std::vector<char*> argv = {const_cast<char*>(MORVANE_CLI_PATH)};
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::execv(MORVANE_CLI_PATH, argv.data());
-    ::_exit(127);
-  }
-  bool seen = false;
-  pollfd events{watch, POLLIN, 0};
-  while (!seen && ::poll(&events, 1, 20000) > 0) {
-    alignas(inotify_event) char buffer[4096];
-    const ssize_t got = ::read(watch, buffer, sizeof buffer);
-    for (char* at = buffer; got > 0 && at < buffer + got;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(at);
-      if (event->len > 0 && IsTemporaryName(event->name)) seen = true;
-      at += sizeof(inotify_event) + event->len;
-    }
-  }
-  ::kill(child, signalNumber);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(watch);
-  return seen ? status : -1;
-}
-
 TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
   TempDir dir;
   // 24 MB of sound: its WAV takes a while to write.
@@ -297,8 +257,9 @@ TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
   const std::string wav = dir.Write("long.sound.wav", earlier);
   for (const auto& [signalNumber, exitStatus] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
     SCOPED_TRACE(exitStatus);
-    const int status =
-        InterruptWhileWriting({"wav", path, "--rate", "22050"}, dir.path().string(), signalNumber);
+    const int status = InterruptWhileWriting(MORVANE_CLI_PATH, {"wav", path, "--rate", "22050"},
+                                             dir.path().string(), signalNumber)
+                           .status;
     ASSERT_NE(-1, status) << "no temporary file appeared";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(exitStatus, WEXITSTATUS(status));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "core/byte_file.h"
 #include "core/read_ahead.h"
@@ -104,6 +106,24 @@ TEST(ByteFileTest, WritesSmallPiecesAndReplacesAnExistingFile) {
   EXPECT_EQ(300000, file.Position());
   file.Close();
   EXPECT_EQ(expected, test::ReadAll(path));
+}
+
+// An interrupted batch holds two outputs of each of its streams at once:
+// every temporary alive is removed, and the earlier file of a name stays.
+TEST(ByteFileTest, EveryLiveTemporaryIsRemovedAndEarlierFilesStay) {
+  TempDir dir;
+  const Bytes earlier = test::PatternBytes(10, 3);
+  const std::string kept = dir.Write("kept", earlier);
+  std::vector<std::unique_ptr<ByteFile>> files;
+  for (int i = 0; i < kMostLiveTemporaries; ++i) {
+    files.push_back(std::make_unique<ByteFile>());
+    files.back()->Open(i == 0 ? kept : dir.File("out" + std::to_string(i)), ByteFile::Mode::kCreate);
+    files.back()->Write("data", 4);
+  }
+  RemoveLiveTemporaries();
+  files.clear();  // the quiet closes find nothing to put in place
+  EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
+  EXPECT_EQ(earlier, test::ReadAll(kept));
 }
 
 TEST(ByteFileTest, OpenFailuresCarryTheirCodes) {

@@ -3,11 +3,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <poll.h>
+#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 #include "core/errors.h"
@@ -98,6 +102,24 @@ TEST(PlatformTest, ErrnoValuesMapOntoTheCodesTheWindowShows) {
   // is not, the name is invalid.
   EXPECT_EQ(kFileNotFound, platform::CodeFromSystemError(ENOENT, inAFolder));
   EXPECT_EQ(kInvalidFilename, platform::CodeFromSystemError(ENOENT, dir.File("gone/missing.str")));
+}
+
+void SayCleaned() noexcept { [[maybe_unused]] const auto written = ::write(2, "cleaned", 7); }
+
+[[noreturn]] void SignalTwice() {
+  const auto handle = static_cast<int>(platform::WatchEndRequests(SayCleaned));
+  std::raise(SIGTERM);
+  pollfd woken{handle, POLLIN, 0};
+  if (::poll(&woken, 1, 0) != 1 || platform::TakeEndRequest() != SIGTERM) std::_Exit(1);
+  if (::poll(&woken, 1, 0) != 0) std::_Exit(2);  // taken once
+  std::raise(SIGHUP);
+  std::_Exit(3);
+}
+
+// For the window: the first end signal is noted and wakes its loop once; a
+// second ends the program at once, after the cleanup.
+TEST(PlatformTest, AnEndSignalIsNotedAndASecondEndsTheProgram) {
+  EXPECT_EXIT(SignalTwice(), testing::ExitedWithCode(128 + SIGHUP), "^cleaned$");
 }
 
 #endif
