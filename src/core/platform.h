@@ -89,9 +89,10 @@ std::string SystemErrorText(int error);
 // file layer's test switch, which is given errno values).
 int SystemErrorFromErrno(int errnoValue);
 
-// On an interrupt (SIGINT or SIGTERM; Ctrl+C, Ctrl+Break or the console's
-// closing on Windows) runs cleanup and ends the program with 128 plus the
-// signal's number (130 for an interrupt, 143 for the others).
+// On an interrupt (SIGINT, SIGTERM or SIGHUP; Ctrl+C, Ctrl+Break or the
+// console's closing on Windows) runs cleanup and ends the program with 128
+// plus the signal's number (130 for an interrupt, 143 for SIGTERM and the
+// console's others, 129 for a closed terminal).
 void OnInterrupt(void (*cleanup)() noexcept);
 
 // For a program with an event loop (the window): SIGINT, SIGTERM and SIGHUP

@@ -255,7 +255,8 @@ TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
   const std::string path = dir.Write("long.sound", PatternBytes(140 + 24'000'000, 3));
   const Bytes earlier = PatternBytes(1000, 8);
   const std::string wav = dir.Write("long.sound.wav", earlier);
-  for (const auto& [signalNumber, exitStatus] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+  for (const auto& [signalNumber, exitStatus] :
+       {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
     SCOPED_TRACE(exitStatus);
     const int status = InterruptWhileWriting(MORVANE_CLI_PATH, {"wav", path, "--rate", "22050"},
                                              dir.path().string(), signalNumber)
