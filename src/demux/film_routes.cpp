@@ -59,7 +59,10 @@ bool FilmRoutes::FilmChunk(std::int64_t start, const unsigned char* head, std::i
     Header(start, channel);
     return true;
   }
-  if (IsId(subType, "FRME") || IsId(subType, "DFRM")) return Frame(start, head, channel, chunkSize);
+  if (IsId(subType, "FRME") || IsId(subType, "DFRM")) {
+    if (!Frame(start, head, channel, chunkSize)) return false;
+    TimeMet(ReadBigEndian32(head + kFilmTimeOffset));
+  }
   return true;
 }
 
@@ -104,7 +107,6 @@ bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint1
   const auto live = live_.find(channel);
   if (live == live_.end()) {
     ++strays_[channel];
-    TimeMet(time);
     return true;
   }
   FilmOutput* film = live->second.get();
@@ -141,7 +143,6 @@ bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint1
       done += piece;
     }
   }
-  TimeMet(time);
   return true;
 }
 
