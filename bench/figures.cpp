@@ -574,6 +574,11 @@ void WriteDoc(const std::string& path, const std::string& table, const std::stri
       << "and the " << inputs.sounds.size()
       << " sound files it yields; the WAV figures convert sound file 0 ("
       << Format("%.0f MB", static_cast<double>(inputs.sounds[0].length) / kMegabyte) << "). "
+      << "convert with films is measured on two streams of about 200 MB made by the test helpers "
+         "(`tests/support/film_stream.h`): one film of 12 KB frames at 15 frames a second, and two films "
+         "at once of 2 KB frames, each beside a 22050 Hz SDX2 stereo stream whose data chunk comes before "
+         "each frame; each movie is read back once and checked for its frames and tracks, and the WAVs "
+         "must be the same bytes with and without movies. "
       << "Every figure was measured " << runs
       << " times, each time beside its reference, and every output (map, summary, chunk count of each walk, "
          "sound files, WAV) was checked against what the stream must give each time.\n\n"

@@ -10,6 +10,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVANE_WINDOWS_BUILD_DIR:-$top/build-windows}
 linux_build=${1:-${MORVANE_BUILD_DIR:-$top/build}}
+# The round trip runs the Linux programs from other folders.
+linux_build=$(cd "$linux_build" 2>/dev/null && pwd || echo "$linux_build")
 linux_cli=$linux_build/src/cli/morvane-cli
 film_stream=$linux_build/tests/make-film-stream
 bash "$top/scripts/install-deps.sh" --windows

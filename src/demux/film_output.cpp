@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kPictureTrack = 1;
 // Sound held back before the first frame, at most, for each film.
-constexpr std::size_t kMostHeld = 1024 * 1024;
+constexpr std::size_t kMostHeld = 512 * 1024;
 
 std::int64_t FloorDivide(std::int64_t a, std::int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));

@@ -79,14 +79,12 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
   const std::size_t number = headers_++;
   // A new header of a channel ends the channel's present film.
   End(channel);
-  std::size_t open = 0;
-  for (const auto& [other, film] : live_) open += film ? 1 : 0;
-  if (open >= kMostLiveFilms) {
+  if (live_.size() >= kMostLiveFilms) {
     sink_.Tell(path_, "film channel " + std::to_string(channel) + ": more than " +
                           std::to_string(kMostLiveFilms) + " films at once; its film " +
                           std::to_string(number) + " is skipped");
     whole_ = false;
-    live_[channel] = nullptr;
+    skipped_.insert(channel);
     return;
   }
   live_[channel] =
@@ -104,13 +102,13 @@ bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint1
   }
   if (size_ - start < kFrameDataOffset) return false;
   const std::int32_t time = ReadBigEndian32(head + kFilmTimeOffset);
+  if (skipped_.count(channel) != 0) return true;
   const auto live = live_.find(channel);
   if (live == live_.end()) {
     ++strays_[channel];
     return true;
   }
   FilmOutput* film = live->second.get();
-  if (!film) return true;
   unsigned char fields[kFrameDataOffset - kFrameDurationOffset];
   input_.Seek(start + kFrameDurationOffset);
   input_.Read(fields, sizeof fields);
@@ -147,16 +145,17 @@ bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint1
 }
 
 void FilmRoutes::End(std::uint16_t channel) {
+  skipped_.erase(channel);
   const auto live = live_.find(channel);
   if (live == live_.end()) return;
-  if (live->second && !live->second->Finish()) whole_ = false;
+  if (!live->second->Finish()) whole_ = false;
   live_.erase(live);
 }
 
 void FilmRoutes::TimeMet(std::int32_t time) {
   std::vector<std::uint16_t> ended;
   for (const auto& [channel, film] : live_) {
-    if (film && film->EndedBy(time)) ended.push_back(channel);
+    if (film->EndedBy(time)) ended.push_back(channel);
   }
   for (const std::uint16_t channel : ended) End(channel);
 }
@@ -166,7 +165,7 @@ void FilmRoutes::SoundBegins(SoundOutput& output, std::size_t number, std::int32
   const TrackSound sound{number, output.Coding(), output.Rate(), output.Channels()};
   const std::int64_t frames = output.FramesFor(bytes);
   for (auto& [channel, film] : live_) {
-    if (film && film->SoundBegins(sound, time, frames)) takers_.push_back(film.get());
+    if (film->SoundBegins(sound, time, frames)) takers_.push_back(film.get());
   }
   if (takers_.empty()) return;
   output.SetPcmTaker([this](const unsigned char* pcm, std::size_t count) {
@@ -182,17 +181,18 @@ void FilmRoutes::SoundEnds(SoundOutput& output) {
 }
 
 void FilmRoutes::Finish(bool cut) {
+  // A chunk whose copy failed leaves nothing to take its samples.
+  takers_.clear();
   // Films in the order of their numbers.
   std::vector<std::pair<std::size_t, std::uint16_t>> order;
   for (const auto& [channel, film] : live_) {
-    if (film) {
-      if (cut) film->CutShort();
-      order.emplace_back(film->Number(), channel);
-    }
+    if (cut) film->CutShort();
+    order.emplace_back(film->Number(), channel);
   }
   std::sort(order.begin(), order.end());
   for (const auto& [number, channel] : order) End(channel);
   live_.clear();
+  skipped_.clear();
   for (const auto& [channel, count] : strays_) {
     sink_.Tell(path_,
                "film channel " + std::to_string(channel) + ": " + std::to_string(count) +

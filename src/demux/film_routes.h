@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,8 @@ class FilmRoutes {
   ConvertSink& sink_;
   std::int64_t size_;
   std::size_t headers_ = 0;
-  // channel -> its film; null for a film left out
-  std::map<std::uint16_t, std::unique_ptr<FilmOutput>> live_;
+  std::map<std::uint16_t, std::unique_ptr<FilmOutput>> live_;  // by channel
+  std::set<std::uint16_t> skipped_;               // channels whose film is left out: too many at once
   std::map<std::uint16_t, std::int64_t> strays_;  // frames outside any film, by channel
   std::vector<FilmOutput*> takers_;               // of the sound chunk in hand
   std::unique_ptr<unsigned char[]> frame_;

@@ -225,22 +225,12 @@ class ChunkStreamDemux {
       output = outputs_[live->second].get();
     }
     if (!output) return start + kSsmpDataOffset + length <= size_ || (Cut(start, "SNDS"), false);
-    std::int64_t copied = 0;
-    if (films_) {
-      // The movies beside the sound take its samples as they are decoded.
-      films_->SoundBegins(
-          *output, live->second, time,
-          std::max<std::int64_t>(0, std::min<std::int64_t>(length, size_ - input_.Position())));
-      try {
-        copied = CopyData(input_, length, size_, output, buffer_.get());
-      } catch (...) {
-        films_->SoundEnds(*output);
-        throw;
-      }
-      films_->SoundEnds(*output);
-    } else {
-      copied = CopyData(input_, length, size_, output, buffer_.get());
-    }
+    // The movies beside the sound take its samples as they are decoded.
+    if (films_)
+      films_->SoundBegins(*output, live->second, time,
+                          std::clamp<std::int64_t>(size_ - input_.Position(), 0, length));
+    const std::int64_t copied = CopyData(input_, length, size_, output, buffer_.get());
+    if (films_) films_->SoundEnds(*output);
     if (copied < length) {
       sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) +
                                      "; " + std::to_string(length - copied) +

@@ -169,6 +169,11 @@ TEST(MovieTest, PlayersDecodeSeekAndFindEveryFrameAndSampleInPlace) {
     EXPECT_GT(std::stod(landed.front()), 0.5);
   }
 
+  // analyze shows the first film, in the row the window shows it in.
+  run = RunCli({"analyze", path});
+  EXPECT_EQ(0, run.status);
+  EXPECT_NE(std::string::npos, run.out.find("\nVideo Format: cvid 160x120\n")) << run.out;
+
   // Without movies the WAVs are the same bytes.
   const Bytes wav0 = ReadAll(path + "0.sound.wav");
   std::filesystem::remove(PathOf(path + "0.film.mkv"));

@@ -315,6 +315,24 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
   }
 }
 
+TEST(FilmDemuxTest, AMovieThatCannotBeWrittenIsToldAndTheSoundGoesOn) {
+  TempDir dir;
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050));
+  Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}}, 300);
+  const std::string input = dir.Write("in.str", b.bytes());
+  std::filesystem::create_directory(PathOf(dir.File("in.str0.film.mkv")));
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  EXPECT_FALSE(DemuxFile(input, options, sink));
+  EXPECT_EQ(std::vector<std::string>{input + "0.sound.wav"}, sink.written);
+  ASSERT_EQ(1u, sink.told.size());
+  EXPECT_EQ(0u, sink.told[0].find(input + "0.film.mkv: ")) << sink.told[0];
+  EXPECT_TRUE(sink.movies.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(PathOf(dir.File("in.str0.film.mkv"))));
+}
+
 TEST(FilmDemuxTest, MillisecondsAreRoundedFromTicksAndSamplesWithoutOverflow) {
   struct Case {
     std::int64_t ticks, samples, rate, ms;
