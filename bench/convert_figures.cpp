@@ -104,7 +104,10 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
         Check((::access(movie.c_str(), F_OK) == 0) == withMovies, who + ": " + movie);
         if (withMovies) moviesNow.push_back(DigestOfFile(movie));
       }
-      if (wavs.empty()) wavs = wavNow;
+      if (wavs.empty()) {
+        wavs = wavNow;
+        for (const FileDigest& wav : wavNow) timings.written += wav.length;
+      }
       for (int n = 0; n < shape.films; ++n) {
         Check(wavNow[n].length == wavs[n].length && wavNow[n].value == wavs[n].value,
               who + ": a WAV differs from the first run's");
@@ -123,6 +126,7 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
                 who + ": movie " + std::to_string(n) + " holds another number of tracks");
         }
         movies = moviesNow;
+        for (const FileDigest& movie : moviesNow) timings.written += movie.length;
       }
       for (int n = 0; n < shape.films; ++n) {
         Check(moviesNow[n].length == movies[n].length && moviesNow[n].value == movies[n].value,
@@ -143,6 +147,8 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
       ::unlink(copied.c_str());
       const ProcessRun copy = run({"cp", stream, copied}, "cp");
       ::unlink(copied.c_str());
+      const ProcessRun dd = run({"dd", "if=" + stream, "of=" + copied, "bs=2M", "status=none"}, "dd");
+      ::unlink(copied.c_str());
       removeOutputs();
       const ProcessRun convert = run({cli, "convert", stream}, "morvane-cli convert");
       outputs(true, "morvane-cli convert");
@@ -156,6 +162,7 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
       run({self, "peak", peakFile, cli, "convert", stream}, "morvane-cli convert (memory)");
       outputs(true, "morvane-cli convert");
       timings.copy.push_back(copy.seconds);
+      timings.dd.push_back(dd.seconds);
       timings.convert.push_back(convert.seconds);
       timings.noMovies.push_back(noMovies.seconds);
       timings.peak.push_back(std::stod(ReadText(peakFile)) * 1024);

@@ -400,9 +400,10 @@ class Bench {
     const auto progress = [this](const std::string& text) { Progress(text); };
     for (const ConvertTimings& t :
          MeasureConvert(options_.folder, options_.cli, self_, options_.runs, progress)) {
-      Samples copy, convert, noMovies, peak;
+      Samples copy, dd, convert, noMovies, peak;
       for (std::size_t i = 0; i < t.copy.size(); ++i) {
         copy.Add(t.copy[i]);
+        dd.Add(t.dd[i]);
         convert.Add(t.convert[i]);
         noMovies.Add(t.noMovies[i]);
         peak.Add(t.peak[i]);
@@ -410,8 +411,10 @@ class Bench {
       const std::string stream = Format("%.0f MB", static_cast<double>(t.shape.size) / kMegabyte) + ", " +
                                  t.shape.name + " (" + std::to_string(t.shape.films) + " film(s) of " +
                                  std::to_string(t.shape.frames) + " frames)";
-      AddTimeRow("convert of a stream with films, " + stream + ": movies and WAVs (morvane-cli)", convert,
-                 "`cp` of the same file", copy, 1.5, true);
+      AddTimeRow("convert of a stream with films, " + stream + ": movies and WAVs (morvane-cli), " +
+                     Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) + " written",
+                 convert, "`cp` of the same file", copy, 1.5, true);
+      AddDdRow(static_cast<double>(t.shape.size) / kMegabyte, dd, copy);
       Row row;
       row.figure = "the same convert with --no-movies: WAVs only";
       row.value = Seconds(noMovies.Median());
