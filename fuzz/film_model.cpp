@@ -133,7 +133,8 @@ bool FilmModel::FilmChunk(const Bytes& file, std::int64_t pos, std::int64_t size
         film.held.clear();
       }
       ++film.frames;
-      film.lastEnd = std::max(film.lastEnd, time + std::max<std::int64_t>(duration, 0));
+      const std::int64_t end = time + std::max<std::int64_t>(duration, 0);
+      film.lastEnd = film.frames == 1 ? end : std::max(film.lastEnd, end);
       frame.ms = std::max<std::int64_t>(Ms(time - film.first, 0, 1), 0);
       film.shown.push_back(frame);
     }

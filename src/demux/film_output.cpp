@@ -103,7 +103,7 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   durationsAlike_ = durationsAlike_ && duration == frameDuration_;
   const std::int64_t from = std::int64_t{time} - firstTime_;
   const std::int64_t lasting = std::max(duration, 0);
-  lastEnd_ = std::max(lastEnd_, std::int64_t{time} + lasting);
+  lastEnd_ = frames_ == 1 ? std::int64_t{time} + lasting : std::max(lastEnd_, std::int64_t{time} + lasting);
   endMs_ = std::max(endMs_, MovieMs(from + lasting, 0, 1));
   if (!writer_) return;
   try {
@@ -144,18 +144,18 @@ bool FilmOutput::SoundBegins(const TrackSound& sound, std::int32_t time, std::in
   // waits, and the oldest chunks waiting give way to it when there is no
   // room.
   const auto bytes = static_cast<std::size_t>(frames) * 2 * static_cast<std::size_t>(sound.channels);
-  while (!held_.empty() && heldBytes_ + bytes > kMostHeld) {
+  if (bytes > kMostHeld) {
+    droppedEnd_ = std::max(droppedEnd_, EndTicks(time, frames, sound.rate));
+    heldDropped_ = true;
+    return false;
+  }
+  while (heldBytes_ + bytes > kMostHeld) {
     const Held& oldest = held_.front();
     droppedEnd_ = std::max(droppedEnd_, EndTicks(oldest.time, oldest.frames, oldest.sound.rate));
     heldDropped_ = true;
     heldBytes_ -=
         static_cast<std::size_t>(oldest.frames) * 2 * static_cast<std::size_t>(oldest.sound.channels);
     held_.erase(held_.begin());
-  }
-  if (bytes > kMostHeld) {
-    droppedEnd_ = std::max(droppedEnd_, EndTicks(time, frames, sound.rate));
-    heldDropped_ = true;
-    return false;
   }
   held_.push_back({sound, time, frames, {}});
   held_.back().pcm.reserve(bytes);
