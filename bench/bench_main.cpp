@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bench_inputs.h"
+#include "convert_figures.h"
 #include "figures.h"
 #include "processes.h"
 #include "window_driver.h"
@@ -15,7 +16,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: morvane-bench generate FOLDER [--small]\n"
-    "       morvane-bench figures FOLDER --cli PROGRAM [--runs N] [--small] [--doc FILE]\n"
+    "       morvane-bench figures FOLDER --cli PROGRAM [--runs N] [--small] [--doc FILE] [--convert-only]\n"
     "       morvane-bench window analyze|extract|wav FILE [RATE]\n";
 
 int Usage() {
@@ -29,6 +30,10 @@ int Generate(int argc, char** argv) {
   const bool small = argc > 3 && std::string(argv[3]) == "--small";
   const morvane::bench::Expected expected = morvane::bench::MakeInputs(folder, small);
   morvane::bench::SaveExpected(expected, folder + "/" + morvane::bench::kExpectedName);
+  for (const morvane::bench::FilmShape& shape : morvane::bench::MakeFilmInputs(folder, small)) {
+    std::printf("films: %s, %lld bytes, %d film(s) of %d frames\n", shape.file.c_str(),
+                static_cast<long long>(shape.size), shape.films, shape.frames);
+  }
   std::printf(
       "stream: %lld bytes, %lld chunks (%lld SNDS, %lld SHDR, %lld SSMP); %zu sound files, %lld bytes\n",
       static_cast<long long>(expected.streamSize), static_cast<long long>(expected.chunks),
@@ -46,6 +51,8 @@ int Figures(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--small") {
       options.small = true;
+    } else if (arg == "--convert-only") {
+      options.convertOnly = true;
     } else if (i + 1 < argc && arg == "--cli") {
       options.cli = argv[++i];
     } else if (i + 1 < argc && arg == "--doc") {

@@ -9,7 +9,8 @@ struct FigureOptions {
   std::string cli;     // the morvane-cli program
   std::string doc;     // where to write the Performance section, or ""
   int runs = 7;
-  bool small = false;  // a quick run: outputs checked, timings not judged
+  bool small = false;        // a quick run: outputs checked, timings not judged
+  bool convertOnly = false;  // only the figures of convert with films
 };
 
 // Measures every figure beside its reference, runs times each, interleaved,

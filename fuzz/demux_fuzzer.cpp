@@ -1,8 +1,10 @@
 // The batch converter over any stream bytes and any FORM file. Input: one
 // byte of options (bit 0 keeps the raw data, bit 1 gives one rate for all,
 // taken from the high bits), then the file. Every file written must be the
-// one a plain model of the routing and the decoders gives, no other file may
-// appear, and the pass must call itself whole exactly when it told nothing.
+// one a plain model of the routing and the decoders gives, each movie must
+// hold the frames, key flags and times and the sound the model gives it, no
+// other file may appear, and the pass must call itself whole exactly when it
+// told nothing.
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +17,9 @@
 #include <vector>
 
 #include "demux/stream_demux.h"
+#include "film_model.h"
 #include "fuzz_support.h"
+#include "support/matroska_reader.h"
 
 namespace {
 
@@ -32,6 +36,7 @@ struct ModelOutput {
 struct Model {
   std::vector<ModelOutput> outputs;
   bool whole = true;
+  morvane::fuzz::FilmModel films;
 };
 
 std::int64_t Signed32(const Bytes& b, std::size_t at) {
@@ -43,19 +48,26 @@ std::int64_t Unsigned32(const Bytes& b, std::size_t at) {
 }
 std::string Id(const Bytes& b, std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 
-void ModelStream(const Bytes& file, Model& model) {
+bool Decoded(const ModelOutput& output, std::optional<std::int64_t> rate) {
+  const std::int64_t used = rate ? *rate : output.rate;
+  return output.compression == "SDX2" && (output.channels == 1 || output.channels == 2) && used > 0;
+}
+
+// Gives true when the walk ended early (a cut file, a size below 8).
+bool ModelStream(const Bytes& file, Model& model, std::optional<std::int64_t> rate) {
   const auto n = static_cast<std::int64_t>(file.size());
   std::map<std::int64_t, std::optional<std::size_t>> live;
   for (std::int64_t pos = 0; pos < n;) {
-    if (n - pos < 8) return void(model.whole = false);
+    if (n - pos < 8) return model.whole = false, true;
     const std::int64_t size = Signed32(file, pos + 4);
-    if (size < 8) return void(model.whole = false);
+    if (size < 8) return model.whole = false, true;
     if (Id(file, pos) == "SNDS") {
-      if (n - pos < 20) return void(model.whole = false);
-      const std::int64_t stream = Signed32(file, pos + 12);
+      if (n - pos < 20) return model.whole = false, true;
+      const std::int64_t stream = Unsigned32(file, pos + 12) & 0xFFFF;
       const std::string sub = Id(file, pos + 16);
+      model.films.TimeMet(Signed32(file, pos + 8));
       if (sub == "SHDR") {
-        if (n - pos < 64) return void(model.whole = false);
+        if (n - pos < 64) return model.whole = false, true;
         const std::size_t number = model.outputs.size();
         model.outputs.push_back({Id(file, pos + 52), Signed32(file, pos + 56), Signed32(file, pos + 44), {}});
         live.erase(stream);
@@ -67,7 +79,7 @@ void ModelStream(const Bytes& file, Model& model) {
           live[stream] = number;
         }
       } else if (sub == "SSMP") {
-        if (n - pos < 24) return void(model.whole = false);
+        if (n - pos < 24) return model.whole = false, true;
         const std::int64_t length = Signed32(file, pos + 20);
         if (length < 0) {
           model.whole = false;
@@ -76,16 +88,26 @@ void ModelStream(const Bytes& file, Model& model) {
           if (target == live.end()) model.whole = false;
           const std::int64_t available = std::min(length, n - (pos + 24));
           if (target != live.end() && target->second) {
-            Bytes& data = model.outputs[*target->second].data;
+            ModelOutput& output = model.outputs[*target->second];
+            Bytes& data = output.data;
+            const auto before = static_cast<std::int64_t>(data.size());
             data.insert(data.end(), file.begin() + pos + 24, file.begin() + pos + 24 + available);
+            const auto after = static_cast<std::int64_t>(data.size());
+            const bool stereo = output.channels == 2;
+            const std::int64_t first = stereo ? before / 2 : before;
+            model.films.SoundData(*target->second, Decoded(output, rate), rate ? *rate : output.rate,
+                                  Signed32(file, pos + 8), first, (stereo ? after / 2 : after) - first);
           }
-          if (available < length) return void(model.whole = false);
+          if (available < length) return model.whole = false, true;
         }
       }
+    } else if (Id(file, pos) == "FILM" && size >= 20) {
+      if (n - pos < 20 || !model.films.FilmChunk(file, pos, size)) return model.whole = false, true;
     }
-    if (pos + size > n) return void(model.whole = false);
+    if (pos + size > n) return model.whole = false, true;
     pos += size;
   }
+  return false;
 }
 
 std::int64_t ModelExtendedRate(const Bytes& b, std::size_t at) {
@@ -132,7 +154,7 @@ void ModelForm(const Bytes& file, Model& model) {
   model.whole = copied == length;
 }
 
-Model ModelFile(const Bytes& file) {
+Model ModelFile(const Bytes& file, std::optional<std::int64_t> rate) {
   Model model;
   if (file.size() >= 4 && Id(file, 0) == "FORM") {
     ModelForm(file, model);
@@ -144,13 +166,15 @@ Model ModelFile(const Bytes& file) {
     model.whole = false;
     return model;
   }
-  ModelStream(file, model);
+  model.films.Finish(ModelStream(file, model, rate));
+  if (!model.films.whole) model.whole = false;
   // A walk that met no header and no other problem says so.
-  if (model.outputs.empty()) model.whole = false;
+  if (model.outputs.empty() && !model.films.anyHeader) model.whole = false;
   return model;
 }
 
-Bytes ModelWav(const ModelOutput& output, std::int64_t rate) {
+// The samples of a decoded output, 16-bit little-endian, as its WAV holds them.
+Bytes ModelSamples(const ModelOutput& output) {
   Bytes samples;
   std::uint16_t left = 0, right = 0;
   const auto put = [&](std::uint16_t value) {
@@ -165,6 +189,11 @@ Bytes ModelWav(const ModelOutput& output, std::int64_t rate) {
       put(morvane::fuzz::ModelDecodeByte(right, output.data[i]));
     }
   }
+  return samples;
+}
+
+Bytes ModelWav(const ModelOutput& output, std::int64_t rate) {
+  const Bytes samples = ModelSamples(output);
   const auto channels = static_cast<std::uint32_t>(output.channels);
   Bytes wav = {'R', 'I', 'F', 'F'};
   morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(36 + samples.size()));
@@ -210,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CollectingSink sink;
   const bool whole = DemuxFile(input, options, sink);
 
-  Model model = ModelFile(file);
+  Model model = ModelFile(file, rate);
   std::map<std::string, Bytes> expected;
   for (std::size_t n = 0; n < model.outputs.size(); ++n) {
     ModelOutput& output = model.outputs[n];
@@ -222,6 +251,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (decoded) expected[name + ".wav"] = ModelWav(output, used);
     if (keepSound || !decoded) expected[name] = output.data;
     if (!decoded) model.whole = false;
+  }
+  for (const morvane::fuzz::ModelMovie& movie : model.films.movies) {
+    expected["o" + std::to_string(movie.number) + ".film.mkv"] = {};
   }
 
   FUZZ_CHECK(whole == model.whole, std::string("whole: ") + (whole ? "yes" : "no"));
@@ -239,7 +271,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [name, bytes] : expected) {
     Bytes got;
     FUZZ_CHECK(fuzz::ReadWhole(fuzz::InFolder(name), got), name);
-    FUZZ_CHECK(got == bytes, name + " differs from the model's");
+    if (!name.ends_with(".mkv")) FUZZ_CHECK(got == bytes, name + " differs from the model's");
+  }
+  for (const fuzz::ModelMovie& want : model.films.movies) {
+    const std::string name = "o" + std::to_string(want.number) + ".film.mkv";
+    Bytes bytes;
+    FUZZ_CHECK(fuzz::ReadWhole(fuzz::InFolder(name), bytes), name);
+    const test::MkvFile movie = test::ReadMatroska(bytes);
+    FUZZ_CHECK(movie.problem.empty(), name + ": " + movie.problem);
+    const auto frames = movie.BlocksOf(1);
+    FUZZ_CHECK(frames.size() == want.frames.size(), name + ": " + std::to_string(frames.size()) + " frames");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const std::string which = name + " frame " + std::to_string(i);
+      FUZZ_CHECK(frames[i]->data == want.frames[i].data, which + ": its bytes");
+      FUZZ_CHECK(frames[i]->key == want.frames[i].key, which + ": its key flag");
+      FUZZ_CHECK(frames[i]->ms == want.frames[i].ms, which + ": its time " + std::to_string(frames[i]->ms));
+    }
+    FUZZ_CHECK(movie.tracks.size() == want.tracks.size() + 1, name + ": the tracks");
+    std::size_t t = 1;
+    for (const auto& [sound, blocks] : want.tracks) {
+      const ModelOutput& output = model.outputs[sound];
+      const Bytes samples = ModelSamples(output);
+      const auto frameBytes = static_cast<std::size_t>(2 * output.channels);
+      const auto got = movie.BlocksOf(movie.tracks[t++].number);
+      FUZZ_CHECK(got.size() == blocks.size(), name + ": the blocks of sound " + std::to_string(sound));
+      for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const std::string which = name + " sound " + std::to_string(sound) + " block " + std::to_string(b);
+        FUZZ_CHECK(got[b]->ms == blocks[b].ms, which + ": its time " + std::to_string(got[b]->ms));
+        FUZZ_CHECK(got[b]->data == Bytes(samples.begin() + blocks[b].from * frameBytes,
+                                         samples.begin() + blocks[b].to * frameBytes),
+                   which + ": its samples");
+      }
+    }
   }
   return 0;
 }

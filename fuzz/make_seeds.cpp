@@ -190,6 +190,33 @@ int main(int argc, char** argv) {
                            .Shdr(raw)
                            .Ssmp(PatternBytes(10, 23), 0, 2)
                            .bytes());
+  // Films: one with its sound met before its first frame and beside it,
+  // difference frames and a key flag; two at once on two channels with two
+  // sounds; one whose sound comes after it.
+  using morvane::test::CinepakLikeFrame;
+  demuxFiles.push_back(
+      StreamBuilder()
+          .Fhdr({.frameCount = 3})
+          .Shdr(HeaderAt(22050, 0))
+          .Ssmp(PatternBytes(41, 26), 0, 0)
+          .FilmFrame({.data = CinepakLikeFrame(true, 2, 8, 1), .time = 4})
+          .Ssmp(PatternBytes(30, 27), 20, 0x10000)
+          .FilmFrame({.data = CinepakLikeFrame(false, 1, 6, 2), .time = 20, .kind = "DFRM"})
+          .FilmFrame({.data = CinepakLikeFrame(false, 1, 6, 3), .time = 36, .word = 0x10000, .padding = 3})
+          .Ssmp(PatternBytes(12, 28), 60, 0)
+          .bytes());
+  demuxFiles.push_back(StreamBuilder()
+                           .Fhdr({.frameCount = 2})
+                           .Fhdr({.compression = "rle ", .frameCount = 0, .word = 1})
+                           .Shdr(HeaderAt(22050, 0))
+                           .Shdr(mono)
+                           .Ssmp(PatternBytes(20, 29), 0, 1)
+                           .FilmFrame({.data = CinepakLikeFrame(true, 1, 4, 4), .time = 0, .word = 1})
+                           .FilmFrame({.data = CinepakLikeFrame(true, 1, 4, 5), .time = 0})
+                           .Ssmp(PatternBytes(21, 30), 10, 0)
+                           .FilmFrame({.data = CinepakLikeFrame(true, 1, 4, 6), .time = 16})
+                           .FilmFrame({.data = PatternBytes(9, 7), .time = 16, .word = 1})
+                           .bytes());
   demuxFiles.push_back(
       morvane::test::IffAudioFile({.channels = 1, .rate = 44100, .data = PatternBytes(50, 24)}));
   demuxFiles.push_back(morvane::test::IffAudioFile({.formType = "AIFF", .data = PatternBytes(16, 25)}));

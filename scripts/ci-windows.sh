@@ -3,15 +3,20 @@
 # core and the passes cross-built with mingw-w64, linked statically; the
 # suites run under Wine; then make-demo and convert are run by the Windows
 # and by the Linux build in a folder whose path holds non-ASCII letters and
-# blanks, and every file they write must be the same bytes.
+# blanks, and every file they write must be the same bytes: the WAVs, and the
+# movies of a stream of films written by the Linux build's make-film-stream.
 #   ci-windows.sh [LINUX-BUILD-DIR]   (default: $MORVANE_BUILD_DIR or build/)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVANE_WINDOWS_BUILD_DIR:-$top/build-windows}
-linux_cli=${1:-${MORVANE_BUILD_DIR:-$top/build}}/src/cli/morvane-cli
+linux_build=${1:-${MORVANE_BUILD_DIR:-$top/build}}
+# The round trip runs the Linux programs from other folders.
+linux_build=$(cd "$linux_build" 2>/dev/null && pwd || echo "$linux_build")
+linux_cli=$linux_build/src/cli/morvane-cli
+film_stream=$linux_build/tests/make-film-stream
 bash "$top/scripts/install-deps.sh" --windows
-[ -x "$linux_cli" ] || {
-  echo "ci-windows.sh: no Linux build of morvane-cli at $linux_cli to compare with" >&2
+[ -x "$linux_cli" ] && [ -x "$film_stream" ] || {
+  echo "ci-windows.sh: no Linux build of morvane-cli and make-film-stream (tests on) in $linux_build to compare with" >&2
   exit 1
 }
 
@@ -53,18 +58,23 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 place="$work/wïn tést/démo files"
 mkdir -p "$place/linux" "$place/windows"
 stream="démo ü.str"
+films="fîlms.str"
+together="fîlms together.str"
+"$film_stream" "$place/linux/$films"
+"$film_stream" "$place/linux/$together" --together
+cp "$place/linux/$films" "$place/linux/$together" "$place/windows/"
 (
   cd "$place/linux"
   "$linux_cli" make-demo "$stream"
-  "$linux_cli" convert --keep-sound --map "$stream" >names
-  "$linux_cli" convert -o "out folder" "$stream" >/dev/null
+  "$linux_cli" convert --keep-sound --map "$stream" "$films" "$together" >names
+  "$linux_cli" convert -o "out folder" "$stream" "$films" >/dev/null
 )
 (
   cd "$place/windows"
   wine "$exe" make-demo "$stream"
   # Windows' text mode ends each printed line with a carriage return.
-  wine "$exe" convert --keep-sound --map "$stream" | tr -d '\r' >names
-  wine "$exe" convert -o "out folder" "$stream" >/dev/null
+  wine "$exe" convert --keep-sound --map "$stream" "$films" "$together" | tr -d '\r' >names
+  wine "$exe" convert -o "out folder" "$stream" "$films" >/dev/null
   # A whole Windows path too, with a drive letter and backslashes.
   wine "$exe" convert -o "out folder" "$(wine winepath -w "$place/windows/$stream" | tr -d '\r')" >/dev/null
 )
@@ -78,8 +88,8 @@ if ! diff -u "$work/linux-files" "$work/windows-files"; then
   echo "ci-windows.sh: the Windows build wrote other files than the Linux build" >&2
   exit 1
 fi
-grep -q 'sound.wav' "$work/linux-files" || {
-  echo "ci-windows.sh: the round trip wrote no WAV" >&2
+grep -q 'sound.wav' "$work/linux-files" && grep -q 'film.mkv' "$work/linux-files" || {
+  echo "ci-windows.sh: the round trip wrote no WAV or no movie" >&2
   exit 1
 }
 while read -r file; do

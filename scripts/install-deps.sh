@@ -2,7 +2,8 @@
 # Installs with apt-get, on Debian 12, what Morvane needs and is missing, as
 # root or through sudo.
 #   install-deps.sh            what building and running need
-#   install-deps.sh --tests    and what the tests need
+#   install-deps.sh --tests    and what the tests need (FFmpeg and mkvinfo read
+#                              the movies)
 #   install-deps.sh --package  and what building the Debian package needs
 #   install-deps.sh --windows  and what the Windows cross build and its run
 #                              under Wine need (mingw-w64, GoogleTest's
@@ -12,7 +13,7 @@
 #                              Windows leg
 set -euo pipefail
 build=(cmake ninja-build g++ libcli11-dev qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
-tests=(libgtest-dev libgmock-dev)
+tests=(libgtest-dev libgmock-dev ffmpeg mkvtoolnix)
 package=(dpkg-dev file)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)
 ci=(clang-format pulseaudio pulseaudio-utils clang libclang-rt-14-dev lintian desktop-file-utils appstream man-db

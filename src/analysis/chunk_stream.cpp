@@ -33,6 +33,21 @@ struct Counters {
   std::uint16_t snds = 0, shdr = 0, ssmp = 0, ssnd = 0;
 };
 
+// The first film header's compression type and picture size in Label26. A
+// film chunk is looked into only while its header's fields lie inside the
+// file, so that it never ends the walk.
+void ShowFilm(ByteFile& input, std::int64_t chunkStart, Window& window, bool& filmShown) {
+  if (filmShown || input.Size() - chunkStart < kFhdrEnd) return;
+  unsigned char fields[kFhdrEnd - kChunkHeaderSize];
+  input.Read(fields, sizeof fields);
+  const auto at = [&fields](std::int64_t offset) { return fields + (offset - kChunkHeaderSize); };
+  if (!IsId(at(kFilmSubTypeOffset), "FHDR")) return;
+  window.SetLabel(ValueLabel::Label26, FourCharacters(at(kFhdrCompressionOffset)) + " " +
+                                           DecimalText(ReadBigEndian32(at(kFhdrWidthOffset))) + "x" +
+                                           DecimalText(ReadBigEndian32(at(kFhdrHeightOffset))));
+  filmShown = true;
+}
+
 void ReadSoundHeader(ByteFile& input, MapWriter& map, Window& window) {
   // Eleven fields in file order: version, buffers, amplitude, balance, data
   // format, sample size, rate, compression ratio, compression type,
@@ -71,7 +86,7 @@ void ReadSoundHeader(ByteFile& input, MapWriter& map, Window& window) {
 }
 
 void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t chunkSize, ByteFile& input,
-                 MapWriter& map, Window& window, Counters& counters) {
+                 MapWriter& map, Window& window, Counters& counters, bool& filmShown) {
   if (IsId(id, "SNDS")) {
     ++counters.snds;
     map.Snds(chunkSize);
@@ -94,6 +109,8 @@ void HandleChunk(const unsigned char* id, std::int64_t chunkStart, std::int32_t 
   } else if (IsId(id, "SSND")) {
     ++counters.ssnd;
     map.Ssnd(chunkSize, static_cast<std::int32_t>(chunkStart + kSsndBodyOffset));
+  } else if (IsId(id, "FILM")) {
+    ShowFilm(input, chunkStart, window, filmShown);
   }
 }
 
@@ -133,14 +150,15 @@ void ReadIffAudioFile(ByteFile& input, Window& window) {
   ShowCommonChunk(input, window, compressed);
 }
 
-void WalkChunks(ByteFile& input, MapWriter& map, Window& window, Counters& counters) {
+// `filmShown`: Label26 shows a film header of this file.
+void WalkChunks(ByteFile& input, MapWriter& map, Window& window, Counters& counters, bool& filmShown) {
   input.Seek(0);
   while (!input.Eof()) {
     const std::int64_t chunkStart = input.Position();
     unsigned char header[kChunkHeaderSize];
     input.Read(header, kChunkHeaderSize);
     const std::int32_t chunkSize = ReadBigEndian32(header + 4);
-    HandleChunk(header, chunkStart, chunkSize, input, map, window, counters);
+    HandleChunk(header, chunkStart, chunkSize, input, map, window, counters, filmShown);
     // Bodies are skipped by moving, never read. A size that would move
     // before offset 0 or to 2^31 and beyond fails here.
     input.Seek(chunkStart + chunkSize);
@@ -157,6 +175,8 @@ void AnalyzeStream(SharedState& state, Window& window) {
   try {
     window.AppendMemoLine(state.SelectedPath);
     state.ProgressStep = 1;
+    if (state.VideoFormatShown) window.SetLabel(ValueLabel::Label26, "Unknown");
+    state.VideoFormatShown = false;
     Counters counters;
 
     unsigned char first[4];
@@ -166,7 +186,7 @@ void AnalyzeStream(SharedState& state, Window& window) {
       ReadIffAudioFile(input, window);
     } else {
       MapWriter writer(map);
-      WalkChunks(input, writer, window, counters);
+      WalkChunks(input, writer, window, counters, state.VideoFormatShown);
     }
     // The map's last records leave the buffer here, so a full disk ends the
     // pass before the summary, as an unbuffered write would.

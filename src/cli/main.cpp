@@ -24,7 +24,8 @@ const char kUsage[] =
     "Usage: morvane-cli analyze FILE\n"
     "       morvane-cli extract FILE\n"
     "       morvane-cli wav FILE --rate TEXT\n"
-    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--null] [--rate TEXT] FILE...\n"
+    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies] [--null]\n"
+    "                           [--rate TEXT] FILE...\n"
     "       morvane-cli make-demo FILE\n"
     "       morvane-cli --help | --version\n";
 
@@ -46,7 +47,11 @@ const char kHelp[] =
     "                   goes to the present output of its own stream number, so\n"
     "                   interleaved streams come apart. SDX2 stereo and mono are\n"
     "                   decoded at each header's rate; any other compression is kept\n"
-    "                   undecoded as FILEn.sound and reported. An AIFC file (FORM)\n"
+    "                   undecoded as FILEn.sound and reported. Each film header n\n"
+    "                   starts FILEn.film.mkv, a Matroska movie of the film's frames\n"
+    "                   (copied as they are, each at its own time) with a 16-bit\n"
+    "                   PCM track of each decoded sound stream that plays beside it.\n"
+    "                   An AIFC file (FORM)\n"
     "                   with SDX2 sound gives FILE0.sound.wav. A cut file converts\n"
     "                   as far as its data goes. Prints the name of every file\n"
     "                   written, one a line (control characters escaped as \\n,\n"
@@ -67,6 +72,7 @@ const char kHelp[] =
     "                   under the input's base name, not beside the input.\n"
     "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
     "  --map            convert: also writes FILE.MAP as analyze does.\n"
+    "  --no-movies      convert: writes no movie; the films are passed over.\n"
     "  --null           convert: ends each printed name with a NUL byte instead of\n"
     "                   a line feed, unescaped (for xargs -0).\n"
     "  -h, --help       Shows this text.\n"
@@ -163,7 +169,7 @@ int main(int argc, char** argv) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false;
+  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -176,6 +182,7 @@ int main(int argc, char** argv) {
   }
   app.add_flag("--keep-sound", keepSound);
   app.add_flag("--map", map);
+  app.add_flag("--no-movies", noMovies);
   app.add_flag("--null", nullSeparated);
   app.add_option("arguments", positional);
   try {
@@ -222,8 +229,11 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
-  const std::pair<const char*, bool> convertOptions[] = {
-      {"output-dir", !outputDirs.empty()}, {"keep-sound", keepSound}, {"map", map}, {"null", nullSeparated}};
+  const std::pair<const char*, bool> convertOptions[] = {{"output-dir", !outputDirs.empty()},
+                                                         {"keep-sound", keepSound},
+                                                         {"map", map},
+                                                         {"no-movies", noMovies},
+                                                         {"null", nullSeparated}};
   for (const auto& [name, given] : convertOptions) {
     if (given && command != "convert")
       return UsageError(std::string("--") + name + " belongs to convert only");
@@ -251,6 +261,7 @@ int main(int argc, char** argv) {
     }
     settings.keepSound = keepSound;
     settings.map = map;
+    settings.movies = !noMovies;
     morvane::BatchPrinting printing;
     printing.nullSeparated = nullSeparated;
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();

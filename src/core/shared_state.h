@@ -30,6 +30,10 @@ struct SharedState {
   bool FileOpened = false;
   bool MapMissing = false;
   bool StopRequested = false;
+  // Label26 shows the film of an earlier Analyze File: the next one puts it
+  // back to "Unknown" before its walk, so that a file without a film never
+  // shows another file's.
+  bool VideoFormatShown = false;
   // Why the last FileOpen refused the chosen file when it is no regular file
   // or too large; empty otherwise.
   std::string InputRefusal;

@@ -6,8 +6,7 @@
 
 namespace morvane {
 
-// The value labels of the information rows that the passes write (Label26,
-// Video Format, never is).
+// The value labels of the information rows that the passes write.
 enum class ValueLabel {
   Label13 = 13,
   Label14,

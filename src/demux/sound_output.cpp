@@ -45,7 +45,8 @@ SoundOutput::SoundOutput(SoundCoding coding, std::int32_t rate, std::string rawP
                          ConvertSink& sink)
     : coding_(coding), rate_(rate), rawPath_(std::move(rawPath)), wavPath_(std::move(wavPath)), sink_(sink) {
   if (coding_ == SoundCoding::kUndecoded) wavPath_.clear();
-  if (!wavPath_.empty()) samples_.reset(new unsigned char[kPiece * kSampleBytes]);
+  // A piece, and the frame begun in the piece before it.
+  if (coding_ != SoundCoding::kUndecoded) samples_.reset(new unsigned char[kPiece * kSampleBytes + 4]);
   try {
     if (!rawPath_.empty()) raw_.Open(rawPath_, ByteFile::Mode::kCreate);
   } catch (const CommandError& error) {
@@ -70,6 +71,26 @@ void SoundOutput::Fail(ByteFile& file, const std::string& path, const std::strin
   sink_.Tell(path, cause);
 }
 
+int SoundOutput::Channels() const { return ChannelsOf(coding_); }
+
+std::int64_t SoundOutput::FramesFor(std::int64_t count) const {
+  if (coding_ == SoundCoding::kUndecoded) return 0;
+  if (coding_ == SoundCoding::kSdx2Mono) return count;
+  return (count + (pending_ ? 1 : 0)) / 2;
+}
+
+void SoundOutput::Put(const unsigned char* pcm, std::size_t bytes) {
+  if (pcmTaker_) pcmTaker_(pcm, bytes);
+  if (wav_.IsOpen()) {
+    if (sampleBytes_ + bytes > kMostSampleBytes) {
+      throw CommandError(kNoFileCode, "too long for a WAV file; converted as far as a WAV file can hold");
+    }
+    wav_.Write(pcm, bytes);
+    sink_.Decoded(wavPath_, pcm, bytes, ChannelsOf(coding_));
+    sampleBytes_ += bytes;
+  }
+}
+
 void SoundOutput::Take(const unsigned char* data, std::size_t count) {
   if (raw_.IsOpen()) {
     try {
@@ -78,41 +99,37 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
       Fail(raw_, rawPath_, ErrorCause(error));
     }
   }
-  if (!wav_.IsOpen()) return;
+  if (coding_ == SoundCoding::kUndecoded || (!wav_.IsOpen() && !pcmTaker_)) return;
   try {
-    if (coding_ == SoundCoding::kSdx2Stereo && pending_ && count > 0) {
-      // The frame begun in the last piece.
-      const unsigned char frame[2] = {pendingByte_, data[0]};
-      DecodeSdx2Frames(stereo_, frame, 1, samples_.get());
-      wav_.Write(samples_.get(), 4);
-      sink_.Decoded(wavPath_, samples_.get(), 4, 2);
-      sampleBytes_ += 4;
-      pending_ = false;
-      ++data;
-      --count;
-    }
     while (count > 0) {
       std::size_t piece = std::min(count, kPiece);
       std::size_t produced = 0;
       if (coding_ == SoundCoding::kSdx2Stereo) {
-        piece = count >= 2 ? std::min(count, kPiece) & ~std::size_t{1} : count;
-        if (piece == 1) {
-          pending_ = true;
-          pendingByte_ = data[0];
-          break;
+        if (pending_) {
+          // The frame begun in the last piece leads this one.
+          const unsigned char frame[2] = {pendingByte_, data[0]};
+          DecodeSdx2Frames(stereo_, frame, 1, samples_.get());
+          produced = 4;
+          pending_ = false;
+          ++data;
+          --count;
+          piece = std::min(count, kPiece);
         }
-        DecodeSdx2Frames(stereo_, data, piece / 2, samples_.get());
-        produced = piece * kSampleBytes;
+        const std::size_t whole = piece & ~std::size_t{1};
+        DecodeSdx2Frames(stereo_, data, whole / 2, samples_.get() + produced);
+        produced += whole * kSampleBytes;
+        if (whole < piece && whole + 1 == count) {
+          pending_ = true;
+          pendingByte_ = data[whole];
+          piece = count;
+        } else {
+          piece = whole;
+        }
       } else {
         DecodeSdx2Mono(mono_, data, piece, samples_.get());
         produced = piece * kSampleBytes;
       }
-      if (sampleBytes_ + produced > kMostSampleBytes) {
-        throw CommandError(kNoFileCode, "too long for a WAV file; converted as far as a WAV file can hold");
-      }
-      wav_.Write(samples_.get(), produced);
-      sink_.Decoded(wavPath_, samples_.get(), produced, ChannelsOf(coding_));
-      sampleBytes_ += produced;
+      if (produced > 0) Put(samples_.get(), produced);
       data += piece;
       count -= piece;
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -84,9 +85,22 @@ class SoundOutput {
   // Gives false when a file of this output failed.
   bool Finish();
   const std::string& Name() const { return wavPath_.empty() ? rawPath_ : wavPath_; }
+  SoundCoding Coding() const { return coding_; }
+  std::int32_t Rate() const { return rate_; }
+  int Channels() const;
+  // The whole sample frames the next `count` bytes of data decode into.
+  std::int64_t FramesFor(std::int64_t count) const;
+  // Where the decoded samples go besides the WAV (the movies beside the
+  // sound), in pieces as they are decoded; they go there even when the WAV
+  // has failed.
+  void SetPcmTaker(std::function<void(const unsigned char* pcm, std::size_t bytes)> taker) {
+    pcmTaker_ = std::move(taker);
+  }
 
  private:
   void FinishWav();
+  // Hands a piece of decoded samples to the WAV and the taker.
+  void Put(const unsigned char* pcm, std::size_t bytes);
   void Fail(ByteFile& file, const std::string& path, const std::string& cause);
 
   SoundCoding coding_;
@@ -102,6 +116,7 @@ class SoundOutput {
   unsigned char pendingByte_ = 0;
   std::uint64_t sampleBytes_ = 0;
   std::unique_ptr<unsigned char[]> samples_;  // decoded samples, one piece at a time
+  std::function<void(const unsigned char*, std::size_t)> pcmTaker_;
 };
 
 }  // namespace morvane

@@ -9,6 +9,7 @@
 #include "analysis/iff_form.h"
 #include "core/errors.h"
 #include "core/support.h"
+#include "demux/film_routes.h"
 
 namespace morvane {
 
@@ -19,7 +20,7 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
 // Every output file alive is one the end of the program can remove.
-static_assert(2 * kMostLiveStreams <= kMostLiveTemporaries);
+static_assert(2 * kMostLiveStreams + FilmRoutes::kMostLiveFilms <= kMostLiveTemporaries);
 
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
@@ -80,7 +81,9 @@ class ChunkStreamDemux {
         options_(options),
         sink_(sink),
         size_(input.Size()),
-        buffer_(new unsigned char[kReadPiece]) {}
+        buffer_(new unsigned char[kReadPiece]) {
+    if (options.movies) films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink);
+  }
 
   bool Run() {
     try {
@@ -89,8 +92,14 @@ class ChunkStreamDemux {
       // The input itself failed: the outputs keep what they have.
       sink_.Tell(path_, ErrorCause(error));
       whole_ = false;
+      cut_ = true;
     }
-    if (headers_ == 0 && whole_ && orphans_.empty()) {
+    const bool anyFilm = films_ && films_->AnyFilm();
+    if (films_) {
+      films_->Finish(cut_);
+      if (!films_->Whole()) whole_ = false;
+    }
+    if (headers_ == 0 && whole_ && orphans_.empty() && !anyFilm) {
       sink_.Tell(path_, "no sound header in the stream; nothing to convert");
       whole_ = false;
     }
@@ -115,6 +124,7 @@ class ChunkStreamDemux {
       if (size_ - position < kChunkHeaderSize) {
         sink_.Tell(path_, "cut short: the file ends inside a chunk header at offset " + Offset(position));
         whole_ = false;
+        cut_ = true;
         return;
       }
       input_.Seek(position);
@@ -126,10 +136,16 @@ class ChunkStreamDemux {
                               DecimalText(chunkSize) +
                               ", less than its header; the rest of the file is not read");
         whole_ = false;
+        cut_ = true;
         return;
       }
       const std::int64_t chunkEnd = position + chunkSize;
       if (IsId(header, "SNDS") && !SoundChunk(position, header)) return;
+      if (films_ && IsId(header, "FILM") && chunkSize >= kFilmSubTypeOffset + 4) {
+        if (size_ - position < kFilmSubTypeOffset + 4) return Cut(position, "FILM");
+        input_.Read(header + kChunkHeaderSize, kFilmSubTypeOffset + 4 - kChunkHeaderSize);
+        if (!films_->FilmChunk(position, header, chunkSize)) return Cut(position, "FILM");
+      }
       if (chunkEnd > size_) {
         Cut(position, IdText(header));
         return;
@@ -143,13 +159,17 @@ class ChunkStreamDemux {
   bool SoundChunk(std::int64_t start, unsigned char* header) {
     if (size_ - start < kSndsFieldsEnd) return Cut(start, IdText(header)), false;
     input_.Read(header + kChunkHeaderSize, kSndsFieldsEnd - kChunkHeaderSize);
-    const std::int32_t stream = ReadBigEndian32(header + kSndsStreamOffset);
+    // The word's high bits are flags: they never split a stream.
+    const auto stream = static_cast<std::int32_t>(BigEndianU32(header + kSndsStreamOffset) & kChannelMask);
+    const std::int32_t time = ReadBigEndian32(header + kSndsTimeOffset);
     const unsigned char* subId = header + kSndsSubIdOffset;
+    if (films_) films_->TimeMet(time);
     if (IsId(subId, "SHDR")) {
       if (size_ - start < kShdrEnd) {
         sink_.Tell(path_, "cut short: the file ends inside the sound header at offset " + Offset(start) +
                               "; stream " + DecimalText(stream) + " gets no output");
         whole_ = false;
+        cut_ = true;
         return false;
       }
       unsigned char fields[kShdrEnd - kSndsFieldsEnd];
@@ -160,7 +180,7 @@ class ChunkStreamDemux {
       unsigned char lengthBytes[4];
       input_.Read(lengthBytes, 4);
       const std::int32_t length = ReadBigEndian32(lengthBytes);
-      return SoundData(start, stream, length);
+      return SoundData(start, stream, time, length);
     }
     return true;
   }
@@ -190,7 +210,7 @@ class ChunkStreamDemux {
     live_[stream] = number;
   }
 
-  bool SoundData(std::int64_t start, std::int32_t stream, std::int32_t length) {
+  bool SoundData(std::int64_t start, std::int32_t stream, std::int32_t time, std::int32_t length) {
     if (length < 0) {
       sink_.Tell(path_, "the data block at offset " + Offset(start) + " gives the length " +
                             DecimalText(length) + "; skipped");
@@ -207,12 +227,18 @@ class ChunkStreamDemux {
       output = outputs_[live->second].get();
     }
     if (!output) return start + kSsmpDataOffset + length <= size_ || (Cut(start, "SNDS"), false);
+    // The movies beside the sound take its samples as they are decoded.
+    if (films_)
+      films_->SoundBegins(*output, live->second, time,
+                          std::clamp<std::int64_t>(size_ - input_.Position(), 0, length));
     const std::int64_t copied = CopyData(input_, length, size_, output, buffer_.get());
+    if (films_) films_->SoundEnds(*output);
     if (copied < length) {
       sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) +
                                      "; " + std::to_string(length - copied) +
                                      " bytes missing, converted up to the cut");
       whole_ = false;
+      cut_ = true;
       return false;
     }
     return true;
@@ -222,6 +248,7 @@ class ChunkStreamDemux {
     sink_.Tell(path_,
                "cut short: the file ends inside the '" + idText + "' chunk at offset " + Offset(chunkStart));
     whole_ = false;
+    cut_ = true;
   }
 
   static constexpr std::size_t kNoOutput = static_cast<std::size_t>(-1);
@@ -236,7 +263,9 @@ class ChunkStreamDemux {
   std::size_t headers_ = 0;
   std::map<std::int32_t, std::size_t> live_;  // stream number -> output
   std::map<std::int32_t, Orphans> orphans_;
+  std::unique_ptr<FilmRoutes> films_;  // none when no movie is asked for
   bool whole_ = true;
+  bool cut_ = false;  // the walk ended before the file's end
 };
 
 // An IFF file: an AIFC (or AIFF) form's COMM chunk says how its SSND data

@@ -23,11 +23,13 @@ struct DemuxOptions {
   std::string outputBase;
   bool keepSound = false;            // also write each stream's raw data
   std::optional<std::int32_t> rate;  // instead of each header's rate
+  bool movies = true;                // each film as BASEn.film.mkv
 };
 
 // The batch conversion of one file: a stream's sound headers each start an
 // output, and its data blocks go to the present output of their own stream
-// number; an AIFC file's SSND data goes to output 0. Each output is decoded
+// number; an AIFC file's SSND data goes to output 0. Each film header starts
+// a movie of its film's frames and the sound beside them (FilmRoutes). Each output is decoded
 // as its header says, or kept raw when it cannot be. Every file is read
 // once, front to back, through fixed buffers. Gives true when every stream
 // was converted whole; everything else is told to the sink, and what was

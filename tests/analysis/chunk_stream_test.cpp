@@ -425,6 +425,42 @@ TEST(AnalyzeStreamTest, StreamWithoutSoundChunksKeepsTheLabels) {
   EXPECT_EQ(MapBuilder().Ssnd(10, 20).bytes(), run.Map());
 }
 
+TEST(AnalyzeStreamTest, VideoFormatShowsTheFirstFilmHeaderWithinTheFile) {
+  const Bytes film = StreamBuilder().Fhdr({.width = 320, .height = 240}).bytes();
+  struct Case {
+    const char* name;
+    Bytes stream;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"the first film header, after a frame",
+       StreamBuilder()
+           .FilmFrame({.data = {1, 2, 3}})
+           .Fhdr({.width = 320, .height = 240})
+           .Fhdr({.compression = "rle ", .width = 64, .height = 48})
+           .bytes(),
+       "cvid 320x240"},
+      {"four characters cut at a zero byte",
+       StreamBuilder().Fhdr({.compression = std::string("ab\0d", 4), .width = 7, .height = -1}).bytes(),
+       "ab 7x-1"},
+      {"a header whose fields run past the file is not read", Bytes(film.begin(), film.end() - 1), "Unknown"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnalysisRun run;
+    EXPECT_EQ("", run.Analyze(c.stream));
+    EXPECT_EQ(c.shown, run.window.Label(ValueLabel::Label26));
+    EXPECT_EQ(run.PathLine() + SummaryLines(0, 0, 0, 0), run.window.memo);
+    EXPECT_TRUE(run.Map().empty());
+  }
+  // The next file without a film shows none, whether its walk ends well or not.
+  AnalysisRun run;
+  EXPECT_EQ("", run.Analyze(film));
+  EXPECT_EQ("cvid 320x240", run.window.Label(ValueLabel::Label26));
+  EXPECT_EQ("Read beyond end of file", run.Analyze(Text("SND"), "other.str"));
+  EXPECT_EQ("Unknown", run.window.Label(ValueLabel::Label26));
+}
+
 TEST(AnalyzeStreamTest, CountersWrapAfter65535) {
   StreamBuilder stream;
   for (int i = 0; i < 65536; ++i) stream.Ssmp({});

@@ -133,6 +133,16 @@ std::vector<DemuxCase> Cases() {
        true,
        {{"0.sound.wav", 2, 22050, kA}, {"1.sound.wav", 1, 11025, kB}},
        {}},
+      {"flags in the high half of the word never split a stream",
+       StreamBuilder()
+           .Shdr(Header(0x10000, 22050))
+           .Ssmp(a1, 0, 0)
+           .Ssmp(a2, 0, 0x10000)
+           .Ssmp(a3, 0, 0x30000)
+           .bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kA}},
+       {}},
       {"streams one after another under one stream number",
        StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Shdr(Header(0, 8000)).Ssmp(kC).bytes(),
        true,

@@ -56,6 +56,32 @@ StreamBuilder& StreamBuilder::Shdr(const Header& h) {
   return Sized("SNDS", body);
 }
 
+StreamBuilder& StreamBuilder::Fhdr(const FilmHeader& h) {
+  Bytes body;
+  AppendBigEndian32(body, h.time);
+  AppendBigEndian32(body, static_cast<std::int32_t>(h.word));
+  AppendId(body, "FHDR");
+  AppendBigEndian32(body, 0);
+  AppendId(body, h.compression);
+  AppendBigEndian32(body, h.height);
+  AppendBigEndian32(body, h.width);
+  AppendBigEndian32(body, h.timeScale);
+  AppendBigEndian32(body, h.frameCount);
+  return Sized("FILM", body);
+}
+
+StreamBuilder& StreamBuilder::FilmFrame(const Frame& f) {
+  Bytes body;
+  AppendBigEndian32(body, f.time);
+  AppendBigEndian32(body, static_cast<std::int32_t>(f.word));
+  AppendId(body, f.kind);
+  AppendBigEndian32(body, f.duration);
+  AppendBigEndian32(body, f.frameSize >= 0 ? f.frameSize : static_cast<std::int32_t>(f.data.size()));
+  body.insert(body.end(), f.data.begin(), f.data.end());
+  body.insert(body.end(), f.padding, 0xEE);
+  return Sized("FILM", body);
+}
+
 StreamBuilder& StreamBuilder::Raw(const Bytes& bytes) {
   bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   return *this;
@@ -117,6 +143,39 @@ Bytes PatternBytes(std::size_t count, std::uint32_t seed) {
     b = static_cast<unsigned char>(x >> 24);
   }
   return out;
+}
+
+Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, std::uint32_t seed) {
+  const std::size_t size = 10 + strips * (12 + stripBytes);
+  Bytes frame = {0,
+                 static_cast<unsigned char>(size >> 16),
+                 static_cast<unsigned char>(size >> 8),
+                 static_cast<unsigned char>(size),
+                 0,
+                 160,
+                 0,
+                 120,
+                 0,
+                 static_cast<unsigned char>(strips)};
+  for (std::size_t strip = 0; strip < strips; ++strip) {
+    const std::size_t stripSize = 12 + stripBytes;
+    const Bytes head = {0x10,
+                        static_cast<unsigned char>(intra ? 0x00 : 0x10),
+                        static_cast<unsigned char>(stripSize >> 8),
+                        static_cast<unsigned char>(stripSize),
+                        0,
+                        0,
+                        0,
+                        0,
+                        0,
+                        120,
+                        0,
+                        160};
+    frame.insert(frame.end(), head.begin(), head.end());
+    const Bytes body = PatternBytes(stripBytes, seed * 31 + static_cast<std::uint32_t>(strip));
+    frame.insert(frame.end(), body.begin(), body.end());
+  }
+  return frame;
 }
 
 MapBuilder& MapBuilder::Snds(std::int32_t size) { return Id("SNDS").Value(size); }

@@ -28,6 +28,24 @@ class StreamBuilder {
     std::int32_t channels = 2, samples = 0, time = 0, stream = 0;
   };
   StreamBuilder& Shdr(const Header& header);
+  // "FILM" with an "FHDR" sub-chunk; `word` is the channel and its flags.
+  struct FilmHeader {
+    std::string compression = "cvid";
+    std::int32_t width = 160, height = 120, timeScale = 240, frameCount = 0, time = 0;
+    std::uint32_t word = 0;
+  };
+  StreamBuilder& Fhdr(const FilmHeader& header);
+  // "FILM" with a frame: "FRME" or "DFRM", its duration, its size (the
+  // data's unless given), the data and padding after it.
+  struct Frame {
+    Bytes data;
+    std::int32_t time = 0, duration = 20;
+    std::uint32_t word = 0;
+    std::string kind = "FRME";
+    std::size_t padding = 0;
+    std::int32_t frameSize = -1;  // -1: the data's size
+  };
+  StreamBuilder& FilmFrame(const Frame& frame);
   StreamBuilder& Raw(const Bytes& bytes);
 
   const Bytes& bytes() const { return bytes_; }
@@ -79,5 +97,11 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count);
 
 // Deterministic pseudo-random bytes.
 Bytes PatternBytes(std::size_t count, std::uint32_t seed);
+
+// A frame laid out as Cinepak's: its 10-byte header, then `strips` strips of
+// `stripBytes` pattern bytes each behind their 12-byte headers, intra-coded
+// (0x1000) or not (0x1100). Its codebooks are noise: for the routing and
+// the key frames, not for a decoder.
+Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, std::uint32_t seed);
 
 }  // namespace morvane::test

@@ -1,0 +1,176 @@
+#include "convert_figures.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "digest.h"
+#include "processes.h"
+#include "support/film_stream.h"
+#include "support/matroska_reader.h"
+
+namespace morvane::bench {
+
+namespace {
+
+struct ShapeMade {
+  const char* name;
+  test::FilmStreamOptions options;
+};
+
+// About 200 MB each (2 MB when small): 15 frames a second of 12 KB frames
+// beside 22050 Hz sound; or two films at once of 2 KB frames.
+std::vector<ShapeMade> Shapes(bool small) {
+  const double scale = small ? 0.01 : 1.0;
+  test::FilmStreamOptions large;
+  large.films = 1;
+  large.frameBytes = 12000;
+  large.seconds = 880 * scale;
+  test::FilmStreamOptions dense;
+  dense.films = 2;
+  dense.together = true;
+  dense.frameBytes = 2000;
+  dense.seconds = 1330 * scale;
+  return {{"large-frames", large}, {"two-films-at-once", dense}};
+}
+
+void Check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+}  // namespace
+
+std::vector<FilmShape> MakeFilmInputs(const std::string& folder, bool small) {
+  std::vector<FilmShape> shapes;
+  std::ofstream list(folder + "/" + kFilmShapesName, std::ios::trunc);
+  for (const ShapeMade& made : Shapes(small)) {
+    FilmShape shape;
+    shape.name = made.name;
+    shape.file = std::string("films-") + made.name + ".str";
+    shape.films = made.options.films;
+    shape.frames = static_cast<int>(made.options.seconds * made.options.framesPerSecond);
+    std::ofstream out(folder + "/" + shape.file, std::ios::binary | std::ios::trunc);
+    shape.size = test::WriteFilmStream(made.options, [&](const unsigned char* bytes, std::size_t count) {
+      out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+    });
+    Check(static_cast<bool>(out.flush()), "cannot write " + shape.file);
+    list << shape.name << " " << shape.file << " " << shape.size << " " << shape.films << " " << shape.frames
+         << "\n";
+    shapes.push_back(shape);
+  }
+  Check(static_cast<bool>(list.flush()), std::string("cannot write ") + kFilmShapesName);
+  return shapes;
+}
+
+std::vector<FilmShape> LoadFilmShapes(const std::string& folder) {
+  std::ifstream in(folder + "/" + kFilmShapesName);
+  std::vector<FilmShape> shapes;
+  for (FilmShape shape; in >> shape.name >> shape.file >> shape.size >> shape.films >> shape.frames;)
+    shapes.push_back(shape);
+  Check(!shapes.empty(), std::string("cannot read ") + kFilmShapesName + "; make the inputs first");
+  return shapes;
+}
+
+std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std::string& cli,
+                                           const std::string& self, int runs,
+                                           const std::function<void(const std::string&)>& progress) {
+  std::vector<ConvertTimings> all;
+  const std::string out = folder + "/last-stdout.txt", err = folder + "/last-stderr.txt";
+  const auto run = [&](const std::vector<std::string>& argv, const std::string& what) {
+    const ProcessRun done = RunProcess(argv, out, err);
+    Check(done.exitCode == 0,
+          what + " failed (exit " + std::to_string(done.exitCode) + "): " + ReadText(err));
+    return done;
+  };
+  for (const FilmShape& shape : LoadFilmShapes(folder)) {
+    ConvertTimings timings;
+    timings.shape = shape;
+    const std::string stream = folder + "/" + shape.file;
+    const std::string copied = folder + "/copy-films.out";
+    std::string movieNames, wavNames;
+    for (int n = 0; n < shape.films; ++n) {
+      movieNames += stream + std::to_string(n) + ".film.mkv\n";
+      wavNames += stream + std::to_string(n) + ".sound.wav\n";
+    }
+    std::vector<FileDigest> wavs, movies;
+    const auto outputs = [&](bool withMovies, const std::string& who) {
+      Check(ReadText(out) == (withMovies ? movieNames : "") + wavNames,
+            who + " printed other names: " + ReadText(out));
+      std::vector<FileDigest> wavNow, moviesNow;
+      for (int n = 0; n < shape.films; ++n) {
+        wavNow.push_back(DigestOfFile(stream + std::to_string(n) + ".sound.wav"));
+        const std::string movie = stream + std::to_string(n) + ".film.mkv";
+        Check((::access(movie.c_str(), F_OK) == 0) == withMovies, who + ": " + movie);
+        if (withMovies) moviesNow.push_back(DigestOfFile(movie));
+      }
+      if (wavs.empty()) {
+        wavs = wavNow;
+        for (const FileDigest& wav : wavNow) timings.written += wav.length;
+      }
+      for (int n = 0; n < shape.films; ++n) {
+        Check(wavNow[n].length == wavs[n].length && wavNow[n].value == wavs[n].value,
+              who + ": a WAV differs from the first run's");
+      }
+      if (!withMovies) return;
+      if (movies.empty()) {
+        // Read back once: every frame there, beside its films' sound.
+        for (int n = 0; n < shape.films; ++n) {
+          std::ifstream in(stream + std::to_string(n) + ".film.mkv", std::ios::binary);
+          const test::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+          const test::MkvFile movie = test::ReadMatroska(bytes);
+          Check(movie.problem.empty(), who + ": movie " + std::to_string(n) + ": " + movie.problem);
+          Check(movie.BlocksOf(1).size() == static_cast<std::size_t>(shape.frames),
+                who + ": movie " + std::to_string(n) + " holds another number of frames");
+          Check(movie.tracks.size() == 1 + (shape.films > 1 ? 2u : 1u),
+                who + ": movie " + std::to_string(n) + " holds another number of tracks");
+        }
+        movies = moviesNow;
+        for (const FileDigest& movie : moviesNow) timings.written += movie.length;
+      }
+      for (int n = 0; n < shape.films; ++n) {
+        Check(moviesNow[n].length == movies[n].length && moviesNow[n].value == movies[n].value,
+              who + ": a movie differs from the first run's");
+      }
+    };
+    // Every output is a new file.
+    const auto removeOutputs = [&] {
+      for (int n = 0; n < shape.films; ++n) {
+        ::unlink((stream + std::to_string(n) + ".film.mkv").c_str());
+        ::unlink((stream + std::to_string(n) + ".sound.wav").c_str());
+      }
+    };
+    run({"cat", stream}, "cat");  // the page cache is warm from here on
+    for (int i = 0; i <= runs; ++i) {
+      progress(std::string("convert, ") + shape.name + ", " +
+               (i > 0 ? "run " + std::to_string(i) : "warm-up"));
+      ::unlink(copied.c_str());
+      const ProcessRun copy = run({"cp", stream, copied}, "cp");
+      ::unlink(copied.c_str());
+      const ProcessRun dd = run({"dd", "if=" + stream, "of=" + copied, "bs=2M", "status=none"}, "dd");
+      ::unlink(copied.c_str());
+      removeOutputs();
+      const ProcessRun convert = run({cli, "convert", stream}, "morvane-cli convert");
+      outputs(true, "morvane-cli convert");
+      removeOutputs();
+      const ProcessRun noMovies =
+          run({cli, "convert", "--no-movies", stream}, "morvane-cli convert --no-movies");
+      outputs(false, "morvane-cli convert --no-movies");
+      if (i == 0) continue;
+      const std::string peakFile = folder + "/peak.txt";
+      removeOutputs();
+      run({self, "peak", peakFile, cli, "convert", stream}, "morvane-cli convert (memory)");
+      outputs(true, "morvane-cli convert");
+      timings.copy.push_back(copy.seconds);
+      timings.dd.push_back(dd.seconds);
+      timings.convert.push_back(convert.seconds);
+      timings.noMovies.push_back(noMovies.seconds);
+      timings.peak.push_back(std::stod(ReadText(peakFile)) * 1024);
+    }
+    removeOutputs();
+    all.push_back(timings);
+  }
+  return all;
+}
+
+}  // namespace morvane::bench

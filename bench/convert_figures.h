@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace morvane::bench {
+
+// The streams with films that convert is measured on, made by `generate`
+// beside the other inputs: one film of large frames, and two films at once
+// of small frames interleaved with their sound, each with an SDX2 stream.
+struct FilmShape {
+  std::string name, file;
+  std::int64_t size = 0;
+  int films = 0, frames = 0;  // frames of each film
+};
+inline constexpr char kFilmShapesName[] = "films.txt";
+
+std::vector<FilmShape> MakeFilmInputs(const std::string& folder, bool small);
+std::vector<FilmShape> LoadFilmShapes(const std::string& folder);
+
+// One shape's timings, each run beside the others: `cp` of the stream, `dd`
+// of it through a program's own memory,
+// convert with its movies, convert --no-movies, and convert's peak memory
+// in bytes (a run of its own under the peak launcher).
+struct ConvertTimings {
+  FilmShape shape;
+  std::vector<double> copy, dd, convert, noMovies, peak;
+  std::int64_t written = 0;  // the bytes of the movies and WAVs
+};
+
+// Runs every figure `runs` times after a warm-up; checks each time that
+// convert printed the names it must, that every movie holds its films'
+// frames and that the WAVs are the same bytes with and without movies.
+// Raises std::runtime_error when an output is wrong.
+std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std::string& cli,
+                                           const std::string& self, int runs,
+                                           const std::function<void(const std::string&)>& progress);
+
+}  // namespace morvane::bench

@@ -1,0 +1,292 @@
+#include "demux/film_output.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "analysis/chunk_layout.h"
+#include "core/errors.h"
+#include "core/support.h"
+#include "video/cinepak.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int kPictureTrack = 1;
+// Sound held back before the first frame, at most, for each film.
+constexpr std::size_t kMostHeld = 512 * 1024;
+
+std::int64_t FloorDivide(std::int64_t a, std::int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+// The samples at `rate` that fit before `ticks` has passed, rounded up: the
+// first sample at or after it.
+std::int64_t SamplesWithin(std::int64_t ticks, std::int64_t rate) {
+  const std::int64_t whole = ticks * (rate / kTicksPerSecond);
+  const std::int64_t part = ticks * (rate % kTicksPerSecond);
+  return whole + (part + kTicksPerSecond - 1) / kTicksPerSecond;
+}
+
+// The end of `frames` samples at `rate` from `time`, in ticks rounded up.
+std::int64_t EndTicks(std::int64_t time, std::int64_t frames, std::int64_t rate) {
+  return time + (frames * kTicksPerSecond + rate - 1) / rate;
+}
+
+}  // namespace
+
+std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate) {
+  // ticks × 1000/240 = ticks × 25/6, and samples × 1000/rate, each split
+  // into whole milliseconds and a remainder, so that nothing overflows.
+  const std::int64_t sixths = ticks * 25;
+  const std::int64_t q1 = FloorDivide(sixths, 6), r1 = sixths - 6 * q1;
+  const std::int64_t thousandths = samples * 1000;
+  const std::int64_t q2 = thousandths / rate, r2 = thousandths % rate;
+  const std::int64_t remainder = r1 * rate + 6 * r2;  // over 6 × rate
+  return q1 + q2 + (2 * remainder + 6 * rate) / (12 * rate);
+}
+
+FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path,
+                       std::uint64_t seed, ConvertSink& sink)
+    : number_(number), header_(header), path_(path), sink_(sink) {
+  MovieVideo video;
+  std::memcpy(video.codec, header.compression, 4);
+  video.width = static_cast<std::uint32_t>(std::max(header.width, 1));
+  video.height = static_cast<std::uint32_t>(std::max(header.height, 1));
+  try {
+    writer_ = std::make_unique<MatroskaWriter>(path, seed, video);
+  } catch (const CommandError& error) {
+    Failed(ErrorCause(error));
+    return;
+  }
+  if (!IsId(header.compression, "cvid")) {
+    sink_.Tell(path_, "compression type '" + IdText(header.compression) +
+                          "' is not Cinepak: its frames are copied as they are, and no common player may "
+                          "know them");
+    notWhole_ = true;
+  }
+  if (header.width <= 0 || header.height <= 0) {
+    sink_.Tell(path_, "the film header gives the picture size " + DecimalText(header.width) + "x" +
+                          DecimalText(header.height) + "; the movie says " + std::to_string(video.width) +
+                          "x" + std::to_string(video.height));
+    notWhole_ = true;
+  }
+}
+
+FilmOutput::~FilmOutput() = default;
+
+void FilmOutput::Failed(const std::string& cause) {
+  if (writer_) writer_->Discard();
+  writer_.reset();
+  failed_ = true;
+  sink_.Tell(path_, cause);
+}
+
+bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes, std::size_t size) {
+  if (difference) usesDifference_ = true;
+  if (flagged) return true;
+  if (difference) return false;
+  // Until a "DFRM" shows that the film has difference frames, the frames
+  // themselves tell.
+  if (usesDifference_ || frames_ == 0) return true;
+  return IsId(header_.compression, "cvid") && bytes != nullptr && IsCinepakIntraFrame(bytes, size);
+}
+
+void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, std::size_t size) {
+  if (!started_) {
+    started_ = true;
+    firstTime_ = time;
+    ReleaseHeld();
+  }
+  ++frames_;
+  if (frameDuration_ < 0) frameDuration_ = duration;
+  durationsAlike_ = durationsAlike_ && duration == frameDuration_;
+  const std::int64_t from = std::int64_t{time} - firstTime_;
+  const std::int64_t lasting = std::max(duration, 0);
+  lastEnd_ = frames_ == 1 ? std::int64_t{time} + lasting : std::max(lastEnd_, std::int64_t{time} + lasting);
+  endMs_ = std::max(endMs_, MovieMs(from + lasting, 0, 1));
+  if (!writer_) return;
+  try {
+    // A frame stored before the first one is shown at the film's start.
+    writer_->BeginBlock(kPictureTrack, std::max<std::int64_t>(MovieMs(from, 0, 1), 0), key, size);
+  } catch (const CommandError& error) {
+    Failed(ErrorCause(error));
+  }
+}
+
+void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
+  if (!writer_) return;
+  try {
+    writer_->BlockBytes(bytes, count);
+  } catch (const CommandError& error) {
+    Failed(ErrorCause(error));
+  }
+}
+
+bool FilmOutput::EndedBy(std::int32_t time) const {
+  return header_.frameCount > 0 && frames_ >= header_.frameCount && time >= lastEnd_;
+}
+
+bool FilmOutput::SoundBegins(const TrackSound& sound, std::int32_t time, std::int64_t frames) {
+  if (!writer_) return false;
+  if (sound.coding == SoundCoding::kUndecoded) {
+    Track& track = tracks_[sound.number];
+    if (!track.told) {
+      sink_.Tell(path_, "sound " + std::to_string(sound.number) +
+                            " is kept undecoded; the movie holds no track of it");
+      track.told = true;
+    }
+    return false;
+  }
+  if (frames <= 0) return false;
+  if (started_) return Route(sound, time, frames);
+  // Before the first frame nobody knows where the film starts: the chunk
+  // waits, and the oldest chunks waiting give way to it when there is no
+  // room.
+  const auto bytes = static_cast<std::size_t>(frames) * 2 * static_cast<std::size_t>(sound.channels);
+  if (bytes > kMostHeld) {
+    droppedEnd_ = std::max(droppedEnd_, EndTicks(time, frames, sound.rate));
+    heldDropped_ = true;
+    return false;
+  }
+  while (heldBytes_ + bytes > kMostHeld) {
+    const Held& oldest = held_.front();
+    droppedEnd_ = std::max(droppedEnd_, EndTicks(oldest.time, oldest.frames, oldest.sound.rate));
+    heldDropped_ = true;
+    heldBytes_ -=
+        static_cast<std::size_t>(oldest.frames) * 2 * static_cast<std::size_t>(oldest.sound.channels);
+    held_.erase(held_.begin());
+  }
+  held_.push_back({sound, time, frames, {}});
+  held_.back().pcm.reserve(bytes);
+  heldBytes_ += bytes;
+  holding_ = true;
+  return true;
+}
+
+bool FilmOutput::Route(const TrackSound& sound, std::int32_t time, std::int64_t frames) {
+  if (EndedBy(time)) return false;
+  auto found = tracks_.find(sound.number);
+  if (found == tracks_.end()) {
+    Track track;
+    track.sound = sound;
+    track.firstTime = time;
+    if (time < firstTime_) {
+      track.skip = SamplesWithin(std::int64_t{firstTime_} - time, sound.rate);
+      // It ends before the film begins.
+      if (track.skip >= frames) return false;
+    }
+    track.number = writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number);
+    if (track.number == 0) {
+      sink_.Tell(path_, "sound " + std::to_string(sound.number) + ": more than " +
+                            std::to_string(MatroskaWriter::kMostSoundTracks) +
+                            " sound tracks in one movie; left out of it");
+      notWhole_ = true;
+    }
+    found = tracks_.emplace(sound.number, track).first;
+  }
+  if (found->second.number == 0) return false;
+  current_ = &found->second;
+  return true;
+}
+
+void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
+  Track& track = *current_;
+  const std::size_t frameBytes = 2 * static_cast<std::size_t>(track.sound.channels);
+  const auto left = static_cast<std::int64_t>(bytes / frameBytes);
+  const std::int64_t dropped = std::min(track.skip, left);
+  track.skip -= dropped;
+  track.samples += dropped;
+  pcm += static_cast<std::size_t>(dropped) * frameBytes;
+  bytes -= static_cast<std::size_t>(dropped) * frameBytes;
+  if (bytes == 0 || !writer_) return;
+  const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
+  try {
+    writer_->Block(track.number, std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0),
+                   true, pcm, bytes);
+  } catch (const CommandError& error) {
+    Failed(ErrorCause(error));
+    return;
+  }
+  track.samples += static_cast<std::int64_t>(bytes / frameBytes);
+  endMs_ = std::max(endMs_, MovieMs(from, track.samples, track.sound.rate));
+}
+
+void FilmOutput::SoundPcm(const unsigned char* pcm, std::size_t bytes) {
+  if (holding_) {
+    Held& held = held_.back();
+    const std::size_t room =
+        static_cast<std::size_t>(held.frames) * 2 * static_cast<std::size_t>(held.sound.channels) -
+        held.pcm.size();
+    held.pcm.insert(held.pcm.end(), pcm, pcm + std::min(bytes, room));
+  } else if (current_) {
+    PutSound(pcm, bytes);
+  }
+}
+
+void FilmOutput::SoundEnds() {
+  holding_ = false;
+  current_ = nullptr;
+}
+
+void FilmOutput::ReleaseHeld() {
+  for (const Held& held : held_) {
+    if (writer_ && Route(held.sound, held.time, held.frames)) PutSound(held.pcm.data(), held.pcm.size());
+    current_ = nullptr;
+  }
+  held_.clear();
+  held_.shrink_to_fit();
+  heldBytes_ = 0;
+  if (heldDropped_ && droppedEnd_ > firstTime_) {
+    sink_.Tell(path_, "more than " + std::to_string(kMostHeld) +
+                          " bytes of sound came before the film's first frame; the movie's sound begins "
+                          "later than the sound itself");
+    notWhole_ = true;
+  }
+}
+
+bool FilmOutput::Finish() {
+  if (!writer_) return false;
+  if (frames_ == 0) {
+    writer_->Discard();
+    writer_.reset();
+    sink_.Tell(path_, "the film has no frame; no movie written");
+    return false;
+  }
+  const std::uint64_t frameNs =
+      durationsAlike_ && frameDuration_ > 0
+          ? (std::uint64_t(frameDuration_) * 1000000000 + kTicksPerSecond / 2) / kTicksPerSecond
+          : 0;
+  try {
+    writer_->Finish(MovieEnd{endMs_, frameNs});
+  } catch (const CommandError& error) {
+    Failed(ErrorCause(error));
+    return false;
+  }
+  writer_.reset();
+  bool whole = !notWhole_;
+  const std::string count = std::to_string(frames_);
+  if (header_.frameCount > 0 && frames_ < header_.frameCount) {
+    sink_.Tell(path_, std::string(cut_ ? "cut short: the file ends" : "the stream ends the film") +
+                          " after " + count + " of the " + DecimalText(header_.frameCount) +
+                          " frames its header counts; the movie holds them");
+    whole = false;
+  } else if (cut_) {
+    sink_.Tell(path_,
+               "cut short: the file ends inside the film; the movie holds its " + count + " whole frames");
+    whole = false;
+  }
+  MovieFacts facts;
+  facts.path = path_;
+  std::memcpy(facts.codec, header_.compression, 4);
+  facts.width = header_.width;
+  facts.height = header_.height;
+  facts.frames = frames_;
+  facts.durationMs = endMs_;
+  for (const auto& [number, track] : tracks_) facts.soundTracks += track.number != 0 ? 1 : 0;
+  sink_.MovieDone(facts);
+  sink_.Wrote(path_);
+  return whole;
+}
+
+}  // namespace morvane

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/byte_file.h"
+#include "movie/ebml.h"
+
+namespace morvane {
+
+// The picture of a movie: the four characters of its codec (Video for
+// Windows' tag) and its size.
+struct MovieVideo {
+  unsigned char codec[4] = {0, 0, 0, 0};
+  std::uint32_t width = 0, height = 0;
+};
+
+// A sound track: 16-bit little-endian PCM, channels interleaved.
+struct MovieSound {
+  std::int32_t rate = 0;
+  int channels = 0;
+};
+
+// What the end of a movie tells the header.
+struct MovieEnd {
+  std::int64_t durationMs = 0;
+  // Every frame's duration when they are all alike; 0 when they are not.
+  std::uint64_t frameDurationNs = 0;
+};
+
+// A Matroska movie, written as it comes: the EBML header, a segment whose
+// seek head, track list and duration are filled in at the end, clusters of
+// simple blocks (a new one at every key frame of the picture, and before a
+// block's time would leave the cluster's 16-bit range or the cluster would
+// pass 5 seconds), and cues that point at the clusters of the key frames, so
+// that a player can seek. Times are milliseconds from the movie's start.
+// Nothing here knows where the frames and samples come from. The file goes
+// through the file layer (a temporary name until Finish); a failure of the
+// file raises its CommandError, and the caller then calls Discard.
+class MatroskaWriter {
+ public:
+  // Sound tracks a movie can hold: the room kept for the track list fits
+  // this many.
+  static constexpr int kMostSoundTracks = 32;
+
+  // `seed` makes the movie's identifiers: the same seed, the same bytes.
+  MatroskaWriter(const std::string& path, std::uint64_t seed, const MovieVideo& video);
+  // A movie not finished is removed.
+  ~MatroskaWriter() { file_.Discard(); }
+  MatroskaWriter(const MatroskaWriter&) = delete;
+  MatroskaWriter& operator=(const MatroskaWriter&) = delete;
+
+  // Adds a sound track; its entry is listed by `order` among the sound
+  // tracks. Gives its track number, or 0 when kMostSoundTracks are there.
+  int AddSound(const MovieSound& sound, std::size_t order);
+
+  // A block of `size` bytes for the track (1 is the picture) at `ms`; its
+  // bytes follow through BlockBytes. A key block of the picture starts a
+  // cluster and a cue point.
+  void BeginBlock(int track, std::int64_t ms, bool key, std::size_t size);
+  void BlockBytes(const unsigned char* bytes, std::size_t count);
+  void Block(int track, std::int64_t ms, bool key, const unsigned char* bytes, std::size_t size) {
+    BeginBlock(track, ms, key, size);
+    BlockBytes(bytes, size);
+  }
+
+  // Writes the cues, the track list, the seek head and the sizes, and puts
+  // the file in place.
+  void Finish(const MovieEnd& end);
+  // Removes the unfinished file; what stood at its name stays.
+  void Discard() noexcept { file_.Discard(); }
+
+  const std::string& Path() const { return file_.Path(); }
+
+ private:
+  struct Cue {
+    std::int64_t ms;
+    std::int64_t cluster;   // from the segment's body
+    std::int64_t relative;  // of the block, from the cluster's body
+  };
+  struct SoundTrack {
+    MovieSound sound;
+    std::size_t order;
+    int number;
+  };
+
+  void WriteHead();
+  std::int64_t Position() { return file_.Size(); }
+  void Patch(std::int64_t at, const EbmlBytes& bytes);
+  void StartCluster(std::int64_t ms);
+  void CloseCluster();
+  // A block left short by a failing input gets the size it has.
+  void CloseBlock();
+  void KeepCue(const Cue& cue);
+  EbmlBytes TracksBody(const MovieVideo& video, const std::vector<SoundTrack>& sounds,
+                       std::uint64_t frameDurationNs) const;
+
+  ByteFile file_;
+  std::uint64_t seed_;
+  MovieVideo video_;
+  std::vector<SoundTrack> sounds_;
+  std::int64_t segmentBody_ = 0;  // where the segment's body starts
+  std::int64_t seekHeadRoom_ = 0, infoAt_ = 0, durationAt_ = 0, tracksRoom_ = 0;
+  std::size_t tracksRoomSize_ = 0;
+  std::int64_t clusterAt_ = -1, clusterMs_ = 0;
+  std::int64_t blockSizeAt_ = -1;  // the open block's size field
+  std::uint64_t blockLeft_ = 0, blockGiven_ = 0;
+  int blockSizeWidth_ = 0;
+  std::vector<Cue> cues_;
+  std::int64_t cueSpacing_ = 1;  // cues kept: one every this many key frames
+  std::int64_t keyFrames_ = 0;
+};
+
+}  // namespace morvane

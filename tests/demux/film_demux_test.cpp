@@ -1,0 +1,359 @@
+// The films of a stream through the converter: each movie read back and
+// held against the frames and the WAVs of the same run.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+
+#include "demux/film_output.h"
+#include "demux/stream_demux.h"
+#include "support/matroska_reader.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace morvane::test {
+namespace {
+
+class FilmSink : public ConvertSink {
+ public:
+  void Wrote(const std::string& path) override { written.push_back(path); }
+  void Tell(const std::string& name, const std::string& text) override { told.push_back(name + ": " + text); }
+  void MovieDone(const MovieFacts& facts) override { movies.push_back(facts); }
+  std::vector<std::string> written, told;
+  std::vector<MovieFacts> movies;
+};
+
+using Film = StreamBuilder::FilmHeader;
+using Frame = StreamBuilder::Frame;
+
+StreamBuilder::Header Sound(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
+                            const std::string& compression = "SDX2") {
+  StreamBuilder::Header header;
+  header.stream = stream;
+  header.sampleRate = rate;
+  header.channels = channels;
+  header.compressionType = compression;
+  return header;
+}
+
+const Bytes kIntra = CinepakLikeFrame(true, 2, 40, 1), kInter = CinepakLikeFrame(false, 2, 30, 2),
+            kIntra2 = CinepakLikeFrame(true, 1, 50, 3), kMixed = CinepakLikeFrame(false, 1, 20, 4);
+
+struct FrameWanted {
+  std::int64_t ms;
+  bool key;
+  Bytes data;
+};
+// A track: the WAV it must equal from a sample frame on, and its first time.
+struct TrackWanted {
+  std::string wav;
+  std::int64_t firstMs;
+  std::size_t fromFrame = 0;
+};
+struct MovieWanted {
+  std::string suffix;
+  std::string codec;
+  std::vector<FrameWanted> frames;
+  std::vector<TrackWanted> tracks;
+};
+struct FilmCase {
+  std::string name;
+  Bytes file;
+  bool whole;
+  std::vector<MovieWanted> movies;
+  std::vector<std::string> told;  // a piece of each line told, in order
+  bool movies_ = true;
+};
+
+// Sound and frames side by side: each frame time t gets a data chunk of
+// `soundBytes` bytes of sound `stream` just before it.
+StreamBuilder& Interleave(StreamBuilder& b, std::uint16_t channel, std::int32_t stream,
+                          const std::vector<std::pair<std::int32_t, Bytes>>& frames, std::size_t soundBytes,
+                          std::int32_t duration = 16) {
+  std::uint32_t seed = 100 + channel;
+  for (const auto& [time, data] : frames) {
+    if (soundBytes > 0) b.Ssmp(PatternBytes(soundBytes, seed++), time, stream);
+    b.FilmFrame({.data = data, .time = time, .duration = duration, .word = channel});
+  }
+  return b;
+}
+
+std::vector<FilmCase> Cases() {
+  std::vector<FilmCase> cases;
+  {
+    StreamBuilder b;
+    b.Fhdr({.frameCount = 4}).Shdr(Sound(0, 22050));
+    Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}, {32, kMixed}, {48, kIntra2}}, 600);
+    cases.push_back({"15 frames a second, the Cinepak frames that are intra-coded whole are key",
+                     b.bytes(),
+                     true,
+                     {{"0.film.mkv",
+                       "cvid",
+                       {{0, true, kIntra}, {67, false, kInter}, {133, false, kMixed}, {200, true, kIntra2}},
+                       {{"0.sound.wav", 0}}}},
+                     {}});
+  }
+  {
+    StreamBuilder b;
+    b.Fhdr({.compression = "cvid", .frameCount = 4, .time = 90});
+    for (const auto& [time, kind, data] : std::vector<std::tuple<std::int32_t, std::string, Bytes>>{
+             {100, "FRME", kMixed}, {120, "DFRM", kInter}, {140, "FRME", kMixed}, {160, "DFRM", kIntra}}) {
+      b.FilmFrame({.data = data, .time = time, .kind = kind, .padding = 7});
+    }
+    cases.push_back(
+        {"12 frames a second from the first frame's time; DFRM tells the key frames, padding dropped",
+         b.bytes(),
+         true,
+         {{"0.film.mkv",
+           "cvid",
+           {{0, true, kMixed}, {83, false, kInter}, {167, true, kMixed}, {250, false, kIntra}},
+           {}}},
+         {}});
+  }
+  cases.push_back(
+      {"the key flag of the channel word",
+       StreamBuilder()
+           .Fhdr({.frameCount = 3, .word = 0x10000})
+           .FilmFrame({.data = kMixed, .time = 0})
+           .FilmFrame({.data = kMixed, .time = 24})
+           .FilmFrame({.data = kMixed, .time = 48, .word = 0x10000})
+           .bytes(),
+       true,
+       {{"0.film.mkv", "cvid", {{0, true, kMixed}, {100, false, kMixed}, {200, true, kMixed}}, {}}},
+       {}});
+  {
+    // Mono at 22050 Hz from time 0, met before the first frame; the film
+    // begins at 24 (0.1 s): 2205 samples are left out of the movie.
+    StreamBuilder b;
+    b.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050, 1)).Ssmp(PatternBytes(4410, 5), 0, 0);
+    b.FilmFrame({.data = kIntra, .time = 24}).Ssmp(PatternBytes(999, 6), 40, 0);
+    b.FilmFrame({.data = kInter, .time = 44});
+    cases.push_back(
+        {"sound that begins before the film is left out of the movie up to its first frame",
+         b.bytes(),
+         true,
+         {{"0.film.mkv", "cvid", {{0, true, kIntra}, {83, false, kInter}}, {{"0.sound.wav", 0, 2205}}}},
+         {}});
+  }
+  {
+    // Film 0 with sound 0 in the first half, film 1 with sound 1 after it;
+    // the films on channels of their own.
+    StreamBuilder c;
+    c.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050));
+    Interleave(c, 0, 0, {{0, kIntra}, {24, kInter}}, 1000);
+    c.Fhdr({.frameCount = 2, .time = 48, .word = 1}).Shdr(Sound(1, 11025, 1));
+    Interleave(c, 1, 1, {{48, kIntra2}, {72, kMixed}}, 500);
+    cases.push_back(
+        {"two films and two sounds one after the other: each movie has the sound beside it",
+         c.bytes(),
+         true,
+         {{"0.film.mkv", "cvid", {{0, true, kIntra}, {100, false, kInter}}, {{"0.sound.wav", 0}}},
+          {"1.film.mkv", "cvid", {{0, true, kIntra2}, {100, false, kMixed}}, {{"1.sound.wav", 0}}}},
+         {}});
+  }
+  {
+    // Both films and both sounds at once, interleaved; sound 1's first data
+    // comes first, yet its track is listed second.
+    StreamBuilder b;
+    b.Fhdr({.frameCount = 2})
+        .Fhdr({.compression = "rle ", .width = 64, .height = 48, .frameCount = 2, .word = 1});
+    b.Shdr(Sound(0, 22050)).Shdr(Sound(1, 8000, 1));
+    b.Ssmp(PatternBytes(400, 7), 0, 1).Ssmp(PatternBytes(800, 8), 0, 0);
+    b.FilmFrame({.data = kIntra, .time = 0}).FilmFrame({.data = kMixed, .time = 0, .word = 1});
+    b.Ssmp(PatternBytes(400, 9), 24, 1).Ssmp(PatternBytes(800, 10), 24, 0);
+    b.FilmFrame({.data = kInter, .time = 24}).FilmFrame({.data = kMixed, .time = 24, .word = 1});
+    cases.push_back({"two films and two sounds at once; a film of another codec is copied and told",
+                     b.bytes(),
+                     false,
+                     {{"0.film.mkv",
+                       "cvid",
+                       {{0, true, kIntra}, {100, false, kInter}},
+                       {{"0.sound.wav", 0}, {"1.sound.wav", 0}}},
+                      {"1.film.mkv",
+                       "rle ",
+                       {{0, true, kMixed}, {100, false, kMixed}},
+                       {{"0.sound.wav", 0}, {"1.sound.wav", 0}}}},
+                     {"in.str1.film.mkv: compression type 'rle ' is not Cinepak"}});
+  }
+  cases.push_back({"a film without sound is whole",
+                   StreamBuilder().Fhdr({}).FilmFrame({.data = kIntra, .time = 5}).Sized("FILL", {}).bytes(),
+                   true,
+                   {{"0.film.mkv", "cvid", {{0, true, kIntra}}, {}}},
+                   {}});
+  {
+    StreamBuilder b;
+    b.Fhdr({.frameCount = 3}).Shdr(Sound(0, 22050));
+    Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}, {32, kIntra2}}, 200);
+    const Bytes whole = b.bytes();
+    cases.push_back({"a cut rip: every whole frame up to the cut",
+                     Bytes(whole.begin(), whole.end() - 20),
+                     false,
+                     {{"0.film.mkv", "cvid", {{0, true, kIntra}, {67, false, kInter}}, {{"0.sound.wav", 0}}}},
+                     {"in.str: cut short: the file ends inside the 'FILM' chunk",
+                      "in.str0.film.mkv: cut short: the file ends after 2 of the 3 frames"}});
+  }
+  cases.push_back(
+      {"a frame larger than its chunk, frames outside any film, and a header that counts more",
+       StreamBuilder()
+           .FilmFrame({.data = kIntra, .time = 0, .word = 2})
+           .Fhdr({.frameCount = 5})
+           .FilmFrame({.data = kIntra, .time = 0})
+           .FilmFrame({.data = kInter, .time = 16, .frameSize = 999})
+           .FilmFrame({.data = kInter, .time = 32})
+           .bytes(),
+       false,
+       {{"0.film.mkv", "cvid", {{0, true, kIntra}, {133, false, kInter}}, {}}},
+       {"in.str: the frame at offset", "in.str0.film.mkv: the stream ends the film after 2 of the 5",
+        "in.str: film channel 2: 1 frame(s) outside any film"}});
+  cases.push_back(
+      {"a frame after the film's counted frames and their time",
+       StreamBuilder()
+           .Fhdr({.frameCount = 1})
+           .FilmFrame({.data = kIntra, .time = 0})
+           .Ssmp({}, 40, 9)
+           .FilmFrame({.data = kIntra, .time = 40})
+           .bytes(),
+       false,
+       {{"0.film.mkv", "cvid", {{0, true, kIntra}}, {}}},
+       {"in.str: film channel 0: 1 frame(s) outside any film", "in.str: stream 9: 1 data block(s)"}});
+  {
+    StreamBuilder b;
+    b.Fhdr({.frameCount = 1}).Shdr(Sound(0, 22050, 2, "NONE"));
+    Interleave(b, 0, 0, {{0, kIntra}}, 100);
+    cases.push_back({"sound kept undecoded gets no track",
+                     b.bytes(),
+                     false,
+                     {{"0.film.mkv", "cvid", {{0, true, kIntra}}, {}}},
+                     {"in.str0.sound: compression type 'NONE', 2 channels, 22050 Hz: kept undecoded",
+                      "in.str0.film.mkv: sound 0 is kept undecoded; the movie holds no track of it"}});
+  }
+  FilmCase none{"no movies asked for",
+                StreamBuilder().Fhdr({}).FilmFrame({.data = kIntra}).bytes(),
+                false,
+                {},
+                {"in.str: no sound header in the stream; nothing to convert"}};
+  none.movies_ = false;
+  cases.push_back(none);
+  return cases;
+}
+
+TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
+  for (const FilmCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string input = dir.Write("in.str", c.file);
+    FilmSink sink;
+    DemuxOptions options;
+    options.outputBase = input;
+    options.movies = c.movies_;
+    EXPECT_EQ(c.whole, DemuxFile(input, options, sink));
+    ASSERT_EQ(c.told.size(), sink.told.size()) << (sink.told.empty() ? "" : sink.told.back());
+    for (std::size_t i = 0; i < c.told.size(); ++i) {
+      EXPECT_NE(std::string::npos, sink.told[i].find(c.told[i])) << sink.told[i];
+    }
+    std::set<std::string> movies;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      if (entry.path().string().ends_with(".mkv")) movies.insert(entry.path().filename().string());
+    }
+    std::set<std::string> wanted;
+    for (const MovieWanted& movie : c.movies) wanted.insert("in.str" + movie.suffix);
+    EXPECT_EQ(wanted, movies);
+    ASSERT_EQ(c.movies.size(), sink.movies.size());
+
+    for (std::size_t m = 0; m < c.movies.size(); ++m) {
+      const MovieWanted& want = c.movies[m];
+      SCOPED_TRACE(want.suffix);
+      const MkvFile movie = ReadMatroska(ReadAll(input + want.suffix));
+      EXPECT_EQ("", movie.problem);
+      ASSERT_FALSE(movie.tracks.empty());
+      const MkvTrack& video = movie.tracks[0];
+      EXPECT_EQ(1u, video.number);
+      EXPECT_EQ("V_MS/VFW/FOURCC", video.codec);
+      ASSERT_EQ(40u, video.codecPrivate.size());
+      EXPECT_EQ(want.codec, std::string(video.codecPrivate.begin() + 16, video.codecPrivate.begin() + 20));
+      const std::vector<const MkvBlock*> frames = movie.BlocksOf(1);
+      ASSERT_EQ(want.frames.size(), frames.size());
+      for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(want.frames[i].ms, frames[i]->ms) << "frame " << i;
+        EXPECT_EQ(want.frames[i].key, frames[i]->key) << "frame " << i;
+        EXPECT_EQ(want.frames[i].data, frames[i]->data) << "frame " << i;
+      }
+      EXPECT_EQ(std::string(sink.movies[m].codec), want.codec);
+      EXPECT_EQ(static_cast<std::int64_t>(want.frames.size()), sink.movies[m].frames);
+      EXPECT_EQ(static_cast<int>(want.tracks.size()), sink.movies[m].soundTracks);
+
+      ASSERT_EQ(want.tracks.size() + 1, movie.tracks.size());
+      for (std::size_t t = 0; t < want.tracks.size(); ++t) {
+        const MkvTrack& track = movie.tracks[t + 1];
+        const TrackWanted& wantTrack = want.tracks[t];
+        const Bytes wav = ReadAll(input + wantTrack.wav);
+        ASSERT_GT(wav.size(), 44u);
+        const std::size_t frameBytes = 2 * (wav[22] | wav[23] << 8);
+        EXPECT_EQ("A_PCM/INT/LIT", track.codec);
+        EXPECT_EQ(16u, track.bitDepth);
+        EXPECT_EQ(frameBytes / 2, track.channels);
+        const std::uint32_t rate = wav[24] | wav[25] << 8 | wav[26] << 16 | wav[27] << 24;
+        EXPECT_EQ(static_cast<double>(rate), track.rate);
+        // The track is the WAV's samples from its first one on, as far as
+        // the film runs, each block where its samples fall.
+        const Bytes pcm = movie.Concatenated(track.number);
+        const std::size_t from = 44 + wantTrack.fromFrame * frameBytes;
+        ASSERT_LE(from + pcm.size(), wav.size());
+        EXPECT_EQ(Bytes(wav.begin() + from, wav.begin() + from + pcm.size()), pcm);
+        EXPECT_FALSE(pcm.empty());
+        std::size_t samples = 0;
+        for (const MkvBlock* block : movie.BlocksOf(track.number)) {
+          const double exact = static_cast<double>(wantTrack.firstMs) + 1000.0 * samples / rate;
+          EXPECT_NEAR(exact, static_cast<double>(block->ms), 0.5 + 1e-9);
+          EXPECT_TRUE(block->key);
+          samples += block->data.size() / frameBytes;
+        }
+      }
+    }
+  }
+}
+
+TEST(FilmDemuxTest, AMovieThatCannotBeWrittenIsToldAndTheSoundGoesOn) {
+  TempDir dir;
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050));
+  Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}}, 300);
+  const std::string input = dir.Write("in.str", b.bytes());
+  std::filesystem::create_directory(PathOf(dir.File("in.str0.film.mkv")));
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  EXPECT_FALSE(DemuxFile(input, options, sink));
+  EXPECT_EQ(std::vector<std::string>{input + "0.sound.wav"}, sink.written);
+  ASSERT_EQ(1u, sink.told.size());
+  EXPECT_EQ(0u, sink.told[0].find(input + "0.film.mkv: ")) << sink.told[0];
+  EXPECT_TRUE(sink.movies.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(PathOf(dir.File("in.str0.film.mkv"))));
+}
+
+TEST(FilmDemuxTest, MillisecondsAreRoundedFromTicksAndSamplesWithoutOverflow) {
+  struct Case {
+    std::int64_t ticks, samples, rate, ms;
+  };
+  const Case cases[] = {
+      {0, 0, 1, 0},
+      {1, 0, 1, 4},
+      {3, 0, 1, 13},
+      {-1, 0, 1, -4},
+      {-3, 0, 1, -12},
+      {0, 11025, 22050, 500},
+      {0, 1, 2000, 1},
+      {0, 1, 2001, 0},
+      {24, 2205, 22050, 200},
+      {2147483647, 0, 1, 8947848529},
+      {0, 4294967295, 2147483647, 2000},
+      {-2147483648, 4294967295, 22050, -8947848533 + 194783097},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.ms, MovieMs(c.ticks, c.samples, c.rate)) << c.ticks << " " << c.samples;
+}
+
+}  // namespace
+}  // namespace morvane::test
