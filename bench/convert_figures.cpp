@@ -83,6 +83,12 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
           what + " failed (exit " + std::to_string(done.exitCode) + "): " + ReadText(err));
     return done;
   };
+  // Each timed program starts with no dirty pages of the one before it, so
+  // that none of them pays for another's writing back.
+  const auto timed = [&](const std::vector<std::string>& argv, const std::string& what) {
+    run({"sync"}, "sync");
+    return run(argv, what);
+  };
   for (const FilmShape& shape : LoadFilmShapes(folder)) {
     ConvertTimings timings;
     timings.shape = shape;
@@ -145,16 +151,32 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
       progress(std::string("convert, ") + shape.name + ", " +
                (i > 0 ? "run " + std::to_string(i) : "warm-up"));
       ::unlink(copied.c_str());
-      const ProcessRun copy = run({"cp", stream, copied}, "cp");
+      const ProcessRun copy = timed({"cp", stream, copied}, "cp");
       ::unlink(copied.c_str());
-      const ProcessRun dd = run({"dd", "if=" + stream, "of=" + copied, "bs=2M", "status=none"}, "dd");
+      const ProcessRun dd = timed({"dd", "if=" + stream, "of=" + copied, "bs=2M", "status=none"}, "dd");
       ::unlink(copied.c_str());
       removeOutputs();
-      const ProcessRun convert = run({cli, "convert", stream}, "morvane-cli convert");
+      // The floor writes as many bytes into as many files as convert did
+      // (known from the warm-up on).
+      ProcessRun bare;
+      if (i > 0) {
+        std::vector<std::string> floor = {self.substr(0, self.rfind('/') + 1) + "bare-convert-floor", stream};
+        for (std::size_t n = 0; n < wavs.size() + movies.size(); ++n) {
+          floor.push_back(folder + "/floor-" + std::to_string(n) + ".out");
+          floor.push_back(std::to_string(n < wavs.size() ? wavs[n].length : movies[n - wavs.size()].length));
+        }
+        bare = timed(floor, "bare-convert-floor");
+        Check(std::stoll(ReadText(out)) == timings.written,
+              "bare-convert-floor wrote another number of bytes");
+        for (std::size_t n = 0; n < wavs.size() + movies.size(); ++n) {
+          ::unlink((folder + "/floor-" + std::to_string(n) + ".out").c_str());
+        }
+      }
+      const ProcessRun convert = timed({cli, "convert", stream}, "morvane-cli convert");
       outputs(true, "morvane-cli convert");
       removeOutputs();
       const ProcessRun noMovies =
-          run({cli, "convert", "--no-movies", stream}, "morvane-cli convert --no-movies");
+          timed({cli, "convert", "--no-movies", stream}, "morvane-cli convert --no-movies");
       outputs(false, "morvane-cli convert --no-movies");
       if (i == 0) continue;
       const std::string peakFile = folder + "/peak.txt";
@@ -165,6 +187,7 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
       timings.dd.push_back(dd.seconds);
       timings.convert.push_back(convert.seconds);
       timings.noMovies.push_back(noMovies.seconds);
+      timings.floor.push_back(bare.seconds);
       timings.peak.push_back(std::stod(ReadText(peakFile)) * 1024);
     }
     removeOutputs();

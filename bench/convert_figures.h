@@ -21,12 +21,13 @@ std::vector<FilmShape> MakeFilmInputs(const std::string& folder, bool small);
 std::vector<FilmShape> LoadFilmShapes(const std::string& folder);
 
 // One shape's timings, each run beside the others: `cp` of the stream, `dd`
-// of it through a program's own memory,
-// convert with its movies, convert --no-movies, and convert's peak memory
-// in bytes (a run of its own under the peak launcher).
+// of it through a program's own memory, convert with its movies, convert
+// --no-movies, the bare floor that reads the stream and writes as many
+// bytes into as many files as convert (bare-convert-floor), and convert's
+// peak memory in bytes (a run of its own under the peak launcher).
 struct ConvertTimings {
   FilmShape shape;
-  std::vector<double> copy, dd, convert, noMovies, peak;
+  std::vector<double> copy, dd, convert, noMovies, floor, peak;
   std::int64_t written = 0;  // the bytes of the movies and WAVs
 };
 

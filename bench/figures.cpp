@@ -416,12 +416,13 @@ class Bench {
     const auto progress = [this](const std::string& text) { Progress(text); };
     for (const ConvertTimings& t :
          MeasureConvert(options_.folder, options_.cli, self_, options_.runs, progress)) {
-      Samples copy, dd, convert, noMovies, peak;
+      Samples copy, dd, convert, noMovies, floor, peak;
       for (std::size_t i = 0; i < t.copy.size(); ++i) {
         copy.Add(t.copy[i]);
         dd.Add(t.dd[i]);
         convert.Add(t.convert[i]);
         noMovies.Add(t.noMovies[i]);
+        floor.Add(t.floor[i]);
         peak.Add(t.peak[i]);
       }
       const std::string stream = Format("%.0f MB", static_cast<double>(t.shape.size) / kMegabyte) + ", " +
@@ -432,6 +433,17 @@ class Bench {
                  convert, "`cp` of the same file", copy, 1.5, true);
       AddDdRow(static_cast<double>(t.shape.size) / kMegabyte, dd, copy);
       Row row;
+      // convert writes more bytes than it reads: its floor is the reading
+      // and writing of them, whatever is done between.
+      row.figure = "bare floor: the stream read and the same " +
+                   Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) +
+                   " written into as many files, through user memory (bare-convert-floor)";
+      row.value = Seconds(floor.Median());
+      row.reference = "convert: " + Seconds(convert.Median());
+      row.ratio = Format("convert %.2f× floor", convert.Median() / floor.Median());
+      row.target = "—";
+      row.context = true;
+      rows_.push_back(row);
       row.figure = "the same convert with --no-movies: WAVs only";
       row.value = Seconds(noMovies.Median());
       row.reference = "with movies: " + Seconds(convert.Median());
