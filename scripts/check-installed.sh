@@ -34,11 +34,17 @@ if [ "$prefix" = /usr ] && dpkg-query -W morvane >/dev/null 2>&1; then
   expect "the package's version $package_version is the program's" test "$version" = "morvane-cli $package_version"
 fi
 
-# A stream to WAVs from the installed program, each a playable 16-bit stereo file at the demo's rate.
+# A stream to WAVs and a movie from the installed program, each WAV a playable 16-bit stereo file
+# at the demo's rate.
 (cd "$work" && morvane-cli make-demo demo.str >/dev/null && morvane-cli convert demo.str >written.txt 2>errors.txt)
 expect "morvane-cli convert succeeds" test $? -eq 0
-expect "convert names the two WAVs it wrote" diff <(sort "$work/written.txt") \
-  <(printf '%s\n' demo.str0.sound.wav demo.str1.sound.wav)
+expect "convert names the movie and the two WAVs it wrote" diff <(sort "$work/written.txt") \
+  <(printf '%s\n' demo.str0.film.mkv demo.str0.sound.wav demo.str1.sound.wav)
+if command -v ffprobe >/dev/null; then
+  streams=$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$work/demo.str0.film.mkv")
+  expect "demo.str0.film.mkv holds the 320x240 Cinepak film and its sound ($(tr '\n' ' ' <<<"$streams"))" \
+    test "$streams" = $'cinepak,320,240\npcm_s16le'
+fi
 for n in 0 1; do
   wav=$work/demo.str$n.sound.wav
   header=$(/usr/bin/python3 - "$wav" <<'PY'
