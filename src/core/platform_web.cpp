@@ -1,0 +1,235 @@
+// The platform layer in the browser's worker. A path names either a file the
+// user dropped on the page (read only, through the worker's File) or a file of
+// the page's private storage (the origin private file system), where every
+// output is written; the calls that reach the storage are asynchronous in
+// the browser and wait here through Asyncify. The JavaScript side is
+// src/web/morvane_files.js; paths without a leading slash are taken from the
+// folder the page set for the present command.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "core/errors.h"
+#include "core/platform.h"
+
+extern "C" {
+// Each gives a handle (1 or more), or a negative errno value.
+int morvane_open_read(const char* path, double* size);
+int morvane_create(const char* path);
+// Each gives the bytes moved, or a negative errno value.
+double morvane_read(int handle, unsigned char* destination, double count, double offset);
+double morvane_write(int handle, const unsigned char* source, double count, double offset);
+double morvane_size(int handle);
+int morvane_flush(int handle);
+int morvane_close(int handle);
+// 0 for nothing there, 1 a file, 2 a folder, or a negative errno value.
+int morvane_kind_of(const char* path, double* size);
+int morvane_rename(const char* from, const char* to);
+int morvane_remove(const char* path);
+int morvane_make_folders(const char* path);
+// Whether the handle reads a dropped file, whose every read is one costly
+// crossing into the browser.
+int morvane_is_dropped(int handle);
+}
+
+namespace morvane::platform {
+
+namespace {
+
+// A dropped file is read a window at a time: each read of the browser's File
+// costs about the same whatever its size, so the window is large, and the
+// file layer's smaller reads are served from it.
+constexpr std::size_t kReadWindow = 16 * 1024 * 1024;
+
+struct ReadWindow {
+  std::unique_ptr<unsigned char[]> bytes;
+  std::int64_t start = 0;
+  std::size_t length = 0;
+};
+std::unordered_map<FileHandle, ReadWindow> windows;
+
+int Failure(double answer) { return answer < 0 ? static_cast<int>(-answer) : 0; }
+
+}  // namespace
+
+bool IsSeparator(char c) { return c == '/'; }
+
+OpenedFile OpenForReading(const std::string& path) {
+  OpenedFile opened;
+  double size = 0;
+  const int answer = morvane_open_read(path.c_str(), &size);
+  if (answer == -EISDIR) {
+    opened.error = EISDIR;
+  } else if (answer < 0) {
+    opened.error = -answer;
+  } else {
+    opened.handle = answer;
+    opened.size = static_cast<std::int64_t>(size);
+    if (morvane_is_dropped(answer)) windows[answer] = ReadWindow{};
+  }
+  return opened;
+}
+
+int InspectTarget(const std::string& path, Target& target) {
+  target = Target();
+  double size = 0;
+  const int kind = morvane_kind_of(path.c_str(), &size);
+  if (kind < 0) return kind == -ENOENT ? 0 : -kind;
+  target.exists = kind != 0;
+  return kind == 2 ? EISDIR : 0;
+}
+
+int CreateExclusive(const std::string& path, const Target&, FileHandle& handle) {
+  const int answer = morvane_create(path.c_str());
+  if (answer < 0) return -answer;
+  handle = answer;
+  return 0;
+}
+
+bool IsAlreadyExists(int error) { return error == EEXIST; }
+
+std::int64_t ReadAt(FileHandle handle, void* destination, std::size_t count, std::int64_t offset,
+                    int& error) {
+  const auto found = windows.find(handle);
+  auto* out = static_cast<unsigned char*>(destination);
+  if (found == windows.end() || count >= kReadWindow) {
+    const double got =
+        morvane_read(static_cast<int>(handle), out, static_cast<double>(count), static_cast<double>(offset));
+    if (got < 0) error = Failure(got);
+    return got < 0 ? -1 : static_cast<std::int64_t>(got);
+  }
+  ReadWindow& window = found->second;
+  const bool inside = offset >= window.start && offset + static_cast<std::int64_t>(count) <=
+                                                    window.start + static_cast<std::int64_t>(window.length);
+  if (!inside) {
+    if (!window.bytes) window.bytes.reset(new unsigned char[kReadWindow]);
+    const double got = morvane_read(static_cast<int>(handle), window.bytes.get(),
+                                    static_cast<double>(kReadWindow), static_cast<double>(offset));
+    if (got < 0) {
+      window.length = 0;
+      error = Failure(got);
+      return -1;
+    }
+    window.start = offset;
+    window.length = static_cast<std::size_t>(got);
+  }
+  const auto from = static_cast<std::size_t>(offset - window.start);
+  const std::size_t take = std::min(count, window.length - from);
+  std::memcpy(out, window.bytes.get() + from, take);
+  return static_cast<std::int64_t>(take);
+}
+
+std::int64_t WriteAt(FileHandle handle, const void* source, std::size_t count, std::int64_t offset,
+                     int& error) {
+  const double put = morvane_write(static_cast<int>(handle), static_cast<const unsigned char*>(source),
+                                   static_cast<double>(count), static_cast<double>(offset));
+  if (put < 0) error = Failure(put);
+  return put < 0 ? -1 : static_cast<std::int64_t>(put);
+}
+
+int DiskFullError() { return ENOSPC; }
+
+std::int64_t SizeOf(FileHandle handle) {
+  return static_cast<std::int64_t>(morvane_size(static_cast<int>(handle)));
+}
+
+int SyncData(FileHandle handle) { return -morvane_flush(static_cast<int>(handle)); }
+
+int Close(FileHandle handle) {
+  windows.erase(handle);
+  return -morvane_close(static_cast<int>(handle));
+}
+
+int Rename(const std::string& from, const std::string& to) {
+  return -morvane_rename(from.c_str(), to.c_str());
+}
+
+void Remove(const char* path) noexcept { morvane_remove(path); }
+
+bool FileSizeByName(const std::string& path, std::int64_t& size) {
+  double bytes = 0;
+  if (path.empty() || morvane_kind_of(path.c_str(), &bytes) != 1) return false;
+  size = static_cast<std::int64_t>(bytes);
+  return true;
+}
+
+void RandomBytes(unsigned char* bytes, std::size_t count) {
+  // The browser's random source, at most 256 bytes a call.
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t piece = std::min<std::size_t>(count - done, 256);
+    if (::getentropy(bytes + done, piece) != 0) std::memset(bytes + done, 0x5A, piece);
+    done += piece;
+  }
+}
+
+int CodeFromSystemError(int error, const std::string&) {
+  switch (error) {
+    case ENOENT:
+      return kFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EINVAL:
+      return kInvalidFilename;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case EBUSY:
+      return kFileAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return kDiskFull;
+    case EBADF:
+      return kFileNotOpen;
+    default:
+      return CodeOfOtherSystemError(error);
+  }
+}
+
+std::string SystemErrorText(int error) { return std::strerror(error); }
+
+int SystemErrorFromErrno(int errnoValue) { return errnoValue; }
+
+// A page is closed, never interrupted: what it left unfinished under a
+// temporary name is cleared by the page's next start.
+void OnInterrupt(void (*)() noexcept) {}
+
+bool StandardErrorIsTerminal() { return false; }
+
+std::size_t TerminalColumns() { return 0; }
+
+std::size_t PageSize() { return 64 * 1024; }
+
+void AdviseLargePages(void*, std::size_t) {}
+
+bool PrepareForWriting(void*, std::size_t) { return false; }
+
+std::string NameKey(const std::string& path) { return path; }
+
+// The private storage has no links: the path's "." and ".." steps are all
+// there is to resolve.
+std::string ResolvedPath(const std::string& path) {
+  std::string resolved = Utf8FromPath(PathFromUtf8(path).lexically_normal());
+  return resolved.empty() ? path : resolved;
+}
+
+std::string MakeFolders(const std::string& path) {
+  const int answer = morvane_make_folders(path.c_str());
+  if (answer == -ENOTDIR) return "not a folder";
+  return answer < 0 ? SystemErrorText(-answer) : std::string();
+}
+
+std::filesystem::path PathFromUtf8(const std::string& text) { return std::filesystem::path(text); }
+
+std::string Utf8FromPath(const std::filesystem::path& path) { return path.string(); }
+
+}  // namespace morvane::platform

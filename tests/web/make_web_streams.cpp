@@ -1,0 +1,75 @@
+// Writes the streams the browser tests drop on the page, one of each shape
+// the command line's tests use, into the folder given.
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/stream_builder.h"
+
+namespace {
+
+using morvane::test::Bytes;
+using morvane::test::PatternBytes;
+using morvane::test::StreamBuilder;
+
+StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
+                             const std::string& compression = "SDX2") {
+  StreamBuilder::Header header;
+  header.stream = stream;
+  header.sampleRate = rate;
+  header.channels = channels;
+  header.compressionType = compression;
+  return header;
+}
+
+std::vector<std::pair<std::string, Bytes>> Streams() {
+  StreamBuilder interleaved;
+  interleaved.Shdr(Header(0, 22050)).Shdr(Header(1, 11025, 1));
+  for (std::uint32_t block = 0; block < 40; ++block) {
+    interleaved.Sized("FILM", Bytes(300, 0))
+        .Ssmp(PatternBytes(2000, block), 0, static_cast<std::int32_t>(block % 2));
+  }
+  const Bytes whole = StreamBuilder()
+                          .Shdr(Header(0, 22050))
+                          .Ssmp(PatternBytes(30000, 7))
+                          .Sized("CTRL", Bytes(16, 0))
+                          .Ssmp(PatternBytes(30000, 8))
+                          .bytes();
+  morvane::test::IffAudio aifc;
+  aifc.data = PatternBytes(44100, 9);
+  return {
+      {"interleaved.str", interleaved.bytes()},
+      {"mono.str", StreamBuilder().Shdr(Header(0, 44100, 1)).Ssmp(PatternBytes(50000, 3)).bytes()},
+      {"unknown compression.str", StreamBuilder()
+                                      .Shdr(Header(0, 22050, 2, "ADP4"))
+                                      .Ssmp(PatternBytes(4000, 4))
+                                      .Shdr(Header(1, 8000))
+                                      .Ssmp(PatternBytes(6000, 5), 0, 1)
+                                      .bytes()},
+      {"cut.str", Bytes(whole.begin(), whole.end() - 12345)},
+      {"sound.aifc", morvane::test::IffAudioFile(aifc)},
+      {"picture.png", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}},
+      {"Kühe im Schnee.str", whole},
+  };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_web_streams FOLDER\n");
+    return 2;
+  }
+  for (const auto& [name, bytes] : Streams()) {
+    std::ofstream out(std::string(argv[1]) + "/" + name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+      std::perror(name.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
