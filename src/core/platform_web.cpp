@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
-#include <unordered_map>
 
 #include "core/errors.h"
 #include "core/platform.h"
@@ -32,26 +30,11 @@ int morvane_kind_of(const char* path, double* size);
 int morvane_rename(const char* from, const char* to);
 int morvane_remove(const char* path);
 int morvane_make_folders(const char* path);
-// Whether the handle reads a dropped file, whose every read is one costly
-// crossing into the browser.
-int morvane_is_dropped(int handle);
 }
 
 namespace morvane::platform {
 
 namespace {
-
-// A dropped file is read a window at a time: each read of the browser's File
-// costs about the same whatever its size, so the window is large, and the
-// file layer's smaller reads are served from it.
-constexpr std::size_t kReadWindow = 16 * 1024 * 1024;
-
-struct ReadWindow {
-  std::unique_ptr<unsigned char[]> bytes;
-  std::int64_t start = 0;
-  std::size_t length = 0;
-};
-std::unordered_map<FileHandle, ReadWindow> windows;
 
 int Failure(double answer) { return answer < 0 ? static_cast<int>(-answer) : 0; }
 
@@ -63,14 +46,11 @@ OpenedFile OpenForReading(const std::string& path) {
   OpenedFile opened;
   double size = 0;
   const int answer = morvane_open_read(path.c_str(), &size);
-  if (answer == -EISDIR) {
-    opened.error = EISDIR;
-  } else if (answer < 0) {
+  if (answer < 0) {
     opened.error = -answer;
   } else {
     opened.handle = answer;
     opened.size = static_cast<std::int64_t>(size);
-    if (morvane_is_dropped(answer)) windows[answer] = ReadWindow{};
   }
   return opened;
 }
@@ -93,35 +73,15 @@ int CreateExclusive(const std::string& path, const Target&, FileHandle& handle) 
 
 bool IsAlreadyExists(int error) { return error == EEXIST; }
 
+// A dropped file is read a window at a time by the JavaScript side, which
+// reads the next windows ahead on a thread of its own; a read within the
+// present window is a copy, with no wait.
 std::int64_t ReadAt(FileHandle handle, void* destination, std::size_t count, std::int64_t offset,
                     int& error) {
-  const auto found = windows.find(handle);
-  auto* out = static_cast<unsigned char*>(destination);
-  if (found == windows.end() || count >= kReadWindow) {
-    const double got =
-        morvane_read(static_cast<int>(handle), out, static_cast<double>(count), static_cast<double>(offset));
-    if (got < 0) error = Failure(got);
-    return got < 0 ? -1 : static_cast<std::int64_t>(got);
-  }
-  ReadWindow& window = found->second;
-  const bool inside = offset >= window.start && offset + static_cast<std::int64_t>(count) <=
-                                                    window.start + static_cast<std::int64_t>(window.length);
-  if (!inside) {
-    if (!window.bytes) window.bytes.reset(new unsigned char[kReadWindow]);
-    const double got = morvane_read(static_cast<int>(handle), window.bytes.get(),
-                                    static_cast<double>(kReadWindow), static_cast<double>(offset));
-    if (got < 0) {
-      window.length = 0;
-      error = Failure(got);
-      return -1;
-    }
-    window.start = offset;
-    window.length = static_cast<std::size_t>(got);
-  }
-  const auto from = static_cast<std::size_t>(offset - window.start);
-  const std::size_t take = std::min(count, window.length - from);
-  std::memcpy(out, window.bytes.get() + from, take);
-  return static_cast<std::int64_t>(take);
+  const double got = morvane_read(static_cast<int>(handle), static_cast<unsigned char*>(destination),
+                                  static_cast<double>(count), static_cast<double>(offset));
+  if (got < 0) error = Failure(got);
+  return got < 0 ? -1 : static_cast<std::int64_t>(got);
 }
 
 std::int64_t WriteAt(FileHandle handle, const void* source, std::size_t count, std::int64_t offset,
@@ -140,10 +100,7 @@ std::int64_t SizeOf(FileHandle handle) {
 
 int SyncData(FileHandle handle) { return -morvane_flush(static_cast<int>(handle)); }
 
-int Close(FileHandle handle) {
-  windows.erase(handle);
-  return -morvane_close(static_cast<int>(handle));
-}
+int Close(FileHandle handle) { return -morvane_close(static_cast<int>(handle)); }
 
 int Rename(const std::string& from, const std::string& to) {
   return -morvane_rename(from.c_str(), to.c_str());

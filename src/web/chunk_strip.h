@@ -23,11 +23,8 @@ class ChunkStrip {
   bool Empty() const { return empty_; }
 
  private:
-  // The first byte of the cell (of kCells for the end).
-  std::int64_t CellStart(std::int64_t cell) const;
-
   std::int64_t fileSize_;
-  std::vector<std::array<std::int64_t, kKinds>> bytes_;
+  std::vector<std::array<std::int64_t, kKinds>> bytes_;  // of each kind in each cell
   bool empty_ = true;
 };
 

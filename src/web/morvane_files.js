@@ -1,5 +1,5 @@
 // The browser's side of the platform layer (src/core/platform_web.cpp): the
-// files the user dropped, read through FileReaderSync, and the page's private
+// files the user dropped, read through their byte streams, and the page's private
 // storage (the origin private file system), written through sync access
 // handles. Opening, creating, renaming and removing there are asynchronous:
 // those calls wait through Asyncify.
@@ -9,10 +9,110 @@
 
 mergeInto(LibraryManager.library, {
   $MorvaneFiles__deps: ['$Asyncify'],
+  $MorvaneFiles__postset: 'Module.morvaneTimes = MorvaneFiles.times;',
   $MorvaneFiles: {
     handles: [null],
-    reader: null,
     root: null,
+    // The time spent waiting for the browser's reads and writes, in ms, for
+    // the bench to tell where a conversion's time goes.
+    times: {read: 0, reads: 0, write: 0, writes: 0},
+    // A dropped file is read ahead by the reader worker (web/site/reader.js,
+    // Module.morvaneReader), which streams it from where the reads are, a
+    // window at a time, a few windows ahead, on a thread of its own: the
+    // reading of the next windows goes on while this one decodes. A read a
+    // little further on takes the windows between; a move back or far ahead
+    // starts the stream again there. The windows go back to the reader when
+    // used, so a few buffers serve a file of any size.
+    kWindow: 4 * 1024 * 1024,
+    kWindowsAhead: 3,
+    kReadThrough: 32 * 1024 * 1024,
+    jobs: {},
+    lastJob: 0,
+
+    fromReader: function(event) {
+      const message = event.data;
+      const job = MorvaneFiles.jobs[message.id];
+      if (!job) {
+        if (message.buffer) Module.morvaneReader.postMessage({type: 'spare', buffer: message.buffer}, [message.buffer]);
+        return;
+      }
+      if (job.waiter) {
+        const waiter = job.waiter;
+        job.waiter = null;
+        waiter(message);
+      } else {
+        job.arrived.push(message);
+      }
+    },
+
+    startReading: function(entry, offset) {
+      MorvaneFiles.stopReading(entry);
+      const reader = Module.morvaneReader;
+      if (reader.onmessage !== MorvaneFiles.fromReader) reader.onmessage = MorvaneFiles.fromReader;
+      const job = {id: ++MorvaneFiles.lastJob, next: offset, arrived: [], waiter: null, ended: false};
+      MorvaneFiles.jobs[job.id] = job;
+      entry.job = job;
+      reader.postMessage({type: 'read', id: job.id, file: entry.file, offset: offset, window: MorvaneFiles.kWindow,
+        credits: MorvaneFiles.kWindowsAhead});
+    },
+
+    stopReading: function(entry) {
+      if (entry.window) MorvaneFiles.giveBack(entry, 'spare');
+      if (!entry.job) return;
+      delete MorvaneFiles.jobs[entry.job.id];
+      for (const message of entry.job.arrived) {
+        if (message.buffer) Module.morvaneReader.postMessage({type: 'spare', buffer: message.buffer}, [message.buffer]);
+      }
+      Module.morvaneReader.postMessage({type: 'stop'});
+      entry.job = null;
+    },
+
+    giveBack: function(entry, type) {
+      const buffer = entry.window.buffer;
+      Module.morvaneReader.postMessage({type: type, id: entry.window.id, buffer: buffer}, [buffer]);
+      entry.window = null;
+    },
+
+    // The read when the present window holds all of it (or it starts at the
+    // end of the file): no wait then. -1 otherwise.
+    readFromWindow: function(entry, destination, count, offset) {
+      if (offset >= entry.file.size) return 0;
+      const window = entry.window;
+      if (!window || offset < window.start || offset + count > window.start + window.length) return -1;
+      HEAPU8.set(new Uint8Array(window.buffer, offset - window.start, count), destination);
+      return count;
+    },
+
+    readDropped: async function(entry, destination, count, offset) {
+      let copied = 0;
+      while (copied < count && offset + copied < entry.file.size) {
+        const at = offset + copied;
+        const window = entry.window;
+        if (window && at >= window.start && at < window.start + window.length) {
+          const take = Math.min(count - copied, window.start + window.length - at);
+          HEAPU8.set(new Uint8Array(window.buffer, at - window.start, take), destination + copied);
+          copied += take;
+          continue;
+        }
+        if (!entry.job || at < entry.job.next - (window ? window.length : 0) ||
+            at - entry.job.next > MorvaneFiles.kReadThrough) {
+          MorvaneFiles.startReading(entry, at);
+        }
+        const job = entry.job;
+        if (entry.window) MorvaneFiles.giveBack(entry, 'credit');
+        if (job.ended) break;
+        const message = job.arrived.length > 0 ? job.arrived.shift()
+          : await new Promise((resolve) => { job.waiter = resolve; });
+        if (message.failure) {
+          MorvaneFiles.stopReading(entry);
+          throw {name: message.failure};
+        }
+        entry.window = {id: job.id, buffer: message.buffer, start: job.next, length: message.length};
+        job.next += message.length;
+        job.ended = message.done || message.length === 0;
+      }
+      return copied;
+    },
 
     // The path's names from the storage's root, "." and ".." resolved.
     names: function(pathPtr) {
@@ -121,19 +221,31 @@ mergeInto(LibraryManager.library, {
     });
   },
 
-  morvane_is_dropped__deps: ['$MorvaneFiles'],
-  morvane_is_dropped: function(handle) { return MorvaneFiles.handles[handle].file ? 1 : 0; },
-
   morvane_read__deps: ['$MorvaneFiles'],
   morvane_read: function(handle, destination, count, offset) {
     const entry = MorvaneFiles.handles[handle];
     if (!entry) return -{{{ cDefine('EBADF') }}};
+    if (entry.file) {
+      // Not while Asyncify rewinds to a read that waited: that read takes its
+      // answer from handleAsync.
+      if (Asyncify.state === Asyncify.State.Normal) {
+        const served = MorvaneFiles.readFromWindow(entry, destination, count, offset);
+        if (served >= 0) return served;
+      }
+      return Asyncify.handleAsync(async () => {
+        const start = performance.now();
+        try {
+          return await MorvaneFiles.readDropped(entry, destination, count, offset);
+        } catch (error) {
+          return -MorvaneFiles.errno(error);
+        } finally {
+          MorvaneFiles.times.read += performance.now() - start;
+          MorvaneFiles.times.reads++;
+        }
+      });
+    }
     try {
-      if (entry.access) return entry.access.read(HEAPU8.subarray(destination, destination + count), {at: offset});
-      if (!MorvaneFiles.reader) MorvaneFiles.reader = new FileReaderSync();
-      const bytes = MorvaneFiles.reader.readAsArrayBuffer(entry.file.slice(offset, offset + count));
-      HEAPU8.set(new Uint8Array(bytes), destination);
-      return bytes.byteLength;
+      return entry.access.read(HEAPU8.subarray(destination, destination + count), {at: offset});
     } catch (error) {
       return -MorvaneFiles.errno(error);
     }
@@ -143,10 +255,14 @@ mergeInto(LibraryManager.library, {
   morvane_write: function(handle, source, count, offset) {
     const entry = MorvaneFiles.handles[handle];
     if (!entry || !entry.access) return -{{{ cDefine('EBADF') }}};
+    const start = performance.now();
     try {
       return entry.access.write(HEAPU8.subarray(source, source + count), {at: offset});
     } catch (error) {
       return -MorvaneFiles.errno(error);
+    } finally {
+      MorvaneFiles.times.write += performance.now() - start;
+      MorvaneFiles.times.writes++;
     }
   },
 
@@ -178,6 +294,7 @@ mergeInto(LibraryManager.library, {
     }
     try {
       if (entry.access) entry.access.close();
+      if (entry.file) MorvaneFiles.stopReading(entry);
       return 0;
     } catch (error) {
       return -MorvaneFiles.errno(error);

@@ -23,13 +23,17 @@ class SoundEnvelope {
   std::int64_t FramesPerColumn() const { return framesPerColumn_; }
 
  private:
+  void Take(std::int16_t sample, std::size_t count, int channels);
+  // Counts samples into the present column, closing it when it is full.
+  void Advance(std::size_t samples, int channels);
   void CloseColumn();
 
   std::vector<std::int16_t> columns_;  // lowest, highest, ...
   std::int64_t framesPerColumn_ = 16;
   std::int64_t framesInColumn_ = 0;
   std::int16_t low_ = 0, high_ = 0;
-  int channel_ = 0;  // of the next sample, when a piece ends inside a frame
+  bool sampled_ = false;  // the present column holds a sample
+  int channel_ = 0;       // of the next sample, when a piece ends inside a frame
   bool pendingByte_ = false;
   unsigned char firstByte_ = 0;
 };

@@ -4,7 +4,7 @@
 'use strict';
 
 const kCache = 'morvane-page';
-const kFiles = ['./', 'index.html', 'style.css', 'app.js', 'worker.js', 'morvane.js', 'morvane.wasm',
+const kFiles = ['./', 'index.html', 'style.css', 'app.js', 'worker.js', 'reader.js', 'morvane.js', 'morvane.wasm',
   'morvane.svg', 'manifest.webmanifest'];
 
 self.addEventListener('install', (event) => {

@@ -41,9 +41,16 @@ async function convert(id, file) {
   morvane.morvaneInputs = new Map([[path, file]]);
   morvane.morvaneReport = (kind, facts) => postMessage({type: 'report', id: id, kind: kind, facts: facts});
   try {
+    const start = performance.now();
     const analyze = await morvane.ccall('morvane_analyze', 'number', ['string'], [file.name], {async: true});
+    const analyzed = performance.now();
+    const before = Object.assign({}, morvane.morvaneTimes);
     const converted = await morvane.ccall('morvane_convert', 'number', ['string'], [file.name], {async: true});
-    postMessage({type: 'done', id: id, analyze: analyze, convert: converted});
+    // How long the conversion waited for the browser's reads and writes.
+    const waits = {};
+    for (const key in before) waits[key] = morvane.morvaneTimes[key] - before[key];
+    postMessage({type: 'done', id: id, analyze: analyze, convert: converted, analyzeMs: analyzed - start,
+      convertMs: performance.now() - analyzed, waits: waits});
   } catch (error) {
     postMessage({type: 'done', id: id, convert: -1, failure: String(error && error.message || error)});
   } finally {
@@ -201,7 +208,7 @@ onmessage = (event) => {
     session = message.session;
     queue = queue.then(async () => {
       try {
-        morvane = await createMorvane();
+        morvane = await createMorvane({morvaneReader: new Worker('reader.js')});
       } catch (error) {
         startFailure = 'the converter did not load (' + String(error && error.message || error) + ')';
       }
