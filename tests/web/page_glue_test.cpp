@@ -28,11 +28,13 @@ TEST(SoundEnvelopeTest, ColumnsHoldTheExtremesOfTheirFramesHoweverThePiecesFall)
     std::size_t frames;
     std::size_t piece;  // bytes handed over at a time; odd ones split samples
   };
-  const Case cases[] = {{2, 0, 64}, {2, 5, 3}, {1, 1000, 1}, {2, 70001, 4099}, {1, 300000, 65536}, {2, 200000, 7}};
+  const Case cases[] = {{2, 0, 64},       {2, 5, 3},          {1, 1000, 1},
+                        {2, 70001, 4099}, {1, 300000, 65536}, {2, 200000, 7}};
   for (const Case& c : cases) {
     std::vector<std::int16_t> samples(c.frames * c.channels);
     std::uint32_t state = 12345;
-    for (std::int16_t& sample : samples) sample = static_cast<std::int16_t>((state = state * 1103515245 + 12345) >> 16);
+    for (std::int16_t& sample : samples)
+      sample = static_cast<std::int16_t>((state = state * 1103515245 + 12345) >> 16);
     const std::vector<unsigned char> bytes = Pcm(samples);
     SoundEnvelope envelope;
     for (std::size_t at = 0; at < bytes.size(); at += c.piece)
@@ -69,7 +71,13 @@ TEST(ChunkStripTest, EachCellTellsTheShareOfEveryKind) {
   const std::int64_t cells = ChunkStrip::kCells;
   const Case cases[] = {
       {"one sound chunk over the file", 4 * cells, {{"SNDS", {0, 4 * cells}}}, cells - 1, 255, 0, 0},
-      {"half film, half fill", 10 * cells, {{"FILM", {0, 5 * cells}}, {"FILL", {5 * cells, 5 * cells}}}, 200, 0, 0, 255},
+      {"half film, half fill",
+       10 * cells,
+       {{"FILM", {0, 5 * cells}}, {"FILL", {5 * cells, 5 * cells}}},
+       200,
+       0,
+       0,
+       255},
       {"a cell shared by two kinds", 4 * cells, {{"SSND", {0, 2}}, {"FILM", {2, 4 * cells}}}, 0, 127, 127, 0},
       {"a chunk claiming more than the file", cells, {{"CTRL", {0, 50 * cells}}}, cells - 1, 0, 0, 255},
       {"a file smaller than the strip", 3, {{"SNDS", {0, 3}}}, cells - 1, 255, 0, 0},
