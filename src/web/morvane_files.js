@@ -151,11 +151,19 @@ mergeInto(LibraryManager.library, {
       }
     },
 
-    // The folder holding the last name; made on the way when asked to.
+    // The folder holding the last name; made on the way when asked to. The
+    // folders found are kept: each step from the root is a call to the
+    // browser, and a batch looks in the same folder for every output.
+    folders: {},
     folder: async function(names, create) {
       if (!MorvaneFiles.root) MorvaneFiles.root = await navigator.storage.getDirectory();
       let folder = MorvaneFiles.root;
-      for (const name of names.slice(0, -1)) folder = await folder.getDirectoryHandle(name, {create: create});
+      let path = '';
+      for (const name of names.slice(0, -1)) {
+        path += '/' + name;
+        if (!MorvaneFiles.folders[path]) MorvaneFiles.folders[path] = await folder.getDirectoryHandle(name, {create: create});
+        folder = MorvaneFiles.folders[path];
+      }
       return folder;
     },
 

@@ -37,7 +37,7 @@ namespace morvane {
 namespace {
 
 // Where a conversion tells the page: names and problems as the command line
-// prints them, the walk's progress in steps of a thousandth, the chunks met
+// prints them, the walk's progress in steps of half a percent, the chunks met
 // for the strip picture and the samples for each sound's waveform.
 class PageSink final : public BatchSink {
  public:
@@ -48,7 +48,7 @@ class PageSink final : public BatchSink {
   }
   void Progress(std::int64_t done, std::int64_t total) override {
     if (!strip_ && total > 0) strip_.emplace(total);
-    const std::int64_t step = total > 0 ? 1000 * done / total : 1000;
+    const std::int64_t step = total > 0 ? 200 * done / total : 200;
     if (step == step_) return;
     step_ = step;
     morvane_report_progress(static_cast<double>(done), static_cast<double>(total));
