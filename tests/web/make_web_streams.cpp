@@ -12,18 +12,9 @@
 namespace {
 
 using morvane::test::Bytes;
+using morvane::test::Header;
 using morvane::test::PatternBytes;
 using morvane::test::StreamBuilder;
-
-StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
-                             const std::string& compression = "SDX2") {
-  StreamBuilder::Header header;
-  header.stream = stream;
-  header.sampleRate = rate;
-  header.channels = channels;
-  header.compressionType = compression;
-  return header;
-}
 
 std::vector<std::pair<std::string, Bytes>> Streams() {
   StreamBuilder interleaved;
