@@ -17,7 +17,7 @@ build=(cmake ninja-build g++ libcli11-dev qt6-base-dev qt6-multimedia-dev libgl-
 tests=(libgtest-dev libgmock-dev)
 package=(dpkg-dev file)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)
-web=(emscripten nodejs npm chromium python3)
+web=(emscripten nodejs chromium python3)
 ci=(clang-format pulseaudio pulseaudio-utils clang libclang-rt-14-dev lintian desktop-file-utils appstream man-db
   bash-completion xvfb dbus at-spi2-core python3-pyatspi)
 packages=("${build[@]}")
@@ -33,6 +33,8 @@ case "${1:-}" in
     exit 2
     ;;
 esac
+# npm comes inside some builds of nodejs, which Debian's npm package conflicts with.
+case "${1:-}" in --web | --ci) command -v npm >/dev/null || packages+=(npm) ;; esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
