@@ -84,7 +84,10 @@ class Record {
   raw(bytes) { this.bytes.set(bytes, this.at); this.at += bytes.length; return this; }
 }
 
-const kMax32 = 0xFFFFFFFF;
+const kMax32 = 0xFFFFFFFF;  // a field that says "see the ZIP64 record"
+// Sizes and offsets from here on take ZIP64 records.
+const kZip64From = kMax32;
+const field32 = (value) => (value >= kZip64From ? kMax32 : value);
 const kUtf8Names = 0x0800;
 
 function dosTime(date) {
@@ -136,7 +139,7 @@ async function makeZip() {
       try {
         const size = input.getSize();
         const name = encoder.encode(entry.name);
-        const big = size >= kMax32;
+        const big = size >= kZip64From;
         const offset = at;
         const local = new Record(30 + name.length + (big ? 20 : 0));
         local.u32(0x04034B50).u16(big ? 45 : 20).u16(kUtf8Names).u16(0).u16(when.time).u16(when.day)
@@ -164,13 +167,13 @@ async function makeZip() {
     const centralStart = at;
     for (const entry of central) {
       const extra = [];
-      if (entry.size >= kMax32) extra.push(entry.size, entry.size);
-      if (entry.offset >= kMax32) extra.push(entry.offset);
+      if (entry.size >= kZip64From) extra.push(entry.size, entry.size);
+      if (entry.offset >= kZip64From) extra.push(entry.offset);
       const record = new Record(46 + entry.name.length + (extra.length ? 4 + 8 * extra.length : 0));
       record.u32(0x02014B50).u16(45).u16(extra.length ? 45 : 20).u16(kUtf8Names).u16(0).u16(when.time)
-        .u16(when.day).u32(entry.crc).u32(Math.min(entry.size, kMax32)).u32(Math.min(entry.size, kMax32))
+        .u16(when.day).u32(entry.crc).u32(field32(entry.size)).u32(field32(entry.size))
         .u16(entry.name.length).u16(extra.length ? 4 + 8 * extra.length : 0).u16(0).u16(0).u16(0).u32(0)
-        .u32(Math.min(entry.offset, kMax32)).raw(entry.name);
+        .u32(field32(entry.offset)).raw(entry.name);
       if (extra.length) {
         record.u16(0x0001).u16(8 * extra.length);
         for (const value of extra) record.u64(value);
@@ -178,7 +181,7 @@ async function makeZip() {
       write(record.bytes);
     }
     const centralSize = at - centralStart;
-    const zip64 = central.length >= 0xFFFF || centralStart >= kMax32 || centralSize >= kMax32;
+    const zip64 = central.length >= 0xFFFF || centralStart >= kZip64From || centralSize >= kZip64From;
     if (zip64) {
       const recordStart = at;
       write(new Record(56).u32(0x06064B50).u64(44).u16(45).u16(45).u32(0).u32(0).u64(central.length)
@@ -187,7 +190,7 @@ async function makeZip() {
     }
     const count = Math.min(central.length, 0xFFFF);
     write(new Record(22).u32(0x06054B50).u16(0).u16(0).u16(count).u16(count)
-      .u32(Math.min(centralSize, kMax32)).u32(Math.min(centralStart, kMax32)).u16(0).bytes);
+      .u32(zip64 ? kMax32 : centralSize).u32(zip64 ? kMax32 : centralStart).u16(0).bytes);
     out.truncate(at);
     out.flush();
     out.close();
