@@ -224,7 +224,8 @@ function addFiles(entries) {
     const id = 'card-' + nextCard++;
     cards.set(id, new Card(id, file, title));
     running++;
-    worker.postMessage({type: 'convert', id: id, file: file});
+    // The zip keeps the folders of what was dropped.
+    worker.postMessage({type: 'convert', id: id, file: file, folder: title.slice(0, title.length - file.name.length)});
   }
   showStatus();
 }

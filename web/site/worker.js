@@ -9,6 +9,8 @@ importScripts('morvane.js');
 let session = '';
 let morvane = null;
 let startFailure = '';
+// The folder each file was dropped in, within what was dropped ("disc/"), by card.
+const droppedIn = {};
 // One task at a time, in the order asked: the converter runs one command at once.
 let queue = Promise.resolve();
 
@@ -97,23 +99,27 @@ function dosTime(date) {
   };
 }
 
-// Every file of the session's folders, each under a name of its own in the zip.
+// Every file of the session's folders, in the order the files were dropped,
+// each under a name of its own in the zip: its folder within what was
+// dropped and its name.
 async function zipEntries() {
   const entries = [];
-  const taken = new Set();
   const sessionFolder = await folderOf(session);
-  for await (const [folderName, folder] of sessionFolder.entries()) {
+  for await (const [card, folder] of sessionFolder.entries()) {
     if (folder.kind !== 'directory') continue;
     for await (const [name, handle] of folder.entries()) {
       // Half-written files under their temporary names are no outputs.
       if (handle.kind !== 'file' || /^\..*\.morvane-......$/.test(name)) continue;
-      let unique = name;
-      for (let n = 2; taken.has(unique); n++) unique = name.replace(/(\.[^.]*)?$/, ' (' + n + ')$1');
-      taken.add(unique);
-      entries.push({handle: handle, name: unique, card: folderName});
+      entries.push({handle: handle, name: (droppedIn[card] || '') + name, card: Number(card.slice('card-'.length))});
     }
   }
-  entries.sort((a, b) => (a.card === b.card ? (a.name < b.name ? -1 : 1) : Number(a.card.slice(5)) - Number(b.card.slice(5))));
+  entries.sort((a, b) => a.card - b.card || (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+  const taken = new Set();
+  for (const entry of entries) {
+    const name = entry.name;
+    for (let n = 2; taken.has(entry.name); n++) entry.name = name.replace(/(\.[^./]*)?$/, ' (' + n + ')$1');
+    taken.add(entry.name);
+  }
   return entries;
 }
 
@@ -218,6 +224,7 @@ onmessage = (event) => {
       await clearOldSessions().catch(() => {});
     });
   } else if (message.type === 'convert') {
+    droppedIn[message.id] = message.folder || '';
     queue = queue.then(() => convert(message.id, message.file));
   } else if (message.type === 'zip') {
     queue = queue.then(makeZip);
