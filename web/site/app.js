@@ -185,12 +185,22 @@ class Card {
       picture.setAttribute('role', 'img');
       picture.setAttribute('aria-label', 'Waveform of ' + name);
       drawWaveform(picture, facts.envelope);
-      const player = document.createElement('audio');
-      player.controls = true;
-      player.preload = 'none';
-      player.src = stored.url;
-      player.setAttribute('aria-label', 'Play ' + name);
-      item.append(line, picture, player);
+      // The player is made when asked for: each costs the tab a few
+      // megabytes, and a file may hold dozens of streams.
+      const play = document.createElement('button');
+      play.type = 'button';
+      play.textContent = 'Play';
+      play.setAttribute('aria-label', 'Play ' + name);
+      play.addEventListener('click', () => {
+        const player = document.createElement('audio');
+        player.controls = true;
+        player.src = stored.url;
+        player.setAttribute('aria-label', 'Player of ' + name);
+        play.replaceWith(player);
+        player.play().catch(() => {});
+        player.focus();
+      });
+      item.append(line, picture, play);
     } else if (facts && facts.kind === 'movie') {
       const line = document.createElement('p');
       line.textContent = facts.width + '×' + facts.height + ', ' + facts.frames +
