@@ -29,6 +29,15 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
                           .Sized("CTRL", Bytes(16, 0))
                           .Ssmp(PatternBytes(30000, 8))
                           .bytes();
+  // Long enough for the page to read it in many windows: data blocks that
+  // straddle the windows' ends, and a film chunk too long to read through,
+  // over which the reading starts again behind it.
+  StreamBuilder windows;
+  windows.Shdr(Header(0, 22050));
+  for (std::uint32_t block = 0; block < 2500; ++block) {
+    windows.Sized("FILM", Bytes(1000 + block % 7, 0)).Ssmp(PatternBytes(4000 + 2 * (block % 5), block));
+  }
+  windows.Sized("FILM", Bytes(40 * 1024 * 1024, 0)).Ssmp(PatternBytes(100000, 11));
   morvane::test::IffAudio aifc;
   aifc.data = PatternBytes(44100, 9);
   return {
@@ -44,6 +53,7 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
       {"sound.aifc", morvane::test::IffAudioFile(aifc)},
       {"picture.png", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}},
       {"Kühe im Schnee.str", whole},
+      {"windows.str", windows.bytes()},
   };
 }
 
