@@ -6,7 +6,7 @@
 //
 //   MORVANE_CLI=build/src/cli/morvane-cli MORVANE_STREAMS=build/tests/make_web_streams \
 //   MORVANE_SITE=build-web/site node --test tests/web/page_test.mjs
-import {test} from 'node:test';
+import {after, test} from 'node:test';
 import assert from 'node:assert/strict';
 import {execFileSync, spawnSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
@@ -20,6 +20,7 @@ const require = createRequire(import.meta.url);
 const cli = path.resolve(process.env.MORVANE_CLI);
 const site = path.resolve(process.env.MORVANE_SITE);
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'morvane-web-test-'));
+after(() => fs.rmSync(scratch, {recursive: true, force: true}));
 const sha = (bytes) => createHash('sha256').update(bytes).digest('hex');
 const lines = (text) => text.split('\n').filter((line) => line !== '');
 
