@@ -8,14 +8,17 @@
 #   install-deps.sh --windows  and what the Windows cross build and its run
 #                              under Wine need (mingw-w64, GoogleTest's
 #                              sources, wine64)
+#   install-deps.sh --web      and what the web page's build and its browser
+#                              tests need (Emscripten, node and npm, Chromium)
 #   install-deps.sh --ci       everything CI runs: tests, package checks,
 #                              sound server, sanitizers, fuzzing, Xvfb, the
-#                              Windows leg
+#                              Windows leg, the web page
 set -euo pipefail
 build=(cmake ninja-build g++ libcli11-dev qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
 tests=(libgtest-dev libgmock-dev ffmpeg mkvtoolnix)
 package=(dpkg-dev file)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)
+web=(emscripten nodejs chromium python3)
 ci=(clang-format pulseaudio pulseaudio-utils clang libclang-rt-14-dev lintian desktop-file-utils appstream man-db
   bash-completion xvfb dbus at-spi2-core python3-pyatspi)
 packages=("${build[@]}")
@@ -24,12 +27,15 @@ case "${1:-}" in
   --tests) packages+=("${tests[@]}") ;;
   --package) packages+=("${package[@]}") ;;
   --windows) packages+=("${windows[@]}") ;;
-  --ci) packages+=("${tests[@]}" "${package[@]}" "${ci[@]}" "${windows[@]}") ;;
+  --web) packages+=("${web[@]}") ;;
+  --ci) packages+=("${tests[@]}" "${package[@]}" "${ci[@]}" "${windows[@]}" "${web[@]}") ;;
   *)
-    echo "usage: install-deps.sh [--tests | --package | --windows | --ci]" >&2
+    echo "usage: install-deps.sh [--tests | --package | --windows | --web | --ci]" >&2
     exit 2
     ;;
 esac
+# npm comes inside some builds of nodejs, which Debian's npm package conflicts with.
+case "${1:-}" in --web | --ci) command -v npm >/dev/null || packages+=(npm) ;; esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

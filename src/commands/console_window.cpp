@@ -24,13 +24,17 @@ ConsoleWindow::ConsoleWindow(std::function<void(const std::string&)> noticeSink)
 
 void ConsoleWindow::NotifyUser(const std::string& text) { noticeSink_(text); }
 
+std::string ConsoleWindow::Label(ValueLabel label) const {
+  const auto found = labels_.find(label);
+  return found == labels_.end() ? "Unknown" : found->second;
+}
+
 std::string ConsoleWindow::InformationRows() const {
   std::string rows;
   for (const InformationRow& row : kInformationRows) {
-    const auto label = labels_.find(row.value);
     rows += row.caption;
     rows += ' ';
-    rows += label == labels_.end() ? "Unknown" : label->second;
+    rows += Label(row.value);
     rows += '\n';
   }
   return rows;

@@ -32,6 +32,8 @@ class ConsoleWindow : public Window {
 
   // The fifteen information rows in window order, each "Caption: value\n".
   std::string InformationRows() const;
+  // What a value label shows: "Unknown" until a pass sets it.
+  std::string Label(ValueLabel label) const;
 
  private:
   std::function<void(const std::string&)> noticeSink_;

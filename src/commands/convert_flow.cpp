@@ -1,6 +1,5 @@
 #include "commands/convert_flow.h"
 
-#include <filesystem>
 #include <map>
 
 #include "analysis/chunk_stream.h"
@@ -79,11 +78,7 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
   std::vector<std::string> bases;
   for (const std::string& path : paths) {
     bases.push_back(OutputBase(path, settings.outputDir));
-    std::error_code ignored;
-    std::string key = platform::Utf8FromPath(
-        std::filesystem::weakly_canonical(platform::PathFromUtf8(bases.back()), ignored));
-    if (key.empty()) key = bases.back();
-    key = platform::NameKey(key);
+    const std::string key = platform::NameKey(platform::ResolvedPath(bases.back()));
     const auto [first, added] = firstInputOf.emplace(key, path);
     if (!added) {
       result.refusal = EscapedName(first->second) + " and " + EscapedName(path) +
@@ -93,12 +88,9 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
     }
   }
   if (settings.outputDir) {
-    std::error_code error;
-    const std::filesystem::path folder = platform::PathFromUtf8(*settings.outputDir);
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder)) {
-      result.refusal = EscapedName(*settings.outputDir) + ": " +
-                       (error ? error.message() : std::string("not a folder")) + "; nothing written";
+    const std::string failure = platform::MakeFolders(*settings.outputDir);
+    if (!failure.empty()) {
+      result.refusal = EscapedName(*settings.outputDir) + ": " + failure + "; nothing written";
       return result;
     }
   }

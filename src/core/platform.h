@@ -1,8 +1,10 @@
 #pragma once
 
 // The few calls the core makes to the operating system, behind one small
-// interface: a POSIX implementation (platform_posix.cpp) and a Win32 one
-// (platform_win32.cpp). Paths are UTF-8 text on every platform (on Linux any
+// interface: a POSIX implementation (platform_posix.cpp), a Win32 one
+// (platform_win32.cpp) and the browser's (platform_web.cpp), where the files
+// read are the ones the user dropped and the files written live in the
+// page's private storage. Paths are UTF-8 text on every platform (on Linux any
 // bytes, passed through unchanged). A failure is the platform's own error
 // number: errno on POSIX, GetLastError's value on Windows.
 
@@ -125,6 +127,16 @@ bool PrepareForWriting(void* start, std::size_t length);
 // The text under which two paths name the same file: the path itself on
 // POSIX; on Windows, whose names ignore case, the path in lower case.
 std::string NameKey(const std::string& path);
+
+// The path with its links and "." and ".." steps resolved as far as it
+// exists (the rest kept as written): two paths that give the same text name
+// one file. The path as given when it cannot be resolved.
+std::string ResolvedPath(const std::string& path);
+
+// Makes a folder and the folders above it that are missing. Gives an empty
+// text when the folder stands there afterwards, and otherwise what is wrong:
+// the system's words for the failure, or "not a folder".
+std::string MakeFolders(const std::string& path);
 
 // A std::filesystem path from UTF-8 text and back (on Windows the narrow
 // path functions take the ANSI code page, not UTF-8).

@@ -52,8 +52,15 @@ void AppendUnsigned(EbmlBytes& out, std::uint32_t id, std::uint64_t value) {
     out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
+std::uint64_t DoubleBits(double value) {
+  static_assert(sizeof(double) == sizeof(std::uint64_t));
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
 void AppendFloat(EbmlBytes& out, std::uint32_t id, double value) {
-  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t bits = DoubleBits(value);
   AppendEbmlId(out, id);
   AppendEbmlSize(out, 8, 1);
   for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(bits >> shift));

@@ -23,6 +23,9 @@ inline constexpr std::uint64_t kEbmlUnknownSize = 0x00FFFFFFFFFFFFFF;
 
 void AppendEbmlId(EbmlBytes& out, std::uint32_t id);
 
+// The bits of a double as Matroska stores a float of 8 bytes, most
+// significant first (IEEE 754 on every platform this is built for).
+std::uint64_t DoubleBits(double value);
 // Whole elements, each appended to `out`.
 void AppendMaster(EbmlBytes& out, std::uint32_t id, const EbmlBytes& body);
 void AppendUnsigned(EbmlBytes& out, std::uint32_t id, std::uint64_t value);

@@ -1,7 +1,6 @@
 #include "movie/matroska_writer.h"
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <stdexcept>
 
@@ -333,8 +332,7 @@ void MatroskaWriter::Finish(const MovieEnd& end) {
   AppendMasterFilling(seekHead, kSeekHead, seeks, kSeekHeadRoom);
   Patch(seekHeadRoom_, seekHead);
 
-  const auto duration =
-      std::bit_cast<std::uint64_t>(static_cast<double>(std::max<std::int64_t>(end.durationMs, 0)));
+  const auto duration = DoubleBits(static_cast<double>(std::max<std::int64_t>(end.durationMs, 0)));
   EbmlBytes durationBytes;
   for (int shift = 56; shift >= 0; shift -= 8)
     durationBytes.push_back(static_cast<unsigned char>(duration >> shift));

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "core/errors.h"
@@ -131,6 +132,33 @@ TEST(PlatformTest, TheTestSwitchsErrnoValuesGiveTheSameCodesEverywhere) {
   EXPECT_EQ(kDiskFull, CodeFromErrno(ENOSPC));
   EXPECT_EQ(kFileNotOpen, CodeFromErrno(EBADF));
   EXPECT_EQ(kTooManyOpenFiles, CodeFromErrno(EMFILE));
+}
+
+// convert's output folder: made with the folders above it, or refused with
+// what is wrong; and two spellings of one path resolve to one text.
+TEST(PlatformTest, FoldersAreMadeOrRefusedAndPathsResolveToOneText) {
+  using test::PathOf;
+  using test::WriteFile;
+  const test::TempDir dir;
+  WriteFile(dir.File("a file"), {1});
+  struct Case {
+    const char* folder;
+    bool made;  // or refused, with the system's words or "not a folder"
+  };
+  const Case cases[] = {
+      {"", true},                 // the folder itself, which is there
+      {"out/nested/déjà", true},  // new, with the folders above it
+      {"a file", false},          // a file stands there
+      {"a file/below", false},    // a file stands where a folder must
+  };
+  for (const Case& c : cases) {
+    const std::string folder = dir.File(c.folder);
+    EXPECT_EQ(c.made, platform::MakeFolders(folder).empty()) << c.folder;
+    EXPECT_EQ(c.made, std::filesystem::is_directory(PathOf(folder))) << c.folder;
+  }
+  EXPECT_EQ(platform::ResolvedPath(dir.File("out/nested/déjà/x.str")),
+            platform::ResolvedPath(dir.File("out/./nested/../nested/déjà/x.str")));
+  EXPECT_NE(platform::ResolvedPath(dir.File("out/x.str")), platform::ResolvedPath(dir.File("out/y.str")));
 }
 
 }  // namespace

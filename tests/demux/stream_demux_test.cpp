@@ -54,16 +54,6 @@ Bytes MonoReference(const Bytes& data) {
   return out;
 }
 
-StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
-                             const std::string& compression = "SDX2") {
-  StreamBuilder::Header header;
-  header.stream = stream;
-  header.sampleRate = rate;
-  header.channels = channels;
-  header.compressionType = compression;
-  return header;
-}
-
 Bytes Cut(const Bytes& bytes, std::size_t dropped) {
   return Bytes(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>(dropped));
 }

@@ -82,6 +82,16 @@ StreamBuilder& StreamBuilder::FilmFrame(const Frame& f) {
   return Sized("FILM", body);
 }
 
+StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_t channels,
+                             const std::string& compression) {
+  StreamBuilder::Header header;
+  header.stream = stream;
+  header.sampleRate = rate;
+  header.channels = channels;
+  header.compressionType = compression;
+  return header;
+}
+
 StreamBuilder& StreamBuilder::Raw(const Bytes& bytes) {
   bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   return *this;

@@ -55,6 +55,10 @@ class StreamBuilder {
   Bytes bytes_;
 };
 
+// A sound header of the given stream number, rate, channels and compression.
+StreamBuilder::Header Header(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
+                             const std::string& compression = "SDX2");
+
 // An IFF audio file: "FORM", an FVER chunk, COMM (in an AIFC form with the
 // compression type and an empty name), then SSND with its offset, block
 // size 0 and the data; the rate as an 80-bit extended number.

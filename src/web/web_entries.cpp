@@ -1,0 +1,134 @@
+// The page's commands: one entry per command the worker calls, each running
+// the same flow as the window and the command line, and telling the page
+// what it met as it goes (src/web/morvane_reports.js posts it on).
+
+#include <emscripten/emscripten.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "analysis/map_file.h"
+#include "commands/command_flow.h"
+#include "commands/console_window.h"
+#include "commands/convert_flow.h"
+#include "core/errors.h"
+#include "core/platform.h"
+#include "core/support.h"
+#include "web/chunk_strip.h"
+#include "web/sound_envelope.h"
+
+extern "C" {
+void morvane_report_wrote(const char* path);
+void morvane_report_problem(const char* line);
+void morvane_report_progress(double done, double total);
+void morvane_report_sound(const char* path, int rate, int channels, double frames,
+                          const std::int16_t* envelope, int values);
+void morvane_report_movie(const char* path, const char* codec, int width, int height, double frames,
+                          double durationMs, int soundTracks);
+void morvane_report_strip(const unsigned char* shares, int count);
+void morvane_report_line(const char* line);
+void morvane_report_row(const char* caption, const char* value);
+void morvane_report_notice(const char* text);
+}
+
+namespace morvane {
+
+namespace {
+
+// Where a conversion tells the page: names and problems as the command line
+// prints them, the walk's progress in steps of half a percent, the chunks met
+// for the strip picture and the samples for each sound's waveform.
+class PageSink final : public BatchSink {
+ public:
+  void Start(std::size_t, const std::string&) override {}
+  void Wrote(const std::string& path) override { morvane_report_wrote(path.c_str()); }
+  void Tell(const std::string& name, const std::string& text) override {
+    morvane_report_problem((EscapedName(name) + ": " + text).c_str());
+  }
+  void Progress(std::int64_t done, std::int64_t total) override {
+    if (!strip_ && total > 0) strip_.emplace(total);
+    const std::int64_t step = total > 0 ? 200 * done / total : 200;
+    if (step == step_) return;
+    step_ = step;
+    morvane_report_progress(static_cast<double>(done), static_cast<double>(total));
+  }
+  void ChunkMet(const unsigned char* id, std::int64_t start, std::int64_t size) override {
+    if (strip_) strip_->Add(id, start, size);
+  }
+  void Decoded(const std::string& wavPath, const unsigned char* pcm, std::size_t bytes,
+               int channels) override {
+    envelopes_[wavPath].Add(pcm, bytes, channels);
+  }
+  void SoundDone(const SoundFacts& facts) override {
+    const std::vector<std::int16_t> columns = envelopes_[facts.path].Columns();
+    envelopes_.erase(facts.path);
+    morvane_report_sound(facts.path.c_str(), facts.rate, facts.channels, static_cast<double>(facts.frames),
+                         columns.data(), static_cast<int>(columns.size()));
+  }
+  void MovieDone(const MovieFacts& facts) override {
+    morvane_report_movie(facts.path.c_str(), facts.codec, facts.width, facts.height,
+                         static_cast<double>(facts.frames), static_cast<double>(facts.durationMs),
+                         facts.soundTracks);
+  }
+
+  void ReportStrip() const {
+    if (!strip_ || strip_->Empty()) return;
+    const std::vector<unsigned char> shares = strip_->Shares();
+    morvane_report_strip(shares.data(), static_cast<int>(shares.size()));
+  }
+
+ private:
+  std::int64_t step_ = -1;
+  std::optional<ChunkStrip> strip_;
+  std::map<std::string, SoundEnvelope> envelopes_;
+};
+
+// The memo's lines as the command line prints them, one report each.
+void ReportLines(const std::string& printed) {
+  std::size_t start = 0;
+  for (std::size_t end; (end = printed.find('\n', start)) != std::string::npos; start = end + 1)
+    morvane_report_line(printed.substr(start, end - start).c_str());
+}
+
+}  // namespace
+
+}  // namespace morvane
+
+extern "C" {
+
+// convert of one file, its outputs beside it: 0 when every stream was
+// converted whole, 1 when not (the problems were told), 2 when refused.
+EMSCRIPTEN_KEEPALIVE int morvane_convert(const char* path) {
+  using namespace morvane;
+  PageSink sink;
+  const BatchResult result = RunConvert({path}, ConvertSettings{}, sink);
+  sink.ReportStrip();
+  if (result.refusal) {
+    morvane_report_problem(ErrorBoxText(*result.refusal).c_str());
+    return 2;
+  }
+  return result.whole ? 0 : 1;
+}
+
+// Analyze File of one file: the summary lines and the fifteen rows as
+// morvane-cli analyze prints them. The map it writes beside the file is
+// nothing the page offers, so it is removed again. 0 when the analysis ran
+// to its end without a notice, 1 otherwise.
+EMSCRIPTEN_KEEPALIVE int morvane_analyze(const char* path) {
+  using namespace morvane;
+  SharedState state;
+  ConsoleWindow window([](const std::string& text) { morvane_report_notice(text.c_str()); });
+  const std::string memoBefore = window.MemoText();
+  const CommandResult result = RunAnalyzeFile(state, window, path, Completion::kSilent);
+  if (result.opened) platform::Remove((std::string(path) + kMapSuffix).c_str());
+  ReportLines(AppendedLines(memoBefore, window.MemoText()));
+  for (const InformationRow& row : kInformationRows)
+    morvane_report_row(row.caption, window.Label(row.value).c_str());
+  if (!state.InputRefusal.empty())
+    morvane_report_notice(ErrorBoxText(EscapedName(path) + ": " + state.InputRefusal).c_str());
+  if (result.error) morvane_report_notice(ErrorBoxText(*result.error).c_str());
+  return result.Failed() ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,123 @@
+// The page in a real browser (the system's Chromium, a persistent profile so
+// that the private storage is on disk): streams of every shape dropped on it
+// must give what the native morvane-cli gives, byte for byte and word for
+// word; no request may leave the page; axe finds nothing; and the page works
+// again with the network cut.
+//
+//   MORVANE_CLI=build/src/cli/morvane-cli MORVANE_STREAMS=build/tests/make_web_streams \
+//   MORVANE_SITE=build-web/site node --test tests/web/page_test.mjs
+import {after, test} from 'node:test';
+import assert from 'node:assert/strict';
+import {execFileSync, spawnSync} from 'node:child_process';
+import {createHash} from 'node:crypto';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import {createRequire} from 'node:module';
+import {launchPage} from './browser.mjs';
+
+const require = createRequire(import.meta.url);
+const cli = path.resolve(process.env.MORVANE_CLI);
+const site = path.resolve(process.env.MORVANE_SITE);
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'morvane-web-test-'));
+after(() => fs.rmSync(scratch, {recursive: true, force: true}));
+const sha = (bytes) => createHash('sha256').update(bytes).digest('hex');
+const lines = (text) => text.split('\n').filter((line) => line !== '');
+
+// The streams: the demo and one of each shape the command line's tests use.
+const streams = path.join(scratch, 'streams');
+fs.mkdirSync(streams);
+execFileSync(path.resolve(process.env.MORVANE_STREAMS), [streams]);
+execFileSync(cli, ['make-demo', path.join(streams, 'demo.str')]);
+const names = fs.readdirSync(streams).sort();
+
+// What the native build makes of each, every stream alone in a folder of its own.
+function native(name) {
+  const run = (command) => {
+    const folder = fs.mkdtempSync(path.join(scratch, command + '-'));
+    fs.copyFileSync(path.join(streams, name), path.join(folder, name));
+    const result = spawnSync(cli, [command, name], {cwd: folder, encoding: 'utf8'});
+    return {folder: folder, out: result.stdout, err: result.stderr, status: result.status};
+  };
+  const convert = run('convert');
+  const analyze = run('analyze');
+  const written = new Map(lines(convert.out).map((file) => [file, fs.readFileSync(path.join(convert.folder, file))]));
+  return {written: written, problems: lines(convert.err), whole: convert.status === 0, analysis: lines(analyze.out)};
+}
+const expected = new Map(names.map((name) => [name, native(name)]));
+
+test('the page converts as morvane-cli does', async (t) => {
+  const {context, page, origin, requests, close} = await launchPage(site, path.join(scratch, 'profile'));
+  t.after(close);
+  const axeSource = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+  const violations = async () => {
+    await page.evaluate(axeSource);
+    const found = await page.evaluate(async () => (await window.axe.run()).violations);
+    return found.map((violation) => violation.id + ': ' + violation.nodes.map((node) => node.target).join(' '));
+  };
+  assert.deepEqual(await violations(), [], 'axe on the empty page');
+
+  // One stream a page load: Chromium lets a page download ten files without asking.
+  const convert = async (files) => {
+    await page.reload();
+    await page.setInputFiles('#files-input', files.map((name) => path.join(streams, name)));
+    await page.waitForFunction((count) => document.querySelectorAll('.card.whole, .card.troubled').length === count,
+      files.length, {timeout: 120000});
+  };
+  for (const name of names) {
+    await t.test(name, async () => {
+      await convert([name]);
+      const wanted = expected.get(name);
+      const card = await page.$eval('.card', (element) => ({
+        whole: element.classList.contains('whole'),
+        problems: [...element.querySelectorAll('.problem-list li')].map((item) => item.textContent),
+        analysis: element.querySelector('.summary').textContent.split('\n').filter((line) => line !== '').concat(
+          [...element.querySelectorAll('.rows tbody tr')].map((row) => row.cells[0].textContent + ' ' +
+            row.cells[1].textContent)),
+        downloads: [...element.querySelectorAll('.output-list a[download]')].map((link) => link.download),
+      }));
+      assert.deepEqual(card.problems, wanted.problems, 'the problems, as on stderr');
+      assert.equal(card.whole, wanted.whole, 'converted whole or not, as the exit status says');
+      assert.deepEqual(card.analysis, wanted.analysis, 'the summary and the fifteen rows');
+      assert.deepEqual(card.downloads, [...wanted.written.keys()], 'a download for every file written');
+      for (const file of card.downloads) {
+        const [download] = await Promise.all([page.waitForEvent('download'), page.click(`a[download="${file}"]`)]);
+        assert.equal(download.suggestedFilename(), file);
+        assert.ok(fs.readFileSync(await download.path()).equals(wanted.written.get(file)), file + ': the same bytes');
+      }
+    });
+  }
+
+  await convert(names);
+  assert.deepEqual(await violations(), [], 'axe after the conversion');
+
+  await t.test('Download all gives every file in one zip', async () => {
+    await page.click('#download-all');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
+    const listing = execFileSync('python3', ['-c', `
+import hashlib, sys, zipfile
+archive = zipfile.ZipFile(sys.argv[1])
+assert archive.testzip() is None, 'a checksum is wrong'
+for entry in archive.infolist(): print(entry.filename + '\\t' + hashlib.sha256(archive.read(entry)).hexdigest())
+`, await download.path()], {encoding: 'utf8'});
+    const all = [...expected.values()].flatMap((wanted) => [...wanted.written].map(([file, bytes]) => file + '\t' + sha(bytes)));
+    assert.deepEqual(lines(listing).sort(), all.sort());
+  });
+
+  await t.test('no request leaves the page', () => {
+    const elsewhere = requests.filter((url) => !url.startsWith(origin + '/') && !url.startsWith('blob:'));
+    assert.deepEqual(elsewhere, []);
+  });
+
+  await t.test('with the network cut, the page loads and converts again', async () => {
+    await page.evaluate(() => navigator.serviceWorker.ready);
+    await context.setOffline(true);
+    await page.reload();
+    await page.setInputFiles('#files-input', path.join(streams, 'demo.str'));
+    await page.waitForSelector('.card.whole', {timeout: 60000});
+    const demo = expected.get('demo.str');
+    const [download] = await Promise.all([page.waitForEvent('download'),
+      page.click('a[download="demo.str0.sound.wav"]')]);
+    assert.ok(fs.readFileSync(await download.path()).equals(demo.written.get('demo.str0.sound.wav')));
+  });
+});

@@ -1,0 +1,232 @@
+// The worker: runs the converter (morvane.wasm) on each file in turn and
+// passes on what it tells; every output goes into the page's private
+// storage, in a folder of the session for each file. It also builds the zip
+// of every output there, a piece at a time, never whole in memory.
+'use strict';
+
+importScripts('morvane.js');
+
+let session = '';
+let morvane = null;
+let startFailure = '';
+// The folder each file was dropped in, within what was dropped ("disc/"), by card.
+const droppedIn = {};
+// One task at a time, in the order asked: the converter runs one command at once.
+let queue = Promise.resolve();
+
+async function folderOf(...names) {
+  let folder = await navigator.storage.getDirectory();
+  for (const name of names) folder = await folder.getDirectoryHandle(name, {create: true});
+  return folder;
+}
+
+// The sessions of pages that are gone (no one holds their lock) leave their
+// outputs behind: they are removed when a page starts.
+async function clearOldSessions() {
+  const held = new Set(((await navigator.locks.query()).held || []).map((lock) => lock.name));
+  const root = await navigator.storage.getDirectory();
+  for await (const name of root.keys()) {
+    if (name.startsWith('session-') && name !== session && !held.has(name)) {
+      await root.removeEntry(name, {recursive: true}).catch(() => {});
+    }
+  }
+}
+
+async function convert(id, file) {
+  if (!morvane) {
+    postMessage({type: 'done', id: id, convert: -1, failure: startFailure});
+    return;
+  }
+  await folderOf(session, id);
+  const path = '/' + session + '/' + id + '/' + file.name;
+  morvane.morvaneFolder = '/' + session + '/' + id;
+  morvane.morvaneInputs = new Map([[path, file]]);
+  morvane.morvaneReport = (kind, facts) => postMessage({type: 'report', id: id, kind: kind, facts: facts});
+  try {
+    const start = performance.now();
+    const analyze = await morvane.ccall('morvane_analyze', 'number', ['string'], [file.name], {async: true});
+    const analyzed = performance.now();
+    const before = Object.assign({}, morvane.morvaneTimes);
+    const converted = await morvane.ccall('morvane_convert', 'number', ['string'], [file.name], {async: true});
+    // How long the conversion waited for the browser's reads and writes.
+    const waits = {};
+    for (const key in before) waits[key] = morvane.morvaneTimes[key] - before[key];
+    postMessage({type: 'done', id: id, analyze: analyze, convert: converted, analyzeMs: analyzed - start,
+      convertMs: performance.now() - analyzed, waits: waits});
+  } catch (error) {
+    postMessage({type: 'done', id: id, convert: -1, failure: String(error && error.message || error)});
+  } finally {
+    morvane.morvaneInputs = new Map();
+  }
+}
+
+// The zip: stored entries (the WAVs gain nothing from deflating), ZIP64
+// where a size or an offset needs more than 32 bits.
+const crcTable = new Uint32Array(256).map((_, n) => {
+  let c = n;
+  for (let k = 0; k < 8; k++) c = c & 1 ? 0xEDB88320 ^ (c >>> 1) : c >>> 1;
+  return c >>> 0;
+});
+
+function crc32(crc, bytes) {
+  crc = ~crc;
+  for (let i = 0; i < bytes.length; i++) crc = crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >>> 8);
+  return ~crc >>> 0;
+}
+
+class Record {
+  constructor(size) {
+    this.bytes = new Uint8Array(size);
+    this.view = new DataView(this.bytes.buffer);
+    this.at = 0;
+  }
+  u16(value) { this.view.setUint16(this.at, value, true); this.at += 2; return this; }
+  u32(value) { this.view.setUint32(this.at, value >>> 0, true); this.at += 4; return this; }
+  u64(value) { this.view.setBigUint64(this.at, BigInt(value), true); this.at += 8; return this; }
+  raw(bytes) { this.bytes.set(bytes, this.at); this.at += bytes.length; return this; }
+}
+
+const kMax32 = 0xFFFFFFFF;  // a field that says "see the ZIP64 record"
+// Sizes and offsets from here on take ZIP64 records.
+const kZip64From = kMax32;
+const field32 = (value) => (value >= kZip64From ? kMax32 : value);
+const kUtf8Names = 0x0800;
+
+function dosTime(date) {
+  return {
+    time: (date.getHours() << 11) | (date.getMinutes() << 5) | (date.getSeconds() >> 1),
+    day: ((date.getFullYear() - 1980) << 9) | ((date.getMonth() + 1) << 5) | date.getDate(),
+  };
+}
+
+// Every file of the session's folders, in the order the files were dropped,
+// each under a name of its own in the zip: its folder within what was
+// dropped and its name.
+async function zipEntries() {
+  const entries = [];
+  const sessionFolder = await folderOf(session);
+  for await (const [card, folder] of sessionFolder.entries()) {
+    if (folder.kind !== 'directory') continue;
+    for await (const [name, handle] of folder.entries()) {
+      // Half-written files under their temporary names are no outputs.
+      if (handle.kind !== 'file' || /^\..*\.morvane-......$/.test(name)) continue;
+      entries.push({handle: handle, name: (droppedIn[card] || '') + name, card: Number(card.slice('card-'.length))});
+    }
+  }
+  entries.sort((a, b) => a.card - b.card || (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+  const taken = new Set();
+  for (const entry of entries) {
+    const name = entry.name;
+    for (let n = 2; taken.has(entry.name); n++) entry.name = name.replace(/(\.[^./]*)?$/, ' (' + n + ')$1');
+    taken.add(entry.name);
+  }
+  return entries;
+}
+
+async function makeZip() {
+  const zipName = 'morvane.zip';
+  const folder = await folderOf(session);
+  const temporary = '.' + zipName + '.morvane-' + Math.random().toString(36).slice(2, 8).padEnd(6, '0');
+  const out = await (await folder.getFileHandle(temporary, {create: true})).createSyncAccessHandle();
+  const encoder = new TextEncoder();
+  const when = dosTime(new Date());
+  const piece = new Uint8Array(4 * 1024 * 1024);
+  const central = [];
+  let at = 0;
+  const write = (bytes) => {
+    const put = out.write(bytes, {at: at});
+    if (put !== bytes.length) throw new Error('the storage is full');
+    at += put;
+  };
+  try {
+    const entries = await zipEntries();
+    for (const entry of entries) {
+      const input = await entry.handle.createSyncAccessHandle({mode: 'read-only'});
+      try {
+        const size = input.getSize();
+        const name = encoder.encode(entry.name);
+        const big = size >= kZip64From;
+        const offset = at;
+        const local = new Record(30 + name.length + (big ? 20 : 0));
+        local.u32(0x04034B50).u16(big ? 45 : 20).u16(kUtf8Names).u16(0).u16(when.time).u16(when.day)
+          .u32(0).u32(big ? kMax32 : size).u32(big ? kMax32 : size).u16(name.length).u16(big ? 20 : 0).raw(name);
+        if (big) local.u16(0x0001).u16(16).u64(size).u64(size);
+        write(local.bytes);
+        let crc = 0;
+        for (let done = 0; done < size;) {
+          const got = input.read(piece.subarray(0, Math.min(piece.length, size - done)), {at: done});
+          if (got <= 0) throw new Error(entry.name + ' ended early');
+          const bytes = piece.subarray(0, got);
+          crc = crc32(crc, bytes);
+          write(bytes);
+          done += got;
+        }
+        // The checksum is known only now: into the local header it goes.
+        const patch = new Uint8Array(4);
+        new DataView(patch.buffer).setUint32(0, crc, true);
+        out.write(patch, {at: offset + 14});
+        central.push({name: name, size: size, crc: crc, offset: offset});
+      } finally {
+        input.close();
+      }
+    }
+    const centralStart = at;
+    for (const entry of central) {
+      const extra = [];
+      if (entry.size >= kZip64From) extra.push(entry.size, entry.size);
+      if (entry.offset >= kZip64From) extra.push(entry.offset);
+      const record = new Record(46 + entry.name.length + (extra.length ? 4 + 8 * extra.length : 0));
+      record.u32(0x02014B50).u16(45).u16(extra.length ? 45 : 20).u16(kUtf8Names).u16(0).u16(when.time)
+        .u16(when.day).u32(entry.crc).u32(field32(entry.size)).u32(field32(entry.size))
+        .u16(entry.name.length).u16(extra.length ? 4 + 8 * extra.length : 0).u16(0).u16(0).u16(0).u32(0)
+        .u32(field32(entry.offset)).raw(entry.name);
+      if (extra.length) {
+        record.u16(0x0001).u16(8 * extra.length);
+        for (const value of extra) record.u64(value);
+      }
+      write(record.bytes);
+    }
+    const centralSize = at - centralStart;
+    const zip64 = central.length >= 0xFFFF || centralStart >= kZip64From || centralSize >= kZip64From;
+    if (zip64) {
+      const recordStart = at;
+      write(new Record(56).u32(0x06064B50).u64(44).u16(45).u16(45).u32(0).u32(0).u64(central.length)
+        .u64(central.length).u64(centralSize).u64(centralStart).bytes);
+      write(new Record(20).u32(0x07064B50).u32(0).u64(recordStart).u32(1).bytes);
+    }
+    const count = Math.min(central.length, 0xFFFF);
+    write(new Record(22).u32(0x06054B50).u16(0).u16(0).u16(count).u16(count)
+      .u32(zip64 ? kMax32 : centralSize).u32(zip64 ? kMax32 : centralStart).u16(0).bytes);
+    out.truncate(at);
+    out.flush();
+    out.close();
+    await folder.removeEntry(zipName).catch(() => {});
+    const made = await folder.getFileHandle(temporary);
+    await made.move(folder, zipName);
+    postMessage({type: 'zip', name: zipName, entries: central.length});
+  } catch (error) {
+    try { out.close(); } catch (closed) { /* closed already */ }
+    await folder.removeEntry(temporary).catch(() => {});
+    postMessage({type: 'zip', failure: String(error && error.message || error)});
+  }
+}
+
+onmessage = (event) => {
+  const message = event.data;
+  if (message.type === 'start') {
+    session = message.session;
+    queue = queue.then(async () => {
+      try {
+        morvane = await createMorvane({morvaneReader: new Worker('reader.js')});
+      } catch (error) {
+        startFailure = 'the converter did not load (' + String(error && error.message || error) + ')';
+      }
+      await clearOldSessions().catch(() => {});
+    });
+  } else if (message.type === 'convert') {
+    droppedIn[message.id] = message.folder || '';
+    queue = queue.then(() => convert(message.id, message.file));
+  } else if (message.type === 'zip') {
+    queue = queue.then(makeZip);
+  }
+};
