@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/film_stream.h"
 #include "support/stream_builder.h"
 
 namespace {
@@ -38,6 +39,24 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
     windows.Sized("FILM", Bytes(1000 + block % 7, 0)).Ssmp(PatternBytes(4000 + 2 * (block % 5), block));
   }
   windows.Sized("FILM", Bytes(40 * 1024 * 1024, 0)).Ssmp(PatternBytes(100000, 11));
+  // Films: two at once beside two sounds, one of a codec no common player
+  // knows, and one cut short in a frame.
+  const auto films = [](const morvane::test::FilmStreamOptions& options) {
+    Bytes bytes;
+    morvane::test::WriteFilmStream(options, [&bytes](const unsigned char* data, std::size_t count) {
+      bytes.insert(bytes.end(), data, data + count);
+    });
+    return bytes;
+  };
+  morvane::test::FilmStreamOptions together;
+  together.together = true;
+  StreamBuilder otherCodec;
+  otherCodec.Shdr(Header(0, 22050)).Fhdr({.compression = "smc ", .frameCount = 3});
+  for (std::int32_t frame = 0; frame < 3; ++frame) {
+    otherCodec.FilmFrame({.data = PatternBytes(900, 20 + frame), .time = 20 * frame, .padding = 3})
+        .Ssmp(PatternBytes(1764, 30 + frame), 20 * frame);
+  }
+  const Bytes filmCut = films({.seconds = 1.0, .films = 1});
   morvane::test::IffAudio aifc;
   aifc.data = PatternBytes(44100, 9);
   return {
@@ -54,6 +73,9 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
       {"picture.png", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}},
       {"Kühe im Schnee.str", whole},
       {"windows.str", windows.bytes()},
+      {"two films.str", films(together)},
+      {"other codec.str", otherCodec.bytes()},
+      {"film cut.str", Bytes(filmCut.begin(), filmCut.end() - 1500)},
   };
 }
 

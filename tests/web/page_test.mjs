@@ -42,7 +42,13 @@ function native(name) {
   const convert = run('convert');
   const analyze = run('analyze');
   const written = new Map(lines(convert.out).map((file) => [file, fs.readFileSync(path.join(convert.folder, file))]));
-  return {written: written, problems: lines(convert.err), whole: convert.status === 0, analysis: lines(analyze.out)};
+  // Each movie's picture and frame count, as FFmpeg reads them.
+  const films = new Map([...written.keys()].filter((file) => file.endsWith('.mkv')).map((file) => [file,
+    execFileSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-count_packets', '-show_entries',
+      'stream=codec_tag_string,width,height,nb_read_packets', '-of', 'csv=p=0', path.join(convert.folder, file)],
+    {encoding: 'utf8'}).trim().split(',')]));
+  return {written: written, films: films, problems: lines(convert.err), whole: convert.status === 0,
+    analysis: lines(analyze.out)};
 }
 const expected = new Map(names.map((name) => [name, native(name)]));
 
@@ -75,11 +81,18 @@ test('the page converts as morvane-cli does', async (t) => {
           [...element.querySelectorAll('.rows tbody tr')].map((row) => row.cells[0].textContent + ' ' +
             row.cells[1].textContent)),
         downloads: [...element.querySelectorAll('.output-list a[download]')].map((link) => link.download),
+        films: [...element.querySelectorAll('.output')].filter((item) => item.querySelector('h4').textContent
+          .endsWith('.mkv')).map((item) => [item.querySelector('h4').textContent, item.querySelector('p').textContent]),
       }));
       assert.deepEqual(card.problems, wanted.problems, 'the problems, as on stderr');
       assert.equal(card.whole, wanted.whole, 'converted whole or not, as the exit status says');
       assert.deepEqual(card.analysis, wanted.analysis, 'the summary and the fifteen rows');
       assert.deepEqual(card.downloads, [...wanted.written.keys()], 'a download for every file written');
+      assert.equal(card.films.length, wanted.films.size, 'a film card for every movie');
+      for (const [file, line] of card.films) {
+        const [tag, width, height, frames] = wanted.films.get(file);
+        assert.ok(line.startsWith(`${tag} ${width}x${height}, ${frames} frame`), file + ': ' + line);
+      }
       for (const file of card.downloads) {
         const [download] = await Promise.all([page.waitForEvent('download'), page.click(`a[download="${file}"]`)]);
         assert.equal(download.suggestedFilename(), file);

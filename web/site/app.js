@@ -97,6 +97,7 @@ class Card {
     this.id = id;
     this.facts = new Map();
     this.outputs = 0;
+    this.adding = [];  // outputs whose links are still being made
     this.element = $('#card-template').content.firstElementChild.cloneNode(true);
     this.element.id = id;
     this.element.setAttribute('aria-labelledby', id + '-title');
@@ -155,7 +156,7 @@ class Card {
         this.facts.set(facts.path, Object.assign({kind: kind}, facts));
         break;
       case 'wrote':
-        this.addOutput(facts.path);
+        this.adding.push(this.addOutput(facts.path));
         break;
     }
   }
@@ -203,7 +204,8 @@ class Card {
       item.append(line, picture, play);
     } else if (facts && facts.kind === 'movie') {
       const line = document.createElement('p');
-      line.textContent = facts.width + '×' + facts.height + ', ' + facts.frames +
+      // As the window's Video Format row says it: "cvid 320x240".
+      line.textContent = facts.codec + ' ' + facts.width + 'x' + facts.height + ', ' + facts.frames +
         (facts.frames === 1 ? ' frame, ' : ' frames, ') + durationText(facts.durationMs / 1000);
       item.append(line);
     }
@@ -218,7 +220,9 @@ class Card {
     item.append(row);
   }
 
-  finish(message) {
+  async finish(message) {
+    // The card says it is done once every output has its link.
+    await Promise.all(this.adding);
     $('progress', this.element).value = 1000;
     const whole = message.convert === 0;
     if (!whole) troubled++;
@@ -245,8 +249,8 @@ worker.onmessage = async (event) => {
   if (message.type === 'report') {
     cards.get(message.id).report(message.kind, message.facts);
   } else if (message.type === 'done') {
+    await cards.get(message.id).finish(message);
     running--;
-    cards.get(message.id).finish(message);
     showStatus();
   } else if (message.type === 'zip') {
     const link = $('#zip-link');
