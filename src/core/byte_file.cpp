@@ -339,6 +339,30 @@ void ByteFile::Flush() {
   knownSize_ = std::max(knownSize_, bufferStart_);
 }
 
+void ByteFile::Overwrite(std::int64_t position, const void* source, std::size_t count) {
+  if (faults::detail::Tick()) faults::detail::Raise(path_);
+  if (!writing_) RaiseNotOpen();
+  const std::int64_t end = position + static_cast<std::int64_t>(count);
+  if (position < 0 || end > Size()) throw CommandError(kBadSeek);
+  const auto* in = static_cast<const unsigned char*>(source);
+  if (position >= bufferStart_ && end <= bufferStart_ + static_cast<std::int64_t>(cursor_)) {
+    std::memcpy(buffer_.get() + (position - bufferStart_), in, count);
+    return;
+  }
+  // Bytes still in the buffer reach the disk first, so that the later ones
+  // win.
+  if (end > bufferStart_) Flush();
+  while (count > 0) {
+    int error = 0;
+    const std::int64_t put = platform::WriteAt(handle_, in, count, position, error);
+    if (put < 0) RaiseSystemError(error);
+    if (put == 0) throw CommandError(kDiskFull);
+    position += put;
+    in += put;
+    count -= static_cast<std::size_t>(put);
+  }
+}
+
 void ByteFile::Seek(std::int64_t position) {
   if (faults::detail::Tick()) faults::detail::Raise(path_);
   if (handle_ == platform::kNoFile) RaiseNotOpen();

@@ -99,6 +99,12 @@ class ByteFile {
   // the writing side leaves what went before it written.
   void CopyTo(ByteFile& destination, std::size_t count);
 
+  // Overwrites count bytes of a file being written at an earlier position,
+  // within what was written (a size filled in once what it counts is
+  // there), and leaves the position where it is: in the buffer while they
+  // are still there, else in place on the disk.
+  void Overwrite(std::int64_t position, const void* source, std::size_t count);
+
   void Seek(std::int64_t position);
   std::int32_t Position() const;
   // True when the position is at or beyond the end of the file.

@@ -178,10 +178,9 @@ int MatroskaWriter::AddSound(const MovieSound& sound, std::size_t order) {
 }
 
 void MatroskaWriter::Patch(std::int64_t at, const EbmlBytes& bytes) {
-  const std::int64_t end = Position();
-  file_.Seek(at);
-  file_.Write(bytes.data(), bytes.size());
-  file_.Seek(end);
+  // A cluster's size is patched when the next one starts: most often still
+  // in the file's buffer, so that no write call is spent on it.
+  file_.Overwrite(at, bytes.data(), bytes.size());
 }
 
 void MatroskaWriter::StartCluster(std::int64_t ms) {

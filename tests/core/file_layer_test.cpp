@@ -108,6 +108,38 @@ TEST(ByteFileTest, WritesSmallPiecesAndReplacesAnExistingFile) {
   EXPECT_EQ(expected, test::ReadAll(path));
 }
 
+// Overwriting an earlier stretch leaves the position alone, whether the
+// stretch is still in the buffer, already on the disk or across both; one
+// past what was written is refused.
+TEST(ByteFileTest, OverwriteChangesEarlierBytesWhereverTheyAre) {
+  struct Case {
+    std::int64_t at;
+    std::size_t count;
+  };
+  // 1.5 MB written in 1000-byte pieces: the first buffers are on the disk,
+  // the last ones still in memory.
+  constexpr std::size_t kWritten = 1500000;
+  for (const Case& c :
+       {Case{0, 8}, Case{600000, 4}, Case{kWritten - 10, 10}, Case{1048570, 20}, Case{100, 700000}}) {
+    TempDir dir;
+    const std::string path = dir.File("out.bin");
+    ByteFile file;
+    file.Open(path, ByteFile::Mode::kCreate);
+    Bytes expected = test::PatternBytes(kWritten, 3);
+    for (std::size_t at = 0; at < kWritten; at += 1000) file.Write(expected.data() + at, 1000);
+    const Bytes patch = test::PatternBytes(c.count, 9);
+    file.Overwrite(c.at, patch.data(), patch.size());
+    std::copy(patch.begin(), patch.end(), expected.begin() + c.at);
+    EXPECT_EQ(static_cast<std::int32_t>(kWritten), file.Position()) << c.at;
+    const unsigned char tail[3] = {1, 2, 3};
+    file.Write(tail, 3);
+    expected.insert(expected.end(), tail, tail + 3);
+    EXPECT_THROW(file.Overwrite(kWritten, patch.data(), 4), CommandError);
+    file.Close();
+    EXPECT_EQ(expected, test::ReadAll(path)) << c.at << " " << c.count;
+  }
+}
+
 // An interrupted batch holds two outputs of each of its streams at once:
 // every temporary alive is removed, and the earlier file of a name stays.
 TEST(ByteFileTest, EveryLiveTemporaryIsRemovedAndEarlierFilesStay) {
