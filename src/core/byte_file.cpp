@@ -256,16 +256,8 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
   if (count == 0) return;
   if (count > bufferSize_ - cursor_) Flush();
   if (count >= bufferSize_) {
-    const auto* in = static_cast<const unsigned char*>(source);
-    while (count > 0) {
-      int error = 0;
-      const std::int64_t put = platform::WriteAt(handle_, in, count, bufferStart_, error);
-      if (put < 0) RaiseSystemError(error);
-      if (put == 0) throw CommandError(kDiskFull);
-      bufferStart_ += put;
-      in += put;
-      count -= static_cast<std::size_t>(put);
-    }
+    WriteThrough(static_cast<const unsigned char*>(source), count, bufferStart_);
+    bufferStart_ += static_cast<std::int64_t>(count);
     knownSize_ = std::max(knownSize_, bufferStart_);
     return;
   }
@@ -352,13 +344,17 @@ void ByteFile::Overwrite(std::int64_t position, const void* source, std::size_t 
   // Bytes still in the buffer reach the disk first, so that the later ones
   // win.
   if (end > bufferStart_) Flush();
+  WriteThrough(in, count, position);
+}
+
+void ByteFile::WriteThrough(const unsigned char* source, std::size_t count, std::int64_t position) {
   while (count > 0) {
     int error = 0;
-    const std::int64_t put = platform::WriteAt(handle_, in, count, position, error);
+    const std::int64_t put = platform::WriteAt(handle_, source, count, position, error);
     if (put < 0) RaiseSystemError(error);
     if (put == 0) throw CommandError(kDiskFull);
     position += put;
-    in += put;
+    source += put;
     count -= static_cast<std::size_t>(put);
   }
 }

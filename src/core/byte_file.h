@@ -129,6 +129,8 @@ class ByteFile {
   // Takes the size of a file being read from the system again.
   void RefreshSize();
   void WriteSlow(const void* source, std::size_t count);
+  // Writes the bytes at position straight to the file, past the buffer.
+  void WriteThrough(const unsigned char* source, std::size_t count, std::int64_t position);
   [[noreturn]] void RaiseSystemError(int error) const;
   [[noreturn]] void RaiseNotOpen() const;
   void OpenForReading(const std::string& path);

@@ -27,17 +27,6 @@ class FilmSink : public ConvertSink {
 
 using Film = StreamBuilder::FilmHeader;
 using Frame = StreamBuilder::Frame;
-
-StreamBuilder::Header Sound(std::int32_t stream, std::int32_t rate, std::int32_t channels = 2,
-                            const std::string& compression = "SDX2") {
-  StreamBuilder::Header header;
-  header.stream = stream;
-  header.sampleRate = rate;
-  header.channels = channels;
-  header.compressionType = compression;
-  return header;
-}
-
 const Bytes kIntra = CinepakLikeFrame(true, 2, 40, 1), kInter = CinepakLikeFrame(false, 2, 30, 2),
             kIntra2 = CinepakLikeFrame(true, 1, 50, 3), kMixed = CinepakLikeFrame(false, 1, 20, 4);
 
@@ -84,7 +73,7 @@ std::vector<FilmCase> Cases() {
   std::vector<FilmCase> cases;
   {
     StreamBuilder b;
-    b.Fhdr({.frameCount = 4}).Shdr(Sound(0, 22050));
+    b.Fhdr({.frameCount = 4}).Shdr(Header(0, 22050));
     Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}, {32, kMixed}, {48, kIntra2}}, 600);
     cases.push_back({"15 frames a second, the Cinepak frames that are intra-coded whole are key",
                      b.bytes(),
@@ -127,7 +116,7 @@ std::vector<FilmCase> Cases() {
     // Mono at 22050 Hz from time 0, met before the first frame; the film
     // begins at 24 (0.1 s): 2205 samples are left out of the movie.
     StreamBuilder b;
-    b.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050, 1)).Ssmp(PatternBytes(4410, 5), 0, 0);
+    b.Fhdr({.frameCount = 2}).Shdr(Header(0, 22050, 1)).Ssmp(PatternBytes(4410, 5), 0, 0);
     b.FilmFrame({.data = kIntra, .time = 24}).Ssmp(PatternBytes(999, 6), 40, 0);
     b.FilmFrame({.data = kInter, .time = 44});
     cases.push_back(
@@ -141,9 +130,9 @@ std::vector<FilmCase> Cases() {
     // Film 0 with sound 0 in the first half, film 1 with sound 1 after it;
     // the films on channels of their own.
     StreamBuilder c;
-    c.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050));
+    c.Fhdr({.frameCount = 2}).Shdr(Header(0, 22050));
     Interleave(c, 0, 0, {{0, kIntra}, {24, kInter}}, 1000);
-    c.Fhdr({.frameCount = 2, .time = 48, .word = 1}).Shdr(Sound(1, 11025, 1));
+    c.Fhdr({.frameCount = 2, .time = 48, .word = 1}).Shdr(Header(1, 11025, 1));
     Interleave(c, 1, 1, {{48, kIntra2}, {72, kMixed}}, 500);
     cases.push_back(
         {"two films and two sounds one after the other: each movie has the sound beside it",
@@ -159,7 +148,7 @@ std::vector<FilmCase> Cases() {
     StreamBuilder b;
     b.Fhdr({.frameCount = 2})
         .Fhdr({.compression = "rle ", .width = 64, .height = 48, .frameCount = 2, .word = 1});
-    b.Shdr(Sound(0, 22050)).Shdr(Sound(1, 8000, 1));
+    b.Shdr(Header(0, 22050)).Shdr(Header(1, 8000, 1));
     b.Ssmp(PatternBytes(400, 7), 0, 1).Ssmp(PatternBytes(800, 8), 0, 0);
     b.FilmFrame({.data = kIntra, .time = 0}).FilmFrame({.data = kMixed, .time = 0, .word = 1});
     b.Ssmp(PatternBytes(400, 9), 24, 1).Ssmp(PatternBytes(800, 10), 24, 0);
@@ -184,7 +173,7 @@ std::vector<FilmCase> Cases() {
                    {}});
   {
     StreamBuilder b;
-    b.Fhdr({.frameCount = 3}).Shdr(Sound(0, 22050));
+    b.Fhdr({.frameCount = 3}).Shdr(Header(0, 22050));
     Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}, {32, kIntra2}}, 200);
     const Bytes whole = b.bytes();
     cases.push_back({"a cut rip: every whole frame up to the cut",
@@ -220,7 +209,7 @@ std::vector<FilmCase> Cases() {
        {"in.str: film channel 0: 1 frame(s) outside any film", "in.str: stream 9: 1 data block(s)"}});
   {
     StreamBuilder b;
-    b.Fhdr({.frameCount = 1}).Shdr(Sound(0, 22050, 2, "NONE"));
+    b.Fhdr({.frameCount = 1}).Shdr(Header(0, 22050, 2, "NONE"));
     Interleave(b, 0, 0, {{0, kIntra}}, 100);
     cases.push_back({"sound kept undecoded gets no track",
                      b.bytes(),
@@ -318,7 +307,7 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
 TEST(FilmDemuxTest, AMovieThatCannotBeWrittenIsToldAndTheSoundGoesOn) {
   TempDir dir;
   StreamBuilder b;
-  b.Fhdr({.frameCount = 2}).Shdr(Sound(0, 22050));
+  b.Fhdr({.frameCount = 2}).Shdr(Header(0, 22050));
   Interleave(b, 0, 0, {{0, kIntra}, {16, kInter}}, 300);
   const std::string input = dir.Write("in.str", b.bytes());
   std::filesystem::create_directory(PathOf(dir.File("in.str0.film.mkv")));
