@@ -50,7 +50,7 @@ async function convert(id, file) {
     const converted = await morvane.ccall('morvane_convert', 'number', ['string'], [file.name], {async: true});
     // How long the conversion waited for the browser's reads and writes.
     const waits = {};
-    for (const key in before) waits[key] = morvane.morvaneTimes[key] - before[key];
+    for (const key in morvane.morvaneTimes) waits[key] = morvane.morvaneTimes[key] - (before[key] || 0);
     postMessage({type: 'done', id: id, analyze: analyze, convert: converted, analyzeMs: analyzed - start,
       convertMs: performance.now() - analyzed, waits: waits});
   } catch (error) {
