@@ -48,7 +48,7 @@ async function convert(id, file) {
     const analyzed = performance.now();
     const before = Object.assign({}, morvane.morvaneTimes);
     const converted = await morvane.ccall('morvane_convert', 'number', ['string'], [file.name], {async: true});
-    // How long the conversion waited for the browser's reads and writes.
+    // How long the conversion waited for the browser: its reads, its writes and its storage's other calls.
     const waits = {};
     for (const key in morvane.morvaneTimes) waits[key] = morvane.morvaneTimes[key] - (before[key] || 0);
     postMessage({type: 'done', id: id, analyze: analyze, convert: converted, analyzeMs: analyzed - start,
