@@ -91,6 +91,57 @@ const freshTab = async () => {
   page = next;
   await page.goto(browser.origin + '/');
 };
+// The workers' threads of the renderers: every 20 ms, each one's time on a
+// CPU and its time waiting for one (its run queue), from /proc's schedstat.
+function workerThreadSampler() {
+  const samples = [];
+  const renderers = fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name)).filter((pid) => {
+    try {
+      const command = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      return command.includes('chrom') && command.includes('--type=renderer');
+    } catch (gone) {
+      return false;
+    }
+  });
+  const sample = () => {
+    const threads = new Map();
+    for (const pid of renderers) {
+      let tids = [];
+      try {
+        tids = fs.readdirSync(`/proc/${pid}/task`);
+      } catch (gone) {
+        continue;
+      }
+      for (const tid of tids) {
+        try {
+          if (fs.readFileSync(`/proc/${pid}/task/${tid}/comm`, 'utf8').trim() !== 'DedicatedWorker') continue;
+          const [run, wait] = fs.readFileSync(`/proc/${pid}/task/${tid}/schedstat`, 'utf8').split(' ').map(Number);
+          threads.set(tid, {run: run / 1e6, wait: wait / 1e6});
+        } catch (gone) {
+          // The thread ended meanwhile.
+        }
+      }
+    }
+    samples.push({at: Date.now(), threads: threads});
+  };
+  sample();
+  const timer = setInterval(sample, 20);
+  // The busiest worker thread (the converter's) from the last sample at or
+  // before `from` (ms since the epoch) to the end.
+  return {stop: (from) => {
+    clearInterval(timer);
+    sample();
+    const first = samples.filter((s) => s.at <= from).at(-1) || samples[0];
+    const last = samples.at(-1);
+    let busiest = {run: 0, wait: 0};
+    for (const [tid, end] of last.threads) {
+      const start = first.threads.get(tid) || {run: 0, wait: 0};
+      if (end.run - start.run > busiest.run) busiest = {run: end.run - start.run, wait: end.wait - start.wait};
+    }
+    return busiest;
+  }};
+}
+
 // What the worker tells the page when a file is done, kept for the bench.
 const pageConvert = async (input) => {
   await freshTab();
@@ -101,12 +152,14 @@ const pageConvert = async (input) => {
     });
   });
   const memory = memorySampler();
+  const threads = workerThreadSampler();
   await page.setInputFiles('#files-input', input);
   await page.waitForFunction(() => window.benchDone, null, {timeout: 600000, polling: 100});
   const peak = memory.stop();
   const done = await page.evaluate(() => window.benchDone);
+  const converter = threads.stop(done.convertStart);
   if (done.convert !== 0) throw new Error(`${input}: the page did not convert it whole (${done.failure || done.convert})`);
-  return {...done, ...peak};
+  return {...done, ...peak, converterRun: converter.run, converterQueued: converter.wait};
 };
 
 // The floor: the dropped file read through its byte stream, and each of the
@@ -240,6 +293,8 @@ try {
       'compute ms': computing.toFixed(0),
       'of it Asyncify ms': (computing - plain).toFixed(0),
       'rest ms': rest.toFixed(0),
+      'worker on CPU ms': median(web.map((run) => run.converterRun)).toFixed(0),
+      'worker queued ms': median(web.map((run) => run.converterQueued)).toFixed(0),
       'analysis ms': median(web.map((run) => run.analyzeMs)).toFixed(0),
       'renderer RSS MB': Math.max(...web.map((run) => run.rss)).toFixed(0),
       'renderer PSS MB': Math.max(...web.map((run) => run.pss)).toFixed(0),
@@ -255,6 +310,7 @@ console.table(rows);
 console.log(`Medians of ${runs} runs; memory: the highest seen in any run. Storage calls: the waits for ` +
   `the storage's calls but reads and writes (making, renaming, looking up, closing). Compute: the converter ` +
   `alone, the storage answered at once (Asyncify: what the page's build costs more than one without it). ` +
-  `Rest: the page's time less its waits and the computing. Load average at the end: ${load()}.`);
+  `Rest: the page's time less its waits and the computing. Worker on CPU, queued: the converter's thread ` +
+  `during the conversion, running and waiting for a CPU (from /proc). Load average at the end: ${load()}.`);
 console.log('Within 3 times native: ' + (rows.every((row) => Number(row['page/native']) <= 3) ? 'yes' : 'no') +
   '; resident size below 256 MB: ' + (rows.every((row) => Number(row['renderer RSS MB']) < 256) ? 'yes' : 'no') + '.');
