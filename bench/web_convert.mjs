@@ -278,7 +278,8 @@ try {
     const storage = median(web.map((run) => waited(run, ['storage', 'close'])));
     const computing = median(computes.map((run) => run.morvane_compute_async));
     const plain = median(computes.map((run) => run.morvane_compute));
-    const rest = median(web.map((run) => run.convertMs - waited(run, ['read', 'write', 'storage', 'close']))) - computing;
+    const unwaited = web.map((run) => run.convertMs - waited(run, ['read', 'write', 'storage', 'close']));
+    const rest = median(unwaited) - computing;
     rows.push({
       input: path.basename(input),
       MB: (fs.statSync(input).size / 1e6).toFixed(0),

@@ -267,9 +267,9 @@ mergeInto(LibraryManager.library, {
     const names = MorvaneFiles.names(pathPtr);
     if (MorvaneFiles.dropped(names)) return -{{{ cDefine('EEXIST') }}};
     return MorvaneFiles.waitFor('create', async () => {
-      let file;
       try {
         const folder = await MorvaneFiles.folder(names, false);
+        let file;
         try {
           file = await folder.getFileHandle(names[names.length - 1], {create: true});
         } catch (error) {
@@ -281,8 +281,8 @@ mergeInto(LibraryManager.library, {
           access.close();
           return -{{{ cDefine('EEXIST') }}};
         }
-        const path = MorvaneFiles.absolute(names);
-        MorvaneFiles.made.set(path, file);
+        MorvaneFiles.made.set(MorvaneFiles.absolute(names), file);
+        // end: how far it was written; size: how long it is, its room too.
         return MorvaneFiles.add({access: access, end: 0, size: 0});
       } catch (error) {
         if (error.name === 'NoModificationAllowedError') return -{{{ cDefine('EEXIST') }}};
@@ -327,10 +327,10 @@ mergeInto(LibraryManager.library, {
     if (!entry || !entry.access) return -{{{ cDefine('EBADF') }}};
     const start = performance.now();
     try {
-      const made = entry.end !== undefined;
-      if (made && offset + count > entry.size) MorvaneFiles.makeRoom(entry, offset + count);
+      const madeHere = entry.end !== undefined;
+      if (madeHere && offset + count > entry.size) MorvaneFiles.makeRoom(entry, offset + count);
       const put = entry.access.write(HEAPU8.subarray(source, source + count), {at: offset});
-      if (made) {
+      if (madeHere) {
         entry.end = Math.max(entry.end, offset + put);
         entry.size = Math.max(entry.size, entry.end);
       }

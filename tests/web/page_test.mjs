@@ -111,8 +111,8 @@ test('the page converts as morvane-cli does', async (t) => {
     const wanted = spawnSync(cli, ['convert', name], {cwd: folder, encoding: 'utf8'});
     await page.reload();
     // The first card's folder of the new session, set up as the native one.
-    await page.waitForFunction(() => document.readyState === 'complete');
-    const worker = page.workers()[0];
+    while (page.workers().length === 0) await new Promise((resolve) => setTimeout(resolve, 10));
+    const [worker] = page.workers();
     await worker.evaluate(async ([earlier, inTheWay]) => {
       while (!session) await new Promise((resolve) => setTimeout(resolve, 10));
       const card = await folderOf(session, 'card-0');
@@ -131,7 +131,8 @@ test('the page converts as morvane-cli does', async (t) => {
     // Nothing else is left in the card's folder: no temporary, no map.
     const left = await worker.evaluate(async () => {
       const found = [];
-      for await (const [entry, handle] of (await folderOf(session, 'card-0')).entries()) found.push(entry + ' ' + handle.kind);
+      const card = await folderOf(session, 'card-0');
+      for await (const [entry, handle] of card.entries()) found.push(entry + ' ' + handle.kind);
       return found.sort();
     });
     assert.deepEqual(left, [earlier + ' file', inTheWay + ' directory']);
