@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the web page: the core, the passes and the commands made into
 # WebAssembly with Emscripten, and the page's files beside them, in
-# build-web/site/ (MORVANE_WEB_BUILD_DIR moves the build). Prints the folder.
+# build-web/site/ (MORVANE_WEB_BUILD_DIR moves the build), and beside it, in
+# bench-site/, what bench/web_convert.mjs times the converter's computing
+# with. Prints the page's folder.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVANE_WEB_BUILD_DIR:-$top/build-web}

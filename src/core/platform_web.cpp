@@ -25,7 +25,8 @@ double morvane_write(int handle, const unsigned char* source, double count, doub
 double morvane_size(int handle);
 int morvane_flush(int handle);
 int morvane_close(int handle);
-// 0 for nothing there, 1 a file, 2 a folder, or a negative errno value.
+// 0 for nothing there, 1 a file, 2 a folder, or a negative errno value; a
+// file's size when size is not null (one more call to the storage).
 int morvane_kind_of(const char* path, double* size);
 int morvane_rename(const char* from, const char* to);
 int morvane_remove(const char* path);
@@ -57,13 +58,15 @@ OpenedFile OpenForReading(const std::string& path) {
 
 int InspectTarget(const std::string& path, Target& target) {
   target = Target();
-  double size = 0;
-  const int kind = morvane_kind_of(path.c_str(), &size);
+  const int kind = morvane_kind_of(path.c_str(), nullptr);
   if (kind < 0) return kind == -ENOENT ? 0 : -kind;
   target.exists = kind != 0;
   return kind == 2 ? EISDIR : 0;
 }
 
+// The storage has no exclusive creation: a file at the name that holds
+// anything, or that another handle has open, is refused as existing, and an
+// empty one, which loses nothing, is taken.
 int CreateExclusive(const std::string& path, const Target&, FileHandle& handle) {
   const int answer = morvane_create(path.c_str());
   if (answer < 0) return -answer;

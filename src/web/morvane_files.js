@@ -2,20 +2,31 @@
 // files the user dropped, read through their byte streams, and the page's private
 // storage (the origin private file system), written through sync access
 // handles. Opening, creating, renaming and removing there are asynchronous:
-// those calls wait through Asyncify.
+// those calls wait through Asyncify. Each such call is a round trip to the
+// browser's process, which a batch of many outputs pays for every one of
+// them: the calls here take as few as the safe road allows.
 //
 // The worker sets Module.morvaneFolder (the folder of paths without a
 // leading slash) and Module.morvaneInputs (a Map from absolute path to File).
 
 mergeInto(LibraryManager.library, {
   $MorvaneFiles__deps: ['$Asyncify'],
-  $MorvaneFiles__postset: 'Module.morvaneTimes = MorvaneFiles.times;',
+  $MorvaneFiles__postset: 'MorvaneFiles.made = new Map(); Module.morvaneTimes = MorvaneFiles.times;',
   $MorvaneFiles: {
     handles: [null],
     root: null,
-    // The time spent waiting for the browser's reads and writes, in ms, for
-    // the bench to tell where a conversion's time goes.
-    times: {read: 0, reads: 0, write: 0, writes: 0},
+    // The time spent waiting for the browser's reads and writes and for its
+    // storage's other calls, in ms, for the bench to tell where a
+    // conversion's time goes.
+    times: {read: 0, reads: 0, write: 0, writes: 0, storage: 0, storageCalls: 0},
+    // A file being written asks the browser for room each time it grows past
+    // what it has: room taken in large steps spares most of those round
+    // trips. The file is cut to what was written when flushed or closed.
+    kLeastRoom: 16 * 1024 * 1024,
+    kMostRoom: 256 * 1024 * 1024,
+    // The handles of the files made here, by path, until renamed or removed:
+    // the rename needs no look-up then.
+    made: null,
     // A dropped file is read ahead by the reader worker (web/site/reader.js,
     // Module.morvaneReader), which streams it from where the reads are, a
     // window at a time, a few windows ahead, on a thread of its own: the
@@ -114,6 +125,22 @@ mergeInto(LibraryManager.library, {
       return copied;
     },
 
+    // A call that waits for the storage, its wait counted.
+    waitFor: function(kind, call) {
+      return Asyncify.handleAsync(async () => {
+        const start = performance.now();
+        try {
+          return await call();
+        } finally {
+          const ms = performance.now() - start;
+          MorvaneFiles.times.storage += ms;
+          MorvaneFiles.times.storageCalls++;
+          MorvaneFiles.times[kind] = (MorvaneFiles.times[kind] || 0) + ms;
+          MorvaneFiles.times[kind + 'Calls'] = (MorvaneFiles.times[kind + 'Calls'] || 0) + 1;
+        }
+      });
+    },
+
     // The path's names from the storage's root, "." and ".." resolved.
     names: function(pathPtr) {
       let path = UTF8ToString(pathPtr);
@@ -167,9 +194,10 @@ mergeInto(LibraryManager.library, {
       return folder;
     },
 
-    // What stands at the names: null, or ['file', handle] or ['folder', handle].
+    // What stands at the names: null, ['file', handle] or ['folder']. One
+    // call: asked for a file, the storage says so when a folder stands there.
     entry: async function(names) {
-      if (names.length === 0) return ['folder', await MorvaneFiles.folder([''], false)];
+      if (names.length === 0) return ['folder'];
       let folder;
       try {
         folder = await MorvaneFiles.folder(names, false);
@@ -177,18 +205,33 @@ mergeInto(LibraryManager.library, {
         if (error.name === 'NotFoundError' || error.name === 'TypeMismatchError') return null;
         throw error;
       }
-      const name = names[names.length - 1];
       try {
-        return ['file', await folder.getFileHandle(name)];
+        return ['file', await folder.getFileHandle(names[names.length - 1])];
       } catch (error) {
-        if (error.name !== 'TypeMismatchError' && error.name !== 'NotFoundError') throw error;
-      }
-      try {
-        return ['folder', await folder.getDirectoryHandle(name)];
-      } catch (error) {
-        if (error.name === 'TypeMismatchError' || error.name === 'NotFoundError') return null;
+        if (error.name === 'TypeMismatchError') return ['folder'];
+        if (error.name === 'NotFoundError') return null;
         throw error;
       }
+    },
+
+    // Room for a write that ends at `end`; without it (the storage's quota
+    // may refuse) the writes go on as they would have.
+    makeRoom: function(entry, end) {
+      if (entry.noRoom) return;
+      const room = end + Math.min(Math.max(end, MorvaneFiles.kLeastRoom), MorvaneFiles.kMostRoom);
+      try {
+        entry.access.truncate(room);
+        entry.size = room;
+      } catch (error) {
+        entry.noRoom = true;
+      }
+    },
+
+    // The file cut to what was written, when room was taken past it.
+    cutToWritten: function(entry) {
+      if (entry.size <= entry.end) return;
+      entry.access.truncate(entry.end);
+      entry.size = entry.end;
     },
   },
 
@@ -200,7 +243,7 @@ mergeInto(LibraryManager.library, {
       {{{ makeSetValue('sizePtr', 0, 'file.size', 'double') }}};
       return MorvaneFiles.add({file: file});
     }
-    return Asyncify.handleAsync(async () => {
+    return MorvaneFiles.waitFor('open_read', async () => {
       try {
         const found = await MorvaneFiles.entry(names);
         if (!found) return -{{{ cDefine('ENOENT') }}};
@@ -214,16 +257,35 @@ mergeInto(LibraryManager.library, {
     });
   },
 
+  // A new file, never one that stood there before: the storage makes the
+  // file or opens the one there, and the handle's lock (no one else has it
+  // open) and its size (nothing in it) tell that nothing is lost by taking
+  // it; a file with anything in it is left as it was. Two calls, with no gap
+  // between a look and the creation.
   morvane_create__deps: ['$MorvaneFiles'],
   morvane_create: function(pathPtr) {
     const names = MorvaneFiles.names(pathPtr);
-    return Asyncify.handleAsync(async () => {
+    if (MorvaneFiles.dropped(names)) return -{{{ cDefine('EEXIST') }}};
+    return MorvaneFiles.waitFor('create', async () => {
       try {
-        if (MorvaneFiles.dropped(names) || await MorvaneFiles.entry(names)) return -{{{ cDefine('EEXIST') }}};
         const folder = await MorvaneFiles.folder(names, false);
-        const file = await folder.getFileHandle(names[names.length - 1], {create: true});
-        return MorvaneFiles.add({access: await file.createSyncAccessHandle()});
+        let file;
+        try {
+          file = await folder.getFileHandle(names[names.length - 1], {create: true});
+        } catch (error) {
+          if (error.name === 'TypeMismatchError') return -{{{ cDefine('EEXIST') }}};
+          throw error;
+        }
+        const access = await file.createSyncAccessHandle();
+        if (access.getSize() > 0) {
+          access.close();
+          return -{{{ cDefine('EEXIST') }}};
+        }
+        MorvaneFiles.made.set(MorvaneFiles.absolute(names), file);
+        // end: how far it was written; size: how long it is, its room too.
+        return MorvaneFiles.add({access: access, end: 0, size: 0});
       } catch (error) {
+        if (error.name === 'NoModificationAllowedError') return -{{{ cDefine('EEXIST') }}};
         return -MorvaneFiles.errno(error);
       }
     });
@@ -265,7 +327,14 @@ mergeInto(LibraryManager.library, {
     if (!entry || !entry.access) return -{{{ cDefine('EBADF') }}};
     const start = performance.now();
     try {
-      return entry.access.write(HEAPU8.subarray(source, source + count), {at: offset});
+      const madeHere = entry.end !== undefined;
+      if (madeHere && offset + count > entry.size) MorvaneFiles.makeRoom(entry, offset + count);
+      const put = entry.access.write(HEAPU8.subarray(source, source + count), {at: offset});
+      if (madeHere) {
+        entry.end = Math.max(entry.end, offset + put);
+        entry.size = Math.max(entry.size, entry.end);
+      }
+      return put;
     } catch (error) {
       return -MorvaneFiles.errno(error);
     } finally {
@@ -278,6 +347,7 @@ mergeInto(LibraryManager.library, {
   morvane_size: function(handle) {
     const entry = MorvaneFiles.handles[handle];
     if (!entry) return -1;
+    if (entry.end !== undefined) return entry.end;
     return entry.access ? entry.access.getSize() : entry.file.size;
   },
 
@@ -285,6 +355,7 @@ mergeInto(LibraryManager.library, {
   morvane_flush: function(handle) {
     const entry = MorvaneFiles.handles[handle];
     try {
+      if (entry && entry.end !== undefined) MorvaneFiles.cutToWritten(entry);
       if (entry && entry.access) entry.access.flush();
       return 0;
     } catch (error) {
@@ -300,12 +371,21 @@ mergeInto(LibraryManager.library, {
     while (MorvaneFiles.handles.length > 1 && !MorvaneFiles.handles[MorvaneFiles.handles.length - 1]) {
       MorvaneFiles.handles.pop();
     }
+    const start = performance.now();
     try {
-      if (entry.access) entry.access.close();
+      if (entry.access) {
+        try {
+          if (entry.end !== undefined) MorvaneFiles.cutToWritten(entry);
+        } finally {
+          entry.access.close();
+        }
+      }
       if (entry.file) MorvaneFiles.stopReading(entry);
       return 0;
     } catch (error) {
       return -MorvaneFiles.errno(error);
+    } finally {
+      MorvaneFiles.times.close = (MorvaneFiles.times.close || 0) + performance.now() - start;
     }
   },
 
@@ -314,14 +394,16 @@ mergeInto(LibraryManager.library, {
     const names = MorvaneFiles.names(pathPtr);
     const file = MorvaneFiles.dropped(names);
     if (file) {
-      {{{ makeSetValue('sizePtr', 0, 'file.size', 'double') }}};
+      if (sizePtr) {{{ makeSetValue('sizePtr', 0, 'file.size', 'double') }}};
       return 1;
     }
-    return Asyncify.handleAsync(async () => {
+    return MorvaneFiles.waitFor('kind_of', async () => {
       try {
         const found = await MorvaneFiles.entry(names);
         if (!found) return 0;
         if (found[0] === 'folder') return 2;
+        // The size is one more call, made only when it is asked for.
+        if (!sizePtr) return 1;
         let size = 0;
         try {
           size = (await found[1].getFile()).size;
@@ -340,17 +422,32 @@ mergeInto(LibraryManager.library, {
   morvane_rename: function(fromPtr, toPtr) {
     const from = MorvaneFiles.names(fromPtr);
     const to = MorvaneFiles.names(toPtr);
-    return Asyncify.handleAsync(async () => {
+    if (MorvaneFiles.dropped(to)) return -{{{ cDefine('EACCES') }}};
+    return MorvaneFiles.waitFor('rename', async () => {
       try {
-        const source = await MorvaneFiles.entry(from);
-        if (!source || source[0] !== 'file') return -{{{ cDefine('ENOENT') }}};
-        if (MorvaneFiles.dropped(to)) return -{{{ cDefine('EACCES') }}};
-        const target = await MorvaneFiles.entry(to);
-        if (target && target[0] === 'folder') return -{{{ cDefine('EISDIR') }}};
+        const fromPath = MorvaneFiles.absolute(from);
+        let source = MorvaneFiles.made.get(fromPath);
+        if (!source) {
+          const found = await MorvaneFiles.entry(from);
+          if (!found || found[0] !== 'file') return -{{{ cDefine('ENOENT') }}};
+          source = found[1];
+        }
         const folder = await MorvaneFiles.folder(to, false);
-        // The storage moves a file onto a free name only.
-        if (target) await folder.removeEntry(to[to.length - 1]);
-        await source[1].move(folder, to[to.length - 1]);
+        const name = to[to.length - 1];
+        // The move takes the place of a file at the name in one step, so the
+        // earlier file stays whole until then. A folder there refuses it.
+        try {
+          await source.move(folder, name);
+        } catch (error) {
+          if (error.name !== 'InvalidModificationError') throw error;
+          const target = await MorvaneFiles.entry(to);
+          if (!target) throw error;
+          if (target[0] === 'folder') return -{{{ cDefine('EISDIR') }}};
+          // A browser that moves a file onto a free name only.
+          await folder.removeEntry(name);
+          await source.move(folder, name);
+        }
+        MorvaneFiles.made.delete(fromPath);
         return 0;
       } catch (error) {
         return -MorvaneFiles.errno(error);
@@ -361,8 +458,9 @@ mergeInto(LibraryManager.library, {
   morvane_remove__deps: ['$MorvaneFiles'],
   morvane_remove: function(pathPtr) {
     const names = MorvaneFiles.names(pathPtr);
-    return Asyncify.handleAsync(async () => {
+    return MorvaneFiles.waitFor('remove', async () => {
       try {
+        MorvaneFiles.made.delete(MorvaneFiles.absolute(names));
         const folder = await MorvaneFiles.folder(names, false);
         await folder.removeEntry(names[names.length - 1]);
         return 0;
@@ -375,7 +473,7 @@ mergeInto(LibraryManager.library, {
   morvane_make_folders__deps: ['$MorvaneFiles'],
   morvane_make_folders: function(pathPtr) {
     const names = MorvaneFiles.names(pathPtr);
-    return Asyncify.handleAsync(async () => {
+    return MorvaneFiles.waitFor('make_folders', async () => {
       try {
         await MorvaneFiles.folder(names.concat(['']), true);
         return 0;

@@ -101,6 +101,43 @@ test('the page converts as morvane-cli does', async (t) => {
     });
   }
 
+  await t.test('over an earlier file and a folder in the way, as morvane-cli', async () => {
+    const name = 'interleaved.str';
+    const [earlier, inTheWay] = [name + '0.sound.wav', name + '1.sound.wav'];
+    const folder = fs.mkdtempSync(path.join(scratch, 'over-'));
+    fs.copyFileSync(path.join(streams, name), path.join(folder, name));
+    fs.writeFileSync(path.join(folder, earlier), 'an earlier file');
+    fs.mkdirSync(path.join(folder, inTheWay));
+    const wanted = spawnSync(cli, ['convert', name], {cwd: folder, encoding: 'utf8'});
+    await page.reload();
+    // The first card's folder of the new session, set up as the native one.
+    while (page.workers().length === 0) await new Promise((resolve) => setTimeout(resolve, 10));
+    const [worker] = page.workers();
+    await worker.evaluate(async ([earlier, inTheWay]) => {
+      while (!session) await new Promise((resolve) => setTimeout(resolve, 10));
+      const card = await folderOf(session, 'card-0');
+      const access = await (await card.getFileHandle(earlier, {create: true})).createSyncAccessHandle();
+      access.write(new TextEncoder().encode('an earlier file'), {at: 0});
+      access.close();
+      await card.getDirectoryHandle(inTheWay, {create: true});
+    }, [earlier, inTheWay]);
+    await page.setInputFiles('#files-input', path.join(streams, name));
+    await page.waitForSelector('.card.whole, .card.troubled', {timeout: 60000});
+    const problems = await page.$$eval('.problem-list li', (items) => items.map((item) => item.textContent));
+    assert.deepEqual(problems, lines(wanted.stderr));
+    assert.equal(wanted.status, 1);
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click(`a[download="${earlier}"]`)]);
+    assert.ok(fs.readFileSync(await download.path()).equals(fs.readFileSync(path.join(folder, earlier))));
+    // Nothing else is left in the card's folder: no temporary, no map.
+    const left = await worker.evaluate(async () => {
+      const found = [];
+      const card = await folderOf(session, 'card-0');
+      for await (const [entry, handle] of card.entries()) found.push(entry + ' ' + handle.kind);
+      return found.sort();
+    });
+    assert.deepEqual(left, [earlier + ' file', inTheWay + ' directory']);
+  });
+
   await convert(names);
   assert.deepEqual(await violations(), [], 'axe after the conversion');
 

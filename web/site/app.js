@@ -47,9 +47,18 @@ function showStatus() {
 }
 
 // A file of this page's storage, as a link the browser can download or play.
+// Each card's folder is looked up once: every step is a call to the
+// browser's process, which the conversion going on needs too.
+const cardFolders = new Map();
 async function storedFileUrl(folder, name) {
-  const root = await navigator.storage.getDirectory();
-  const card = await (await root.getDirectoryHandle(session)).getDirectoryHandle(folder);
+  if (!cardFolders.has(folder)) {
+    const lookup = navigator.storage.getDirectory()
+      .then((root) => root.getDirectoryHandle(session))
+      .then((sessionFolder) => sessionFolder.getDirectoryHandle(folder));
+    cardFolders.set(folder, lookup);
+    lookup.catch(() => cardFolders.delete(folder));
+  }
+  const card = await cardFolders.get(folder);
   const file = await (await card.getFileHandle(name)).getFile();
   return {url: URL.createObjectURL(file), size: file.size};
 }

@@ -48,11 +48,12 @@ async function convert(id, file) {
     const analyzed = performance.now();
     const before = Object.assign({}, morvane.morvaneTimes);
     const converted = await morvane.ccall('morvane_convert', 'number', ['string'], [file.name], {async: true});
-    // How long the conversion waited for the browser's reads and writes.
+    // How long the conversion waited for the browser (its reads, its writes
+    // and its storage's other calls), and when it began, for the bench.
     const waits = {};
-    for (const key in before) waits[key] = morvane.morvaneTimes[key] - before[key];
+    for (const key in morvane.morvaneTimes) waits[key] = morvane.morvaneTimes[key] - (before[key] || 0);
     postMessage({type: 'done', id: id, analyze: analyze, convert: converted, analyzeMs: analyzed - start,
-      convertMs: performance.now() - analyzed, waits: waits});
+      convertMs: performance.now() - analyzed, convertStart: performance.timeOrigin + analyzed, waits: waits});
   } catch (error) {
     postMessage({type: 'done', id: id, convert: -1, failure: String(error && error.message || error)});
   } finally {
