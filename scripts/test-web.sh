@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The web page's leg of CI: the page built with Emscripten, then driven in
+# The web page's tests: the page built with Emscripten, then driven in
 # Chromium (playwright-core from npm, the system's browser) with streams of
 # every shape, each compared with what the native morvane-cli of the given
-# build writes and says.
-#   ci-web.sh [BUILD]     (the native build, build/ unless given)
+# build writes and says. scripts/test.sh runs it after the native tests.
+#   test-web.sh [BUILD]     (the native build, build/ unless given)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
