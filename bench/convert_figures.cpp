@@ -7,6 +7,7 @@
 
 #include "digest.h"
 #include "processes.h"
+#include "report.h"
 #include "support/film_stream.h"
 #include "support/matroska_reader.h"
 
@@ -153,7 +154,7 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
       ::unlink(copied.c_str());
       const ProcessRun copy = timed({"cp", stream, copied}, "cp");
       ::unlink(copied.c_str());
-      const ProcessRun dd = timed({"dd", "if=" + stream, "of=" + copied, "bs=2M", "status=none"}, "dd");
+      const ProcessRun dd = timed(DdCopy(stream, copied), "dd");
       ::unlink(copied.c_str());
       removeOutputs();
       // The floor writes as many bytes into as many files as convert did
@@ -194,6 +195,56 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
     all.push_back(timings);
   }
   return all;
+}
+
+std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings) {
+  std::vector<Row> rows;
+  for (const ConvertTimings& t : timings) {
+    Samples copy, dd, convert, noMovies, floor, peak;
+    for (std::size_t i = 0; i < t.copy.size(); ++i) {
+      copy.Add(t.copy[i]);
+      dd.Add(t.dd[i]);
+      convert.Add(t.convert[i]);
+      noMovies.Add(t.noMovies[i]);
+      floor.Add(t.floor[i]);
+      peak.Add(t.peak[i]);
+    }
+    const std::string stream = Format("%.0f MB", static_cast<double>(t.shape.size) / kMegabyte) + ", " +
+                               t.shape.name + " (" + std::to_string(t.shape.films) + " film(s) of " +
+                               std::to_string(t.shape.frames) + " frames)";
+    rows.push_back(TimeRow("convert of a stream with films, " + stream + ": movies and WAVs (morvane-cli), " +
+                               Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) + " written",
+                           convert, "`cp` of the same file", copy, 1.5, true));
+    rows.push_back(DdRow(static_cast<double>(t.shape.size) / kMegabyte, dd, copy));
+    Row row;
+    // convert writes more bytes than it reads: its floor is the reading
+    // and writing of them, whatever is done between.
+    row.figure = "bare floor: the stream read and the same " +
+                 Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) +
+                 " written into as many files, through user memory (bare-convert-floor)";
+    row.value = Seconds(floor.Median());
+    row.reference = "convert: " + Seconds(convert.Median());
+    row.ratio = Format("convert %.2f× floor", convert.Median() / floor.Median());
+    row.target = "—";
+    row.context = true;
+    rows.push_back(row);
+    row.figure = "the same convert with --no-movies: WAVs only";
+    row.value = Seconds(noMovies.Median());
+    row.reference = "with movies: " + Seconds(convert.Median());
+    row.ratio = Format("%.2f×", noMovies.Median() / convert.Median());
+    row.target = "—";
+    row.context = true;
+    rows.push_back(row);
+    row.figure = "peak memory of that convert with movies (morvane-cli, max RSS, worst run)";
+    row.value = Format("%.1f MB", peak.Worst() / kMegabyte);
+    row.reference = Format("stream %.0f MB", static_cast<double>(t.shape.size) / kMegabyte);
+    row.ratio = "—";
+    row.target = "< 64 MB";
+    row.met = peak.Worst() < 64 * kMegabyte;
+    row.context = false;
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 }  // namespace morvane::bench

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
+
 namespace morvane::bench {
 
 // The streams with films that convert is measured on, made by `generate`
@@ -38,5 +40,9 @@ struct ConvertTimings {
 std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std::string& cli,
                                            const std::string& self, int runs,
                                            const std::function<void(const std::string&)>& progress);
+
+// The table's rows of those timings: convert beside `cp` (judged), `dd`, the
+// bare floor and --no-movies beside it, and its peak memory (judged).
+std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings);
 
 }  // namespace morvane::bench

@@ -1,18 +1,10 @@
 #include "figures.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -21,55 +13,17 @@
 #include "convert_figures.h"
 #include "digest.h"
 #include "processes.h"
+#include "report.h"
 
 namespace morvane::bench {
 
 namespace {
-
-constexpr double kMegabyte = 1e6;
 
 // An output that is not what the pass must write, or a program that failed.
 class WrongOutput : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-struct Samples {
-  std::vector<double> values;
-  void Add(double value) { values.push_back(value); }
-  double Median() const {
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    const std::size_t n = sorted.size();
-    return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
-  }
-  double Worst() const { return *std::max_element(values.begin(), values.end()); }
-};
-
-struct Row {
-  std::string figure, value, reference, ratio, target;
-  bool met = false;
-  bool context = false;    // shown to explain the others, not judged
-  bool measurable = true;  // the input was large enough to judge the figure
-};
-
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-std::string Seconds(double seconds) { return Format("%.3f s", seconds); }
-std::string Milliseconds(double seconds) { return Format("%.1f ms", seconds * 1e3); }
-
-// A whole process timed less its start-up resolves no time below a
-// millisecond: on inputs that small, a figure or a ratio of two would read
-// as an error ("-0.3 ms", "-287.50×").
-constexpr double kLeastNetTime = 1e-3;
-constexpr char kNotMeasurable[] = "—";
-std::string NetMilliseconds(double seconds) {
-  return seconds >= kLeastNetTime ? Milliseconds(seconds) : kNotMeasurable;
-}
 
 class Bench {
  public:
@@ -295,8 +249,8 @@ class Bench {
       }
       rows_.push_back(judged);
     }
-    AddTimeRow("Analyze File of the dense stream in the window", window, "morvane-cli analyze, whole process",
-               cliWhole, 1.2, true);
+    rows_.push_back(TimeRow("Analyze File of the dense stream in the window", window,
+                            "morvane-cli analyze, whole process", cliWhole, 1.2, true));
     AddGapRows("Analyze File", gap, stall);
   }
 
@@ -341,7 +295,7 @@ class Bench {
     }
     ::unlink(copied.c_str());
     const double megabytes = static_cast<double>(expected_.soundTotal) / kMegabyte;
-    AddDdRow(megabytes, dd, cp);
+    rows_.push_back(DdRow(megabytes, dd, cp));
     Row row;
     row.figure = Format("Extract Chunks, %.0f MB of sound data (morvane-cli)", megabytes);
     row.value = Format("%.0f MB/s", megabytes / cli.Median()) + " (" + Seconds(cli.Median()) + ")";
@@ -352,7 +306,7 @@ class Bench {
     row.target = "≥ 0.5× the copy's throughput";
     row.met = ratio >= 0.5;
     rows_.push_back(row);
-    AddTimeRow("Extract Chunks in the window", window, "morvane-cli extract", cli, 1.2, true);
+    rows_.push_back(TimeRow("Extract Chunks in the window", window, "morvane-cli extract", cli, 1.2, true));
     AddGapRows("Extract Chunks", gap, stall);
   }
 
@@ -393,11 +347,12 @@ class Bench {
     }
     ::unlink(copied.c_str());
     const double inputBytes = static_cast<double>(expected_.sounds[0].length);
-    AddTimeRow(Format("SDX2 to WAV of a %.0f MB sound file (morvane-cli)", inputBytes / kMegabyte), cli,
-               Format("`cp` of a %.0f MB file", static_cast<double>(expected_.wav.length) / kMegabyte), cp,
-               3.0, true);
-    AddDdRow(static_cast<double>(expected_.wav.length) / kMegabyte, dd, cp);
-    AddTimeRow("SDX2 to WAV in the window", window, "morvane-cli wav", cli, 1.2, true);
+    rows_.push_back(
+        TimeRow(Format("SDX2 to WAV of a %.0f MB sound file (morvane-cli)", inputBytes / kMegabyte), cli,
+                Format("`cp` of a %.0f MB file", static_cast<double>(expected_.wav.length) / kMegabyte), cp,
+                3.0, true));
+    rows_.push_back(DdRow(static_cast<double>(expected_.wav.length) / kMegabyte, dd, cp));
+    rows_.push_back(TimeRow("SDX2 to WAV in the window", window, "morvane-cli wav", cli, 1.2, true));
     Row row;
     row.figure = "peak memory of SDX2 to WAV (morvane-cli, max RSS, worst run)";
     row.value = Format("%.1f MB", peak.Worst() / kMegabyte);
@@ -414,83 +369,9 @@ class Bench {
   // beside the same convert without movies; its peak memory.
   void MeasureConvertWithFilms() {
     const auto progress = [this](const std::string& text) { Progress(text); };
-    for (const ConvertTimings& t :
-         MeasureConvert(options_.folder, options_.cli, self_, options_.runs, progress)) {
-      Samples copy, dd, convert, noMovies, floor, peak;
-      for (std::size_t i = 0; i < t.copy.size(); ++i) {
-        copy.Add(t.copy[i]);
-        dd.Add(t.dd[i]);
-        convert.Add(t.convert[i]);
-        noMovies.Add(t.noMovies[i]);
-        floor.Add(t.floor[i]);
-        peak.Add(t.peak[i]);
-      }
-      const std::string stream = Format("%.0f MB", static_cast<double>(t.shape.size) / kMegabyte) + ", " +
-                                 t.shape.name + " (" + std::to_string(t.shape.films) + " film(s) of " +
-                                 std::to_string(t.shape.frames) + " frames)";
-      AddTimeRow("convert of a stream with films, " + stream + ": movies and WAVs (morvane-cli), " +
-                     Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) + " written",
-                 convert, "`cp` of the same file", copy, 1.5, true);
-      AddDdRow(static_cast<double>(t.shape.size) / kMegabyte, dd, copy);
-      Row row;
-      // convert writes more bytes than it reads: its floor is the reading
-      // and writing of them, whatever is done between.
-      row.figure = "bare floor: the stream read and the same " +
-                   Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) +
-                   " written into as many files, through user memory (bare-convert-floor)";
-      row.value = Seconds(floor.Median());
-      row.reference = "convert: " + Seconds(convert.Median());
-      row.ratio = Format("convert %.2f× floor", convert.Median() / floor.Median());
-      row.target = "—";
-      row.context = true;
-      rows_.push_back(row);
-      row.figure = "the same convert with --no-movies: WAVs only";
-      row.value = Seconds(noMovies.Median());
-      row.reference = "with movies: " + Seconds(convert.Median());
-      row.ratio = Format("%.2f×", noMovies.Median() / convert.Median());
-      row.target = "—";
-      row.context = true;
-      rows_.push_back(row);
-      row.figure = "peak memory of that convert with movies (morvane-cli, max RSS, worst run)";
-      row.value = Format("%.1f MB", peak.Worst() / kMegabyte);
-      row.reference = Format("stream %.0f MB", static_cast<double>(t.shape.size) / kMegabyte);
-      row.ratio = "—";
-      row.target = "< 64 MB";
-      row.met = peak.Worst() < 64 * kMegabyte;
-      row.context = false;
-      rows_.push_back(row);
-    }
-  }
-
-  void AddTimeRow(const std::string& figure, const Samples& value, const std::string& reference,
-                  const Samples& base, double limit, bool atMost) {
-    Row row;
-    row.figure = figure;
-    row.value = Seconds(value.Median());
-    row.reference = reference + ": " + Seconds(base.Median());
-    const double ratio = value.Median() / base.Median();
-    row.ratio = Format("%.2f×", ratio);
-    row.target = (atMost ? "≤ " : "≥ ") + Format("%.2g×", limit);
-    row.met = atMost ? ratio <= limit : ratio >= limit;
-    rows_.push_back(row);
-  }
-
-  // `cp` copies inside the kernel; a program that holds the bytes in its own
-  // memory pays for read and write calls and their copies, as `dd` does.
-  static std::vector<std::string> DdCopy(const std::string& from, const std::string& to) {
-    return {"dd", "if=" + from, "of=" + to, "bs=2M", "status=none"};
-  }
-
-  void AddDdRow(double megabytes, const Samples& dd, const Samples& cp) {
-    Row row;
-    row.figure =
-        "`dd` of the same " + Format("%.0f MB", megabytes) + " file in 2 MB blocks, through user memory";
-    row.value = Seconds(dd.Median());
-    row.reference = "`cp`: " + Seconds(cp.Median());
-    row.ratio = Format("%.2f×", dd.Median() / cp.Median());
-    row.target = "—";
-    row.context = true;
-    rows_.push_back(row);
+    for (Row& row :
+         ConvertRows(MeasureConvert(options_.folder, options_.cli, self_, options_.runs, progress)))
+      rows_.push_back(std::move(row));
   }
 
   void AddGapRows(const std::string& pass, const Samples& gap, const Samples& stall) {
@@ -518,119 +399,6 @@ class Bench {
   std::string lastStdout_;
   std::vector<Row> rows_;
 };
-
-std::string MachineLine() {
-  std::string cpu = "unknown processor";
-  std::ifstream cpuinfo("/proc/cpuinfo");
-  for (std::string line; std::getline(cpuinfo, line);) {
-    if (line.rfind("model name", 0) == 0) {
-      cpu = line.substr(line.find(':') + 2);
-      break;
-    }
-  }
-  std::string debian = ReadText("/etc/debian_version");
-  while (!debian.empty() && (debian.back() == '\n' || debian.back() == ' ')) debian.pop_back();
-  struct utsname names {};
-  ::uname(&names);
-  return cpu + ", " + std::to_string(::sysconf(_SC_NPROCESSORS_ONLN)) + " cores, Debian " + debian +
-         ", Linux " + names.release;
-}
-
-std::string LoadAverage() {
-  std::string text = ReadText("/proc/loadavg");
-  return text.substr(0, text.find(' '));
-}
-
-// What a busy machine does to the figures, when it was busy.
-std::string LoadNote(const std::string& before, const std::string& after) {
-  const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-  if (std::max(std::stod(before), std::stod(after)) <= static_cast<double>(cores)) return "";
-  return "\nThe machine was busy during this run (load average " + before + " before, " + after +
-         " after, on " + std::to_string(cores) +
-         " cores): programs that need the processor for long, the conversion above all, and the window's "
-         "gaps come out slower than on an idle machine. The Analyze File ratios compare programs run side by "
-         "side under the same load.\n";
-}
-
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d", std::localtime(&now));
-  return text;
-}
-
-std::string Table(const std::vector<Row>& rows, bool judged) {
-  std::string table =
-      "| Figure | Median | Reference, median in the same run | Ratio | Target | Result |\n"
-      "|---|---|---|---|---|---|\n";
-  for (const Row& row : rows) {
-    table += "| " + row.figure + " | " + row.value + " | " + row.reference + " | " + row.ratio + " | " +
-             row.target + " | " +
-             (row.context       ? "context"
-              : !judged         ? "not judged (small input)"
-              : !row.measurable ? "too small to measure"
-              : row.met         ? "met"
-                                : "**short**") +
-             " |\n";
-  }
-  return table;
-}
-
-std::string ShapeLine(const WalkShape& shape) {
-  return "the " + shape.name + " one (" + Format("%.0f MB", static_cast<double>(shape.size) / kMegabyte) +
-         " in " + std::to_string(shape.chunks) + " chunks)";
-}
-
-// Replaces the measured section of the file (from its heading to the next
-// heading of its level, or the end), or adds it at the end of a file that
-// has none; a missing file gets a title and the section.
-void WriteDoc(const std::string& path, const std::string& table, const std::string& notes,
-              const Expected& inputs, int runs, const std::string& load) {
-  const std::string heading = "## Measured\n";
-  std::ostringstream out;
-  out << heading << "\n"
-      << "Measured with `bench/run` on " << Today() << ", machine: " << MachineLine() << " (" << load
-      << ").\n\n"
-      << "The inputs are made by the benchmark with the program's own SDX2 encoder. Analyze File is measured "
-         "on "
-         "three streams: ";
-  for (std::size_t s = 1; s < inputs.shapes.size(); ++s)
-    out << ShapeLine(inputs.shapes[s]) << (s + 1 < inputs.shapes.size() ? ", " : "");
-  out << " (dense: 4 KB of sound data a chunk and, about as often, an 8 KB \"FILM\" chunk holding a frame "
-         "of a film, in 14 KB blocks opened by \"CTRL\" and padded by \"FILL\"; sparse: 32 KB of sound "
-         "data a chunk and, about as often, a 250 KB \"FILM\" chunk; mixed: 10 MB stretches of each in "
-         "turn). Extract Chunks and SDX2 to WAV are measured on a stream of "
-      << Format("%.0f MB", static_cast<double>(inputs.streamSize) / kMegabyte) << " in " << inputs.chunks
-      << " chunks (" << inputs.snds << " \"SNDS\" chunks, " << inputs.shdr
-      << " of them sound headers, with 8 KB of sound data each between \"CTRL\" and \"FILL\" chunks, and "
-         "beside the first sound stream 16,000-byte \"FILM\" chunks of a film's frames), "
-      << "and the " << inputs.sounds.size()
-      << " sound files it yields; the WAV figures convert sound file 0 ("
-      << Format("%.0f MB", static_cast<double>(inputs.sounds[0].length) / kMegabyte) << "). "
-      << "convert with films is measured on two streams of about 200 MB made by the test helpers "
-         "(`tests/support/film_stream.h`): one film of 12 KB frames at 15 frames a second, and two films "
-         "at once of 2 KB frames, each beside a 22050 Hz SDX2 stereo stream whose data chunk comes before "
-         "each frame; each movie is read back once and checked for its frames and tracks, and the WAVs "
-         "must be the same bytes with and without movies. "
-      << "Every figure was measured " << runs
-      << " times, each time beside its reference, and every output (map, summary, chunk count of each walk, "
-         "sound files, WAV) was checked against what the stream must give each time.\n\n"
-      << table << notes << "\nRegenerate with `bench/run --doc "
-      << std::filesystem::path(path).filename().string() << "`, which replaces this section.\n";
-  std::string text = ReadText(path);
-  std::size_t begin = text.rfind(heading, 0) == 0 ? 0 : text.find("\n" + heading);
-  if (text.empty()) {
-    text = "# Performance\n\n" + out.str();
-  } else if (begin == std::string::npos) {
-    text += (text.back() == '\n' ? "\n" : "\n\n") + out.str();
-  } else {
-    if (begin != 0) ++begin;
-    std::size_t end = text.find("\n## ", begin + heading.size());
-    end = end == std::string::npos ? text.size() : end + 1;
-    text.replace(begin, end - begin, out.str() + (end < text.size() ? "\n" : ""));
-  }
-  std::ofstream(path, std::ios::trunc) << text;
-}
 
 }  // namespace
 
