@@ -125,12 +125,15 @@ mergeInto(LibraryManager.library, {
       return copied;
     },
 
-    // A call that waits for the storage, its wait counted.
+    // A call that waits for the storage, its wait counted; what the storage
+    // refuses is answered as the negative errno the platform layer maps.
     waitFor: function(kind, call) {
       return Asyncify.handleAsync(async () => {
         const start = performance.now();
         try {
           return await call();
+        } catch (error) {
+          return -MorvaneFiles.errno(error);
         } finally {
           const ms = performance.now() - start;
           MorvaneFiles.times.storage += ms;
@@ -244,16 +247,12 @@ mergeInto(LibraryManager.library, {
       return MorvaneFiles.add({file: file});
     }
     return MorvaneFiles.waitFor('open_read', async () => {
-      try {
-        const found = await MorvaneFiles.entry(names);
-        if (!found) return -{{{ cDefine('ENOENT') }}};
-        if (found[0] === 'folder') return -{{{ cDefine('EISDIR') }}};
-        const access = await found[1].createSyncAccessHandle({mode: 'read-only'});
-        {{{ makeSetValue('sizePtr', 0, 'access.getSize()', 'double') }}};
-        return MorvaneFiles.add({access: access});
-      } catch (error) {
-        return -MorvaneFiles.errno(error);
-      }
+      const found = await MorvaneFiles.entry(names);
+      if (!found) return -{{{ cDefine('ENOENT') }}};
+      if (found[0] === 'folder') return -{{{ cDefine('EISDIR') }}};
+      const access = await found[1].createSyncAccessHandle({mode: 'read-only'});
+      {{{ makeSetValue('sizePtr', 0, 'access.getSize()', 'double') }}};
+      return MorvaneFiles.add({access: access});
     });
   },
 
@@ -286,7 +285,7 @@ mergeInto(LibraryManager.library, {
         return MorvaneFiles.add({access: access, end: 0, size: 0});
       } catch (error) {
         if (error.name === 'NoModificationAllowedError') return -{{{ cDefine('EEXIST') }}};
-        return -MorvaneFiles.errno(error);
+        throw error;
       }
     });
   },
@@ -398,23 +397,19 @@ mergeInto(LibraryManager.library, {
       return 1;
     }
     return MorvaneFiles.waitFor('kind_of', async () => {
+      const found = await MorvaneFiles.entry(names);
+      if (!found) return 0;
+      if (found[0] === 'folder') return 2;
+      // The size is one more call, made only when it is asked for.
+      if (!sizePtr) return 1;
+      let size = 0;
       try {
-        const found = await MorvaneFiles.entry(names);
-        if (!found) return 0;
-        if (found[0] === 'folder') return 2;
-        // The size is one more call, made only when it is asked for.
-        if (!sizePtr) return 1;
-        let size = 0;
-        try {
-          size = (await found[1].getFile()).size;
-        } catch (error) {
-          // A file being written is locked; its size is not asked for then.
-        }
-        {{{ makeSetValue('sizePtr', 0, 'size', 'double') }}};
-        return 1;
+        size = (await found[1].getFile()).size;
       } catch (error) {
-        return -MorvaneFiles.errno(error);
+        // A file being written is locked; its size is not asked for then.
       }
+      {{{ makeSetValue('sizePtr', 0, 'size', 'double') }}};
+      return 1;
     });
   },
 
@@ -424,34 +419,30 @@ mergeInto(LibraryManager.library, {
     const to = MorvaneFiles.names(toPtr);
     if (MorvaneFiles.dropped(to)) return -{{{ cDefine('EACCES') }}};
     return MorvaneFiles.waitFor('rename', async () => {
-      try {
-        const fromPath = MorvaneFiles.absolute(from);
-        let source = MorvaneFiles.made.get(fromPath);
-        if (!source) {
-          const found = await MorvaneFiles.entry(from);
-          if (!found || found[0] !== 'file') return -{{{ cDefine('ENOENT') }}};
-          source = found[1];
-        }
-        const folder = await MorvaneFiles.folder(to, false);
-        const name = to[to.length - 1];
-        // The move takes the place of a file at the name in one step, so the
-        // earlier file stays whole until then. A folder there refuses it.
-        try {
-          await source.move(folder, name);
-        } catch (error) {
-          if (error.name !== 'InvalidModificationError') throw error;
-          const target = await MorvaneFiles.entry(to);
-          if (!target) throw error;
-          if (target[0] === 'folder') return -{{{ cDefine('EISDIR') }}};
-          // A browser that moves a file onto a free name only.
-          await folder.removeEntry(name);
-          await source.move(folder, name);
-        }
-        MorvaneFiles.made.delete(fromPath);
-        return 0;
-      } catch (error) {
-        return -MorvaneFiles.errno(error);
+      const fromPath = MorvaneFiles.absolute(from);
+      let source = MorvaneFiles.made.get(fromPath);
+      if (!source) {
+        const found = await MorvaneFiles.entry(from);
+        if (!found || found[0] !== 'file') return -{{{ cDefine('ENOENT') }}};
+        source = found[1];
       }
+      const folder = await MorvaneFiles.folder(to, false);
+      const name = to[to.length - 1];
+      // The move takes the place of a file at the name in one step, so the
+      // earlier file stays whole until then. A folder there refuses it.
+      try {
+        await source.move(folder, name);
+      } catch (error) {
+        if (error.name !== 'InvalidModificationError') throw error;
+        const target = await MorvaneFiles.entry(to);
+        if (!target) throw error;
+        if (target[0] === 'folder') return -{{{ cDefine('EISDIR') }}};
+        // A browser that moves a file onto a free name only.
+        await folder.removeEntry(name);
+        await source.move(folder, name);
+      }
+      MorvaneFiles.made.delete(fromPath);
+      return 0;
     });
   },
 
@@ -459,14 +450,10 @@ mergeInto(LibraryManager.library, {
   morvane_remove: function(pathPtr) {
     const names = MorvaneFiles.names(pathPtr);
     return MorvaneFiles.waitFor('remove', async () => {
-      try {
-        MorvaneFiles.made.delete(MorvaneFiles.absolute(names));
-        const folder = await MorvaneFiles.folder(names, false);
-        await folder.removeEntry(names[names.length - 1]);
-        return 0;
-      } catch (error) {
-        return -MorvaneFiles.errno(error);
-      }
+      MorvaneFiles.made.delete(MorvaneFiles.absolute(names));
+      const folder = await MorvaneFiles.folder(names, false);
+      await folder.removeEntry(names[names.length - 1]);
+      return 0;
     });
   },
 
@@ -474,12 +461,8 @@ mergeInto(LibraryManager.library, {
   morvane_make_folders: function(pathPtr) {
     const names = MorvaneFiles.names(pathPtr);
     return MorvaneFiles.waitFor('make_folders', async () => {
-      try {
-        await MorvaneFiles.folder(names.concat(['']), true);
-        return 0;
-      } catch (error) {
-        return -MorvaneFiles.errno(error);
-      }
+      await MorvaneFiles.folder(names.concat(['']), true);
+      return 0;
     });
   },
 });
