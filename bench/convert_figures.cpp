@@ -216,32 +216,23 @@ std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings) {
                                Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) + " written",
                            convert, "`cp` of the same file", copy, 1.5, true));
     rows.push_back(DdRow(static_cast<double>(t.shape.size) / kMegabyte, dd, copy));
-    Row row;
     // convert writes more bytes than it reads: its floor is the reading
     // and writing of them, whatever is done between.
-    row.figure = "bare floor: the stream read and the same " +
-                 Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) +
-                 " written into as many files, through user memory (bare-convert-floor)";
-    row.value = Seconds(floor.Median());
-    row.reference = "convert: " + Seconds(convert.Median());
-    row.ratio = Format("convert %.2f× floor", convert.Median() / floor.Median());
-    row.target = "—";
-    row.context = true;
-    rows.push_back(row);
-    row.figure = "the same convert with --no-movies: WAVs only";
-    row.value = Seconds(noMovies.Median());
-    row.reference = "with movies: " + Seconds(convert.Median());
-    row.ratio = Format("%.2f×", noMovies.Median() / convert.Median());
-    row.target = "—";
-    row.context = true;
-    rows.push_back(row);
+    rows.push_back(ContextRow("bare floor: the stream read and the same " +
+                                  Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) +
+                                  " written into as many files, through user memory (bare-convert-floor)",
+                              Seconds(floor.Median()), "convert: " + Seconds(convert.Median()),
+                              Format("convert %.2f× floor", convert.Median() / floor.Median())));
+    rows.push_back(ContextRow("the same convert with --no-movies: WAVs only", Seconds(noMovies.Median()),
+                              "with movies: " + Seconds(convert.Median()),
+                              Format("%.2f×", noMovies.Median() / convert.Median())));
+    Row row;
     row.figure = "peak memory of that convert with movies (morvane-cli, max RSS, worst run)";
     row.value = Format("%.1f MB", peak.Worst() / kMegabyte);
     row.reference = Format("stream %.0f MB", static_cast<double>(t.shape.size) / kMegabyte);
     row.ratio = "—";
     row.target = "< 64 MB";
     row.met = peak.Worst() < 64 * kMegabyte;
-    row.context = false;
     rows.push_back(row);
   }
   return rows;

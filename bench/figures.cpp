@@ -209,15 +209,12 @@ class Bench {
       stall.Add(windowRun.stall);
     }
 
-    Row row;
-    row.figure = "start-up: each program on a stream of one chunk (morvane-cli analyze; the bare walks)";
-    row.value = Milliseconds(startUp[kCli].Median());
-    row.reference = "one `pread` per header: " + Milliseconds(startUp[kPread].Median()) +
-                    "; sequential reads: " + Milliseconds(startUp[kSequential].Median());
-    row.ratio = "—";
-    row.target = "—";
-    row.context = true;
-    rows_.push_back(row);
+    rows_.push_back(
+        ContextRow("start-up: each program on a stream of one chunk (morvane-cli analyze; the bare walks)",
+                   Milliseconds(startUp[kCli].Median()),
+                   "one `pread` per header: " + Milliseconds(startUp[kPread].Median()) +
+                       "; sequential reads: " + Milliseconds(startUp[kSequential].Median()),
+                   "—"));
     for (std::size_t s = 1; s < shapes; ++s) {
       const WalkShape& shape = expected_.shapes[s];
       const double median[kPrograms] = {net[s][kCli].Median(), net[s][kPread].Median(),

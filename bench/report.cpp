@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "processes.h"
 
@@ -53,16 +54,21 @@ std::vector<std::string> DdCopy(const std::string& from, const std::string& to) 
   return {"dd", "if=" + from, "of=" + to, "bs=2M", "status=none"};
 }
 
-Row DdRow(double megabytes, const Samples& dd, const Samples& cp) {
+Row ContextRow(std::string figure, std::string value, std::string reference, std::string ratio) {
   Row row;
-  row.figure =
-      "`dd` of the same " + Format("%.0f MB", megabytes) + " file in 2 MB blocks, through user memory";
-  row.value = Seconds(dd.Median());
-  row.reference = "`cp`: " + Seconds(cp.Median());
-  row.ratio = Format("%.2f×", dd.Median() / cp.Median());
+  row.figure = std::move(figure);
+  row.value = std::move(value);
+  row.reference = std::move(reference);
+  row.ratio = std::move(ratio);
   row.target = "—";
   row.context = true;
   return row;
+}
+
+Row DdRow(double megabytes, const Samples& dd, const Samples& cp) {
+  return ContextRow(
+      "`dd` of the same " + Format("%.0f MB", megabytes) + " file in 2 MB blocks, through user memory",
+      Seconds(dd.Median()), "`cp`: " + Seconds(cp.Median()), Format("%.2f×", dd.Median() / cp.Median()));
 }
 
 std::string MachineLine() {

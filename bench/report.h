@@ -36,6 +36,9 @@ inline constexpr double kLeastNetTime = 1e-3;
 inline constexpr char kNotMeasurable[] = "—";
 std::string NetMilliseconds(double seconds);
 
+// A row shown to explain the others, not judged.
+Row ContextRow(std::string figure, std::string value, std::string reference, std::string ratio);
+
 // A time beside its reference, judged against limit times the reference
 // (at most, or at least).
 Row TimeRow(const std::string& figure, const Samples& value, const std::string& reference,
