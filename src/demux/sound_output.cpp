@@ -80,14 +80,22 @@ std::int64_t SoundOutput::FramesFor(std::int64_t count) const {
 }
 
 void SoundOutput::Put(const unsigned char* pcm, std::size_t bytes) {
+  // The movies take every sample whatever becomes of the WAV.
   if (pcmTaker_) pcmTaker_(pcm, bytes);
-  if (wav_.IsOpen()) {
-    if (sampleBytes_ + bytes > kMostSampleBytes) {
-      throw CommandError(kNoFileCode, "too long for a WAV file; converted as far as a WAV file can hold");
-    }
+  if (!wav_.IsOpen()) return;
+  if (sampleBytes_ + bytes > kMostSampleBytes) {
+    // What was decoded before stays a playable file.
+    sink_.Tell(wavPath_, "too long for a WAV file; converted as far as a WAV file can hold");
+    failed_ = true;
+    FinishWav();
+    return;
+  }
+  try {
     wav_.Write(pcm, bytes);
     sink_.Decoded(wavPath_, pcm, bytes, ChannelsOf(coding_));
     sampleBytes_ += bytes;
+  } catch (const CommandError& error) {
+    Fail(wav_, wavPath_, ErrorCause(error));
   }
 }
 
@@ -99,49 +107,40 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
       Fail(raw_, rawPath_, ErrorCause(error));
     }
   }
-  if (coding_ == SoundCoding::kUndecoded || (!wav_.IsOpen() && !pcmTaker_)) return;
-  try {
-    while (count > 0) {
-      std::size_t piece = std::min(count, kPiece);
-      std::size_t produced = 0;
-      if (coding_ == SoundCoding::kSdx2Stereo) {
-        if (pending_) {
-          // The frame begun in the last piece leads this one.
-          const unsigned char frame[2] = {pendingByte_, data[0]};
-          DecodeSdx2Frames(stereo_, frame, 1, samples_.get());
-          produced = 4;
-          pending_ = false;
-          ++data;
-          --count;
-          piece = std::min(count, kPiece);
-        }
-        const std::size_t whole = piece & ~std::size_t{1};
-        DecodeSdx2Frames(stereo_, data, whole / 2, samples_.get() + produced);
-        produced += whole * kSampleBytes;
-        if (whole < piece && whole + 1 == count) {
-          pending_ = true;
-          pendingByte_ = data[whole];
-          piece = count;
-        } else {
-          piece = whole;
-        }
-      } else {
-        DecodeSdx2Mono(mono_, data, piece, samples_.get());
-        produced = piece * kSampleBytes;
+  // Decoded even when no file takes the samples now: each piece goes on
+  // from the state the one before left, and a movie may take later ones.
+  if (coding_ == SoundCoding::kUndecoded) return;
+  while (count > 0) {
+    std::size_t piece = std::min(count, kPiece);
+    std::size_t produced = 0;
+    if (coding_ == SoundCoding::kSdx2Stereo) {
+      if (pending_) {
+        // The frame begun in the last piece leads this one.
+        const unsigned char frame[2] = {pendingByte_, data[0]};
+        DecodeSdx2Frames(stereo_, frame, 1, samples_.get());
+        produced = 4;
+        pending_ = false;
+        ++data;
+        --count;
+        piece = std::min(count, kPiece);
       }
-      if (produced > 0) Put(samples_.get(), produced);
-      data += piece;
-      count -= piece;
+      const std::size_t whole = piece & ~std::size_t{1};
+      DecodeSdx2Frames(stereo_, data, whole / 2, samples_.get() + produced);
+      produced += whole * kSampleBytes;
+      if (whole < piece && whole + 1 == count) {
+        pending_ = true;
+        pendingByte_ = data[whole];
+        piece = count;
+      } else {
+        piece = whole;
+      }
+    } else {
+      DecodeSdx2Mono(mono_, data, piece, samples_.get());
+      produced = piece * kSampleBytes;
     }
-  } catch (const CommandError& error) {
-    // What was decoded before the failure stays a playable file.
-    if (error.code() == kNoFileCode) {
-      sink_.Tell(wavPath_, error.text());
-      failed_ = true;
-      FinishWav();
-      return;
-    }
-    Fail(wav_, wavPath_, ErrorCause(error));
+    if (produced > 0) Put(samples_.get(), produced);
+    data += piece;
+    count -= piece;
   }
 }
 

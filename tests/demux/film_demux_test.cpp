@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <set>
 
+#include "core/byte_file.h"
 #include "demux/film_output.h"
 #include "demux/stream_demux.h"
 #include "support/matroska_reader.h"
@@ -320,6 +323,52 @@ TEST(FilmDemuxTest, AMovieThatCannotBeWrittenIsToldAndTheSoundGoesOn) {
   EXPECT_EQ(0u, sink.told[0].find(input + "0.film.mkv: ")) << sink.told[0];
   EXPECT_TRUE(sink.movies.empty());
   EXPECT_TRUE(std::filesystem::is_directory(PathOf(dir.File("in.str0.film.mkv"))));
+}
+
+// A WAV that cannot be made, or fails at any write, leaves the movie beside
+// it the same bytes: sound before the film is decoded all the same, and a
+// chunk of many decoded pieces reaches the movie whole.
+TEST(FilmDemuxTest, AWavThatFailsLeavesTheMovieItsWholeSound) {
+  StreamBuilder b;
+  b.Shdr(Header(0, 22050)).Ssmp(PatternBytes(601, 11), 0, 0);
+  b.Fhdr({.frameCount = 2, .time = 8});
+  Interleave(b, 0, 0, {{24, kIntra}, {40, kInter}}, 70001);
+  DemuxOptions options;
+  const auto run = [&](const TempDir& dir, FilmSink& sink) {
+    const std::string input = dir.Write("in.str", b.bytes());
+    options.outputBase = input;
+    return DemuxFile(input, options, sink);
+  };
+  TempDir clean;
+  FilmSink cleanSink;
+  // Armed beyond reach, the switch counts the operations of a whole run.
+  faults::FailOperation(std::numeric_limits<std::int64_t>::max(), EIO);
+  ASSERT_TRUE(run(clean, cleanSink));
+  const std::int64_t operations = faults::OperationsPerformed();
+  faults::Disarm();
+  const Bytes movie = ReadAll(clean.File("in.str0.film.mkv"));
+
+  TempDir blocked;
+  std::filesystem::create_directory(PathOf(blocked.File("in.str0.sound.wav")));
+  FilmSink blockedSink;
+  EXPECT_FALSE(run(blocked, blockedSink));
+  ASSERT_EQ(1u, blockedSink.told.size());
+  EXPECT_TRUE(movie == ReadAll(blocked.File("in.str0.film.mkv")));
+
+  int wavFaults = 0;
+  for (std::int64_t k = 1; k <= operations; ++k) {
+    TempDir dir;
+    FilmSink sink;
+    faults::FailOperation(k, EIO);
+    const bool whole = run(dir, sink);
+    faults::Disarm();
+    if (sink.told.size() != 1 || sink.told[0].find("in.str0.sound.wav: ") == std::string::npos) continue;
+    SCOPED_TRACE("operation " + std::to_string(k) + ": " + sink.told[0]);
+    ++wavFaults;
+    EXPECT_FALSE(whole);
+    EXPECT_TRUE(movie == ReadAll(dir.File("in.str0.film.mkv")));
+  }
+  EXPECT_GE(wavFaults, 4);
 }
 
 TEST(FilmDemuxTest, MillisecondsAreRoundedFromTicksAndSamplesWithoutOverflow) {
