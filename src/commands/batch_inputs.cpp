@@ -8,6 +8,7 @@
 
 #include "analysis/map_file.h"
 #include "core/platform.h"
+#include "demux/stream_demux.h"
 
 namespace morvane {
 
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 
 // What a run writes after a stream's name: a number and one of these, or
 // the map's suffix alone.
-constexpr std::string_view kNumberedSuffixes[] = {".sound", ".sound.wav", ".film.mkv"};
+constexpr std::string_view kNumberedSuffixes[] = {kSoundSuffix, kWavSuffix, kMovieSuffix};
 
 bool EndsWith(const std::string& text, std::string_view tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -69,14 +70,13 @@ class Finder {
   }
 
   void Add(const fs::path& path, const std::string& place) {
-    std::error_code error;
-    fs::path key = fs::weakly_canonical(path, error);
-    if (error) key = path;
-    if (!seen_.insert(platform::NameKey(platform::Utf8FromPath(key))).second) return;
+    const std::string utf8 = platform::Utf8FromPath(path);
+    if (!seen_.insert(platform::NameKey(platform::ResolvedPath(utf8))).second) return;
     FoundFile file;
-    file.path = platform::Utf8FromPath(path);
+    file.path = utf8;
     file.folder = platform::Utf8FromPath(path.has_parent_path() ? path.parent_path() : fs::path("."));
     file.placeBelow = place;
+    std::error_code error;
     const std::uintmax_t size = fs::file_size(path, error);
     file.size = error ? 0 : static_cast<std::int64_t>(size);
     found_.files.push_back(std::move(file));

@@ -86,7 +86,7 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
     return;
   }
   live_[channel] =
-      std::make_unique<FilmOutput>(number, header, outputBase_ + std::to_string(number) + ".film.mkv",
+      std::make_unique<FilmOutput>(number, header, outputBase_ + std::to_string(number) + kMovieSuffix,
                                    Fnv1a(baseName_ + '\0' + std::to_string(number)), sink_);
 }
 

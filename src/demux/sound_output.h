@@ -11,6 +11,12 @@
 
 namespace morvane {
 
+// What an output's name holds after the base and its number n: the raw
+// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv.
+inline constexpr char kSoundSuffix[] = ".sound";
+inline constexpr char kWavSuffix[] = ".sound.wav";
+inline constexpr char kMovieSuffix[] = ".film.mkv";
+
 // What a WAV written whole holds, told just before its name.
 struct SoundFacts {
   std::string path;

@@ -44,14 +44,14 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
   SoundFormat used = format;
   if (options.rate) used.rate = *options.rate;
   const SoundCoding coding = CodingOf(used);
-  const std::string rawPath = options.outputBase + std::to_string(number) + ".sound";
+  const std::string rawPath = options.outputBase + std::to_string(number) + kSoundSuffix;
   const bool keepRaw = options.keepSound || coding == SoundCoding::kUndecoded;
   if (coding == SoundCoding::kUndecoded) {
     sink.Tell(rawPath, FormatText(used) + ": kept undecoded");
     whole = false;
   }
-  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(), rawPath + ".wav",
-                                       sink);
+  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(),
+                                       options.outputBase + std::to_string(number) + kWavSuffix, sink);
 }
 
 // Copies `length` bytes at the input's position into the output, as far as
