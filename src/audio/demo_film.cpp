@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "analysis/chunk_layout.h"
+#include "core/support.h"
 #include "video/cinepak.h"
 #include "video/test_pattern.h"
 
@@ -18,25 +19,16 @@ constexpr std::int32_t kFilmTimeScale = kTicksPerSecond;
 constexpr std::int32_t kLongestFrameTicks = 3600 * kTicksPerSecond;
 constexpr std::size_t kChunkAlignment = 4;
 
-void PutBigEndian32(std::vector<unsigned char>& chunk, std::int64_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    chunk[static_cast<std::size_t>(at + i)] = static_cast<unsigned char>(value >> (24 - 8 * i));
-}
-
-void PutId(std::vector<unsigned char>& chunk, std::int64_t at, const char (&id)[5]) {
-  std::copy(id, id + 4, chunk.begin() + at);
-}
-
 // A film chunk of `size` bytes with its header, time, channel word and
 // sub-type filled in, the rest zero.
 std::vector<unsigned char> FilmChunk(std::size_t size, std::int32_t time, std::uint32_t channelWord,
                                      const char (&subType)[5]) {
   std::vector<unsigned char> chunk(size);
-  PutId(chunk, 0, "FILM");
-  PutBigEndian32(chunk, kChunkSizeOffset, static_cast<std::uint32_t>(size));
-  PutBigEndian32(chunk, kFilmTimeOffset, static_cast<std::uint32_t>(time));
-  PutBigEndian32(chunk, kFilmChannelOffset, channelWord);
-  PutId(chunk, kFilmSubTypeOffset, subType);
+  WriteId(chunk.data(), "FILM");
+  WriteBigEndian32(chunk.data() + kChunkSizeOffset, static_cast<std::uint32_t>(size));
+  WriteBigEndian32(chunk.data() + kFilmTimeOffset, static_cast<std::uint32_t>(time));
+  WriteBigEndian32(chunk.data() + kFilmChannelOffset, channelWord);
+  WriteId(chunk.data() + kFilmSubTypeOffset, subType);
   return chunk;
 }
 
@@ -79,12 +71,12 @@ std::int32_t DemoFilm::FrameTime(std::size_t frame) const {
 
 std::vector<unsigned char> DemoFilm::HeaderChunk() const {
   std::vector<unsigned char> chunk = FilmChunk(static_cast<std::size_t>(kFhdrEnd), 0, 0, "FHDR");
-  PutBigEndian32(chunk, kFhdrVersionOffset, 0);
-  PutId(chunk, kFhdrCompressionOffset, "cvid");
-  PutBigEndian32(chunk, kFhdrHeightOffset, static_cast<std::uint32_t>(options_.height));
-  PutBigEndian32(chunk, kFhdrWidthOffset, static_cast<std::uint32_t>(options_.width));
-  PutBigEndian32(chunk, kFhdrTimeScaleOffset, kFilmTimeScale);
-  PutBigEndian32(chunk, kFhdrFrameCountOffset, static_cast<std::uint32_t>(frameCount_));
+  WriteBigEndian32(chunk.data() + kFhdrVersionOffset, 0);
+  WriteId(chunk.data() + kFhdrCompressionOffset, "cvid");
+  WriteBigEndian32(chunk.data() + kFhdrHeightOffset, static_cast<std::uint32_t>(options_.height));
+  WriteBigEndian32(chunk.data() + kFhdrWidthOffset, static_cast<std::uint32_t>(options_.width));
+  WriteBigEndian32(chunk.data() + kFhdrTimeScaleOffset, kFilmTimeScale);
+  WriteBigEndian32(chunk.data() + kFhdrFrameCountOffset, static_cast<std::uint32_t>(frameCount_));
   return chunk;
 }
 
@@ -99,8 +91,8 @@ std::vector<unsigned char> DemoFilm::FrameChunk(std::size_t frame) {
   const std::size_t size =
       std::max(options_.chunkSize, Aligned(static_cast<std::size_t>(kFrameDataOffset) + encoded.size()));
   std::vector<unsigned char> chunk = FilmChunk(size, FrameTime(frame), kKeyChunkFlag, "FRME");
-  PutBigEndian32(chunk, kFrameDurationOffset, static_cast<std::uint32_t>(options_.frameTicks));
-  PutBigEndian32(chunk, kFrameSizeOffset, static_cast<std::uint32_t>(encoded.size()));
+  WriteBigEndian32(chunk.data() + kFrameDurationOffset, static_cast<std::uint32_t>(options_.frameTicks));
+  WriteBigEndian32(chunk.data() + kFrameSizeOffset, static_cast<std::uint32_t>(encoded.size()));
   std::copy(encoded.begin(), encoded.end(), chunk.begin() + kFrameDataOffset);
   return chunk;
 }

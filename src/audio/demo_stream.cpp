@@ -10,6 +10,7 @@
 
 #include "audio/sdx2_encoder.h"
 #include "core/byte_file.h"
+#include "core/support.h"
 
 namespace morvane {
 
@@ -122,12 +123,6 @@ struct SoundHeader {
   std::int32_t sampleSize = 16, sampleRate = 22050, compressionRatio = 2, channels = 2, samples = 0;
 };
 
-void PutBigEndian32(unsigned char* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
-}
-
-void PutId(unsigned char* at, const char (&id)[5]) { std::copy(id, id + 4, at); }
-
 // Writes chunks to the sink and keeps the block layout: each block opens
 // with a "CTRL" chunk, and a group of chunks that would not fit in what is
 // left of a block goes to the next one after a "FILL" chunk. Every chunk
@@ -153,8 +148,8 @@ class ChunkWriter {
 
   void Header(const char (&id)[5], std::size_t size) {
     unsigned char header[kChunkHeaderSize];
-    PutId(header, id);
-    PutBigEndian32(header + 4, static_cast<std::uint32_t>(size));
+    WriteId(header, id);
+    WriteBigEndian32(header + 4, static_cast<std::uint32_t>(size));
     Write(header, sizeof header);
   }
 
@@ -178,8 +173,8 @@ class ChunkWriter {
 
   void Ctrl(std::int32_t time) {
     unsigned char body[kCtrlChunkSize - kChunkHeaderSize] = {};
-    PutBigEndian32(body, static_cast<std::uint32_t>(time));
-    PutId(body + 4, "SYNC");
+    WriteBigEndian32(body, static_cast<std::uint32_t>(time));
+    WriteId(body + 4, "SYNC");
     Header("CTRL", kCtrlChunkSize);
     Write(body, sizeof body);
   }
@@ -198,11 +193,11 @@ void WriteSoundHeader(ChunkWriter& writer, std::int32_t time, std::int32_t strea
   unsigned char body[kShdrChunkSize - kChunkHeaderSize];
   unsigned char* at = body;
   auto number = [&at](std::int32_t value) {
-    PutBigEndian32(at, static_cast<std::uint32_t>(value));
+    WriteBigEndian32(at, static_cast<std::uint32_t>(value));
     at += 4;
   };
   auto id = [&at](const char(&text)[5]) {
-    PutId(at, text);
+    WriteId(at, text);
     at += 4;
   };
   number(time);
@@ -231,10 +226,10 @@ void WriteFilmChunk(ChunkWriter& writer, const std::vector<unsigned char>& chunk
 void WriteSsmp(ChunkWriter& writer, std::int32_t time, std::int32_t stream,
                const std::vector<std::uint8_t>& data) {
   unsigned char body[kSsmpHeaderSize - kChunkHeaderSize];
-  PutBigEndian32(body, static_cast<std::uint32_t>(time));
-  PutBigEndian32(body + 4, static_cast<std::uint32_t>(stream));
-  PutId(body + 8, "SSMP");
-  PutBigEndian32(body + 12, static_cast<std::uint32_t>(data.size()));
+  WriteBigEndian32(body, static_cast<std::uint32_t>(time));
+  WriteBigEndian32(body + 4, static_cast<std::uint32_t>(stream));
+  WriteId(body + 8, "SSMP");
+  WriteBigEndian32(body + 12, static_cast<std::uint32_t>(data.size()));
   writer.Header("SNDS", kSsmpHeaderSize + data.size());
   writer.Write(body, sizeof body);
   writer.Write(data.data(), data.size());

@@ -18,7 +18,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr int kRateBoxLength = 5;  // the rate box takes at most 5 characters
 
-const char kVersion[] = "morvane-cli 0.2.5\n";
+const char kVersion[] = "morvane-cli " MORVANE_VERSION "\n";
 
 const char kUsage[] =
     "Usage: morvane-cli analyze FILE\n"

@@ -44,6 +44,15 @@ inline std::int32_t ReadBigEndian32(const unsigned char* bytes) {
                                    (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]});
 }
 
+inline void WriteBigEndian32(unsigned char* bytes, std::uint32_t value) {
+  const unsigned char big[4] = {static_cast<unsigned char>(value >> 24),
+                                static_cast<unsigned char>(value >> 16),
+                                static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+  std::memcpy(bytes, big, 4);
+}
+
+inline void WriteId(unsigned char* bytes, const char (&id)[5]) { std::memcpy(bytes, id, 4); }
+
 inline std::int32_t ReadLittleEndian32(const unsigned char* bytes) {
   return static_cast<std::int32_t>((std::uint32_t{bytes[3]} << 24) | (std::uint32_t{bytes[2]} << 16) |
                                    (std::uint32_t{bytes[1]} << 8) | std::uint32_t{bytes[0]});

@@ -59,11 +59,14 @@ std::uint64_t DoubleBits(double value) {
   return bits;
 }
 
+void AppendBigEndian64(EbmlBytes& out, std::uint64_t value) {
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
 void AppendFloat(EbmlBytes& out, std::uint32_t id, double value) {
-  const std::uint64_t bits = DoubleBits(value);
   AppendEbmlId(out, id);
   AppendEbmlSize(out, 8, 1);
-  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(bits >> shift));
+  AppendBigEndian64(out, DoubleBits(value));
 }
 
 void AppendString(EbmlBytes& out, std::uint32_t id, const std::string& text) {

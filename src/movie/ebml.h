@@ -26,6 +26,8 @@ void AppendEbmlId(EbmlBytes& out, std::uint32_t id);
 // The bits of a double as Matroska stores a float of 8 bytes, most
 // significant first (IEEE 754 on every platform this is built for).
 std::uint64_t DoubleBits(double value);
+// The value's 8 bytes, big-endian, as Matroska stores numbers.
+void AppendBigEndian64(EbmlBytes& out, std::uint64_t value);
 // Whole elements, each appended to `out`.
 void AppendMaster(EbmlBytes& out, std::uint32_t id, const EbmlBytes& body);
 void AppendUnsigned(EbmlBytes& out, std::uint32_t id, std::uint64_t value);

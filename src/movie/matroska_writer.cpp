@@ -59,7 +59,7 @@ enum : std::uint32_t {
   kCueRelativePosition = 0xF0,
 };
 
-constexpr char kApplication[] = "Morvane 0.2.5";
+constexpr char kApplication[] = "Morvane " MORVANE_VERSION;
 constexpr std::uint64_t kNanosecondsPerTick = 1000000;  // the timestamp scale: 1 ms
 constexpr int kVideoTrack = 1;
 constexpr std::uint64_t kVideoType = 1, kAudioType = 2;
@@ -143,12 +143,9 @@ void MatroskaWriter::WriteHead() {
   AppendUnsigned(body, kTimestampScale, kNanosecondsPerTick);
   AppendString(body, kMuxingApp, kApplication);
   AppendString(body, kWritingApp, kApplication);
-  unsigned char uid[16];
-  for (int half = 0; half < 2; ++half) {
-    const std::uint64_t value = Mixed(seed_, 1 + half);
-    for (int i = 0; i < 8; ++i) uid[8 * half + i] = static_cast<unsigned char>(value >> (56 - 8 * i));
-  }
-  AppendBinary(body, kSegmentUid, uid, sizeof uid);
+  EbmlBytes uid;
+  for (int half = 0; half < 2; ++half) AppendBigEndian64(uid, Mixed(seed_, 1 + half));
+  AppendBinary(body, kSegmentUid, uid.data(), uid.size());
   // The duration is the info's last element: its 8 bytes end the info.
   AppendFloat(body, kDuration, 0.0);
   AppendMaster(head, kInfo, body);
@@ -331,10 +328,9 @@ void MatroskaWriter::Finish(const MovieEnd& end) {
   AppendMasterFilling(seekHead, kSeekHead, seeks, kSeekHeadRoom);
   Patch(seekHeadRoom_, seekHead);
 
-  const auto duration = DoubleBits(static_cast<double>(std::max<std::int64_t>(end.durationMs, 0)));
   EbmlBytes durationBytes;
-  for (int shift = 56; shift >= 0; shift -= 8)
-    durationBytes.push_back(static_cast<unsigned char>(duration >> shift));
+  AppendBigEndian64(durationBytes,
+                    DoubleBits(static_cast<double>(std::max<std::int64_t>(end.durationMs, 0))));
   Patch(durationAt_, durationBytes);
 
   EbmlBytes segmentSize;
