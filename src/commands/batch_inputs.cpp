@@ -8,7 +8,7 @@
 
 #include "analysis/map_file.h"
 #include "core/platform.h"
-#include "demux/stream_demux.h"
+#include "demux/sound_output.h"
 
 namespace morvane {
 
