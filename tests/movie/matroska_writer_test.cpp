@@ -3,6 +3,7 @@
 // cues in bounded memory).
 
 #include "movie/matroska_writer.h"
+#include "video/film_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,12 @@ namespace {
 
 MovieVideo Cinepak() {
   MovieVideo video;
-  std::copy_n("cvid", 4, video.codec);
+  const unsigned char cvid[4] = {'c', 'v', 'i', 'd'};
   video.width = 320;
   video.height = 240;
+  FilmTrackCodec codec = MovieTrackCodec(cvid, video.width, video.height);
+  video.codecId = codec.codecId;
+  video.codecPrivate = codec.codecPrivate;
   return video;
 }
 

@@ -169,8 +169,8 @@ Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, s
                  static_cast<unsigned char>(strips)};
   for (std::size_t strip = 0; strip < strips; ++strip) {
     const std::size_t stripSize = 12 + stripBytes;
-    const Bytes head = {0x10,
-                        static_cast<unsigned char>(intra ? 0x00 : 0x10),
+    const Bytes head = {static_cast<unsigned char>(intra ? 0x10 : 0x11),
+                        static_cast<unsigned char>(stripSize >> 16),
                         static_cast<unsigned char>(stripSize >> 8),
                         static_cast<unsigned char>(stripSize),
                         0,
