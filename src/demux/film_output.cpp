@@ -63,7 +63,8 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
   }
   if (codec_ == nullptr) {
     std::string known;
-    for (const FilmCodec& each : FilmCodecs()) known += (known.empty() ? "" : " or ") + std::string(each.name);
+    for (const FilmCodec& each : FilmCodecs())
+      known += (known.empty() ? "" : " or ") + std::string(each.name);
     sink_.Tell(path_, "compression type '" + IdText(header.compression) + "' is not " + known +
                           ": its frames are copied as they are, and no common player may know them");
     notWhole_ = true;

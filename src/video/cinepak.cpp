@@ -36,7 +36,7 @@ void PatchSize(std::vector<unsigned char>& out, std::size_t header, std::size_t 
   for (std::size_t i = 0; i < 3; ++i) out[header + 1 + i] = static_cast<unsigned char>(size >> (16 - 8 * i));
 }
 
-constexpr std::size_t kEntryBytes = 6;         // four lumas, then U and V as signed bytes
+constexpr std::size_t kEntryBytes = 6;  // four lumas, then U and V as signed bytes
 // The encoder keeps each strip within 64 KiB, as the decoders of Cinepak's
 // first years expect, though the size field holds 24 bits.
 constexpr std::size_t kMaxChunkSize = 0xFFFF;

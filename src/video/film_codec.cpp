@@ -10,7 +10,8 @@ namespace morvane {
 namespace {
 
 void PutLittleEndian(std::vector<unsigned char>& out, std::size_t at, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
+  for (int i = 0; i < bytes; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 }  // namespace
@@ -40,7 +41,8 @@ const FilmCodec* FindFilmCodec(const unsigned char compression[4]) {
   return nullptr;
 }
 
-FilmTrackCodec MovieTrackCodec(const unsigned char compression[4], std::uint32_t width, std::uint32_t height) {
+FilmTrackCodec MovieTrackCodec(const unsigned char compression[4], std::uint32_t width,
+                               std::uint32_t height) {
   if (const FilmCodec* codec = FindFilmCodec(compression))
     return {codec->matroskaCodecId, codec->codecPrivate(compression, width, height)};
   return {kVfwCodecId, VfwBitmapInfoHeader(compression, width, height)};

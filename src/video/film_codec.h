@@ -12,9 +12,9 @@ namespace morvane {
 // it needs to decode, and how to tell a frame that needs no earlier one.
 // A new codec is one row of the table in film_codec.cpp.
 struct FilmCodec {
-  char fourcc[5];                // the film header's compression type: "cvid"
-  const char* name;              // for people: "Cinepak"
-  const char* matroskaCodecId;   // the movie track's CodecID
+  char fourcc[5];               // the film header's compression type: "cvid"
+  const char* name;             // for people: "Cinepak"
+  const char* matroskaCodecId;  // the movie track's CodecID
   // The movie track's CodecPrivate for a picture of that size.
   std::vector<unsigned char> (*codecPrivate)(const unsigned char fourcc[4], std::uint32_t width,
                                              std::uint32_t height);

@@ -3,7 +3,6 @@
 // cues in bounded memory).
 
 #include "movie/matroska_writer.h"
-#include "video/film_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 
 #include "support/matroska_reader.h"
 #include "support/temp_dir.h"
+#include "video/film_codec.h"
 
 namespace morvane::test {
 namespace {

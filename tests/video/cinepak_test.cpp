@@ -1,5 +1,4 @@
 #include "video/cinepak.h"
-#include "video/film_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 #include <string>
 
 #include "support/ffmpeg_decoder.h"
+#include "video/film_codec.h"
 #include "video/test_pattern.h"
 
 namespace morvane {
@@ -109,8 +109,16 @@ TEST(CinepakTest, TheFilmCodecTableDescribesCinepak) {
   EXPECT_EQ(nullptr, FindFilmCodec(other));
   // A BITMAPINFOHEADER: its size 40, 320 x 240, 1 plane, 24 bits, "cvid".
   Bytes header(40, 0);
-  for (const auto& [at, value] : std::vector<std::pair<std::size_t, unsigned char>>{
-           {0, 40}, {4, 0x40}, {5, 0x01}, {8, 240}, {12, 1}, {14, 24}, {16, 'c'}, {17, 'v'}, {18, 'i'}, {19, 'd'}})
+  for (const auto& [at, value] : std::vector<std::pair<std::size_t, unsigned char>>{{0, 40},
+                                                                                    {4, 0x40},
+                                                                                    {5, 0x01},
+                                                                                    {8, 240},
+                                                                                    {12, 1},
+                                                                                    {14, 24},
+                                                                                    {16, 'c'},
+                                                                                    {17, 'v'},
+                                                                                    {18, 'i'},
+                                                                                    {19, 'd'}})
     header[at] = value;
   EXPECT_EQ(header, codec->codecPrivate(cvid, 320, 240));
   EXPECT_EQ(header, MovieTrackCodec(cvid, 320, 240).codecPrivate);
