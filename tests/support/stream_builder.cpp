@@ -49,9 +49,9 @@ StreamBuilder& StreamBuilder::Shdr(const Header& h) {
   AppendId(body, h.dataFormat);
   AppendBigEndian32(body, h.sampleSize);
   AppendBigEndian32(body, h.sampleRate);
-  AppendBigEndian32(body, h.compressionRatio);
+  AppendBigEndian32(body, h.channels);  // at 48, as real streams hold it
   AppendId(body, h.compressionType);
-  AppendBigEndian32(body, h.channels);
+  AppendBigEndian32(body, h.compressionRatio);
   AppendBigEndian32(body, h.samples);
   return Sized("SNDS", body);
 }
@@ -196,10 +196,9 @@ MapBuilder& MapBuilder::Ssmp(std::int32_t position, std::int32_t length) {
 
 MapBuilder& MapBuilder::Shdr(const StreamBuilder::Header& h) {
   Id("SHDR");
-  for (std::int32_t value :
-       {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.compressionRatio})
+  for (std::int32_t value : {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.channels})
     Value(value);
-  return Id(h.compressionType).Value(h.channels).Value(h.samples);
+  return Id(h.compressionType).Value(h.compressionRatio).Value(h.samples);
 }
 
 MapBuilder& MapBuilder::Ssnd(std::int32_t size, std::int32_t bodyPosition) {
