@@ -185,8 +185,8 @@ Bytes ModelSamples(const ModelOutput& output) {
     for (const unsigned char byte : output.data) put(morvane::fuzz::ModelDecodeByte(left, byte));
   } else {
     for (std::size_t i = 0; i + 1 < output.data.size(); i += 2) {
-      put(morvane::fuzz::ModelDecodeByte(left, output.data[i + 1]));  // crossed
-      put(morvane::fuzz::ModelDecodeByte(right, output.data[i]));
+      put(morvane::fuzz::ModelDecodeByte(left, output.data[i]));  // left first
+      put(morvane::fuzz::ModelDecodeByte(right, output.data[i + 1]));
     }
   }
   return samples;
