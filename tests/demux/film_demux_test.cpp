@@ -13,6 +13,7 @@
 #include "demux/film_output.h"
 #include "demux/stream_demux.h"
 #include "support/matroska_reader.h"
+#include "support/sound_models.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
@@ -441,6 +442,34 @@ TEST(FilmDemuxTest, MillisecondsAreRoundedFromTicksAndSamplesWithoutOverflow) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.ms, MovieMs(c.ticks, c.samples, c.rate)) << c.ticks << " " << c.samples;
+}
+
+// A stream whose even offsets of each stereo pair carry 440 Hz and odd
+// offsets 660 Hz: 440 Hz on the left in the WAV and in the movie beside it.
+TEST(FilmDemuxTest, TheLeftToneComesOutOnTheLeftInTheWavAndTheMovie) {
+  const Bytes sound = TwoToneSdx2(440, 660, 22050, 11025);
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 2}).Shdr(Header(0, 22050));
+  b.Ssmp(Slice(sound, 0, 11026), 0).FilmFrame({.data = kIntra, .time = 0, .duration = 60});
+  b.Ssmp(Slice(sound, 11026, sound.size() - 11026), 60)
+      .FilmFrame({.data = kInter, .time = 60, .duration = 60});
+  TempDir dir;
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  ASSERT_TRUE(DemuxFile(input, options, sink));
+  const Bytes wav = ReadAll(input + "0.sound.wav");
+  ASSERT_EQ(44u + 4 * 11025, wav.size());
+  const MkvFile movie = ReadMatroska(ReadAll(input + "0.film.mkv"));
+  ASSERT_EQ(2u, movie.tracks.size());
+  const Bytes pcms[] = {Bytes(wav.begin() + 44, wav.end()), movie.Concatenated(movie.tracks[1].number)};
+  for (const Bytes& pcm : pcms) {
+    EXPECT_GT(ToneLevel(pcm, 2, 0, 440, 22050), 0.4);
+    EXPECT_LT(ToneLevel(pcm, 2, 0, 660, 22050), 0.01);
+    EXPECT_GT(ToneLevel(pcm, 2, 1, 660, 22050), 0.4);
+    EXPECT_LT(ToneLevel(pcm, 2, 1, 440, 22050), 0.01);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "support/sound_models.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -92,6 +93,39 @@ Bytes ModelWavSamples(const std::string& type, int channels, const Bytes& data) 
   for (std::size_t i = 0; i + 1 < samples.size(); i += 2)
     out.push_back(static_cast<unsigned char>(Signed(samples[i + 1]) + 128));
   return out;
+}
+
+Bytes TwoToneSdx2(double leftHz, double rightHz, int rate, std::size_t frames) {
+  const double pi = std::acos(-1.0);
+  Bytes out;
+  for (std::size_t i = 0; i < frames; ++i) {
+    for (const double hz : {leftHz, rightHz}) {
+      // The state is half the sample; s, even, with s * |s| nearest it.
+      const double state = 10000.0 * std::sin(2 * pi * hz * static_cast<double>(i) / rate);
+      const int s = 2 * static_cast<int>(std::lround(std::sqrt(std::fabs(state)) / 2)) * (state < 0 ? -1 : 1);
+      out.push_back(static_cast<unsigned char>(s & 0xFF));
+    }
+  }
+  return out;
+}
+
+double ToneLevel(const Bytes& pcm, int channels, int channel, double hz, int rate) {
+  const double pi = std::acos(-1.0);
+  const double coefficient = 2 * std::cos(2 * pi * hz / rate);
+  double previous = 0, earlier = 0, energy = 0;
+  std::size_t count = 0;
+  const auto frameBytes = static_cast<std::size_t>(2 * channels);
+  for (std::size_t at = 2 * static_cast<std::size_t>(channel); at + 1 < pcm.size(); at += frameBytes) {
+    const double x = static_cast<std::int16_t>(pcm[at] | pcm[at + 1] << 8) / 32768.0;
+    const double now = x + coefficient * previous - earlier;
+    earlier = previous;
+    previous = now;
+    energy += x * x;
+    ++count;
+  }
+  if (count == 0 || energy == 0) return 0;
+  const double power = previous * previous + earlier * earlier - coefficient * previous * earlier;
+  return power / (energy * static_cast<double>(count));
 }
 
 }  // namespace morvane::test

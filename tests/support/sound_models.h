@@ -17,4 +17,16 @@ Bytes ModelSamples(const std::string& type, int channels, const Bytes& data);
 // + 128; others as they are.
 Bytes ModelWavSamples(const std::string& type, int channels, const Bytes& data);
 
+// SDX2 stereo data of `frames` frames whose bytes at even offsets carry a
+// tone of `leftHz` and those at odd offsets one of `rightHz`, at `rate`:
+// exact bytes only, each the even byte whose signed square, doubled, comes
+// nearest a sine of amplitude 20000.
+Bytes TwoToneSdx2(double leftHz, double rightHz, int rate, std::size_t frames);
+
+// How strong a tone of `hz` is in one channel of 16-bit little-endian
+// samples, channels interleaved: the Goertzel power over the samples,
+// relative to their energy and count: a pure tone gives about 0.5, a
+// tone that is not there nearly 0.
+double ToneLevel(const Bytes& pcm, int channels, int channel, double hz, int rate);
+
 }  // namespace morvane::test
