@@ -17,8 +17,7 @@ constexpr std::array<std::int32_t, 89> kSteps = {
 constexpr std::array<int, 8> kIndexMoves = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 // For every step index and nibble: the signed difference the nibble makes
-// and the index after it, so that a nibble costs two loads, an add and a
-// clamp.
+// and the index after it.
 struct NibbleStep {
   std::int32_t difference;
   std::int32_t next;
@@ -33,11 +32,31 @@ constexpr std::array<NibbleStep, 89 * 16> kNibbleSteps = [] {
       if ((nibble & 2) != 0) diff += step >> 1;
       if ((nibble & 1) != 0) diff += step >> 2;
       const int next = std::clamp(index + kIndexMoves[static_cast<std::size_t>(nibble & 7)], 0, 88);
-      table[static_cast<std::size_t>(index * 16 + nibble)] = {(nibble & 8) != 0 ? -diff : diff, next * 16};
+      table[static_cast<std::size_t>(index * 16 + nibble)] = {(nibble & 8) != 0 ? -diff : diff, next};
     }
   }
   return table;
 }();
+// The index after a whole byte, from the index before it: the one step of
+// the run that each byte must wait for, a load from a table that stays in
+// the first-level cache.
+constexpr std::array<std::uint8_t, 89 * 256> kByteNext = [] {
+  std::array<std::uint8_t, 89 * 256> table{};
+  for (int index = 0; index < 89; ++index) {
+    for (int byte = 0; byte < 256; ++byte) {
+      const int middle = kNibbleSteps[static_cast<std::size_t>(index * 16 + (byte >> 4))].next;
+      table[static_cast<std::size_t>(index * 256 + byte)] =
+          static_cast<std::uint8_t>(kNibbleSteps[static_cast<std::size_t>(middle * 16 + (byte & 15))].next);
+    }
+  }
+  return table;
+}();
+
+// Without a branch: noise drives the predictor to either end at random.
+inline std::int32_t Clamp16(std::int32_t value) {
+  value = value < -32768 ? -32768 : value;
+  return value > 32767 ? 32767 : value;
+}
 
 class Adp4Mono final : public SoundDecoder {
  public:
@@ -46,21 +65,21 @@ class Adp4Mono final : public SoundDecoder {
  private:
   void DecodeUnits(const unsigned char* in, std::size_t units, unsigned char* out) override {
     std::int32_t predictor = state_.predictor;
-    std::int32_t at = state_.index * 16;  // the index, times 16
+    std::size_t index = static_cast<std::size_t>(state_.index);
     for (const unsigned char* end = in + units; in != end; ++in, out += 4) {
-      const NibbleStep high = kNibbleSteps[static_cast<std::size_t>(at + (*in >> 4))];
-      predictor = std::clamp(predictor + high.difference, -32768, 32767);
-      const NibbleStep low = kNibbleSteps[static_cast<std::size_t>(high.next + (*in & 15))];
-      const std::int32_t first = predictor;
-      predictor = std::clamp(predictor + low.difference, -32768, 32767);
-      at = low.next;
+      const unsigned byte = *in;
+      const NibbleStep high = kNibbleSteps[index * 16 + (byte >> 4)];
+      const NibbleStep low = kNibbleSteps[static_cast<std::size_t>(high.next) * 16 + (byte & 15)];
+      index = kByteNext[index * 256 + byte];
+      const std::int32_t first = Clamp16(predictor + high.difference);
+      predictor = Clamp16(first + low.difference);
       out[0] = static_cast<unsigned char>(first);
       out[1] = static_cast<unsigned char>(first >> 8);
       out[2] = static_cast<unsigned char>(predictor);
       out[3] = static_cast<unsigned char>(predictor >> 8);
     }
     state_.predictor = predictor;
-    state_.index = at / 16;
+    state_.index = static_cast<int>(index);
   }
   Adp4State state_;
 };
@@ -70,7 +89,7 @@ class Adp4Mono final : public SoundDecoder {
 std::int16_t DecodeAdp4Nibble(Adp4State& state, int nibble) {
   const NibbleStep step = kNibbleSteps[static_cast<std::size_t>(state.index * 16 + (nibble & 15))];
   state.predictor = std::clamp(state.predictor + step.difference, -32768, 32767);
-  state.index = step.next / 16;
+  state.index = step.next;
   return static_cast<std::int16_t>(state.predictor);
 }
 
