@@ -343,18 +343,24 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
 
 }  // namespace
 
+InputKind KindOfStart(const unsigned char* start, std::size_t got, std::int64_t size) {
+  if (got < 4) return InputKind::kNotAStream;
+  if (IsId(start, "FORM")) return InputKind::kForm;
+  if (got < kChunkHeaderSize || !IsPrintable(start)) return InputKind::kNotAStream;
+  const std::int32_t chunkSize = ReadBigEndian32(start + kChunkSizeOffset);
+  if (chunkSize < kChunkHeaderSize || chunkSize > size) return InputKind::kNotAStream;
+  return InputKind::kChunkStream;
+}
+
 InputKind KindOfInput(ByteFile& input) {
   const std::int64_t size = input.Size();
   unsigned char header[kChunkHeaderSize];
   const auto got = static_cast<std::size_t>(std::min<std::int64_t>(size, kChunkHeaderSize));
-  if (got < 4) return InputKind::kNotAStream;
-  input.Seek(0);
-  input.Read(header, got);
-  if (IsId(header, "FORM")) return InputKind::kForm;
-  if (got < kChunkHeaderSize || !IsPrintable(header)) return InputKind::kNotAStream;
-  const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
-  if (chunkSize < kChunkHeaderSize || chunkSize > size) return InputKind::kNotAStream;
-  return InputKind::kChunkStream;
+  if (got >= 4) {
+    input.Seek(0);
+    input.Read(header, got);
+  }
+  return KindOfStart(header, got, size);
 }
 
 bool DemuxFile(const std::string& path, const DemuxOptions& options, ConvertSink& sink) {
