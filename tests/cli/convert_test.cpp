@@ -11,6 +11,7 @@
 
 #include "audio/demo_stream.h"
 #include "run_cli.h"
+#include "support/film_stream.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
@@ -186,6 +187,32 @@ TEST(ConvertCommandTest, FoldersAreWalkedAndTheirOutputsKeepTheirPlaces) {
   cli = RunCli({"convert", "tree/notes.txt", "tree"}, dir.path());
   EXPECT_EQ(1, cli.status);
   EXPECT_EQ("tree/notes.txt: not a chunk stream; skipped\n", cli.err);
+}
+
+// Two films at once beside two sounds, the file cut inside their chunks:
+// the stream, each movie and each WAV it cut are named.
+TEST(ConvertCommandTest, ACutStreamNamesEveryOutputItCut) {
+  TempDir dir;
+  FilmStreamOptions options;
+  options.seconds = 1.0;
+  options.together = true;
+  Bytes bytes;
+  WriteFilmStream(options, [&](const unsigned char* data, std::size_t count) {
+    bytes.insert(bytes.end(), data, data + count);
+  });
+  const std::string path = dir.Write("cut.str", Bytes(bytes.begin(), bytes.begin() + bytes.size() * 2 / 3));
+  const CliRun run = RunCli({"convert", path});
+  EXPECT_EQ(1, run.status);
+  const std::string film = ": cut short: the file ends after ";
+  const std::string sound =
+      ".sound.wav: cut short with the stream (its last data 0.0 s of stream time before the cut)\n";
+  EXPECT_EQ(path + ": cut short: the file ends inside the 'FILM' chunk at offset 98053\n" + path +
+                "0.film.mkv" + film + "10 of the 15 frames its header counts; the movie holds them\n" + path +
+                "1.film.mkv" + film + "9 of the 15 frames its header counts; the movie holds them\n" + path +
+                "0" + sound + path + "1" + sound,
+            run.err);
+  for (const char* output : {"0.film.mkv", "1.film.mkv", "0.sound.wav", "1.sound.wav"})
+    EXPECT_NE(std::string::npos, run.out.find(path + output + "\n")) << output;
 }
 
 TEST(ConvertCommandTest, NamesAreOneALineOrEndedByNul) {
