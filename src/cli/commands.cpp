@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "audio/demo_stream.h"
 #include "cli/batch_progress.h"
@@ -160,16 +161,29 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
 }
 
 int MakeDemoCommand(const std::string& path) {
+  // The folders it goes in are made, as convert makes its output folder; a
+  // failure is told as convert tells one: the file and the system's words.
+  const auto tell = [](const std::string& name, const std::string& cause) {
+    const std::string line = EscapedName(name) + ": " + cause + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return 1;
+  };
+  const std::filesystem::path folder = platform::PathFromUtf8(path).parent_path();
+  if (!folder.empty()) {
+    const std::string failure = platform::MakeFolders(platform::Utf8FromPath(folder));
+    if (!failure.empty()) return tell(platform::Utf8FromPath(folder), failure);
+  }
   ByteFile file;
-  const std::optional<std::string> error = RunCommandSteps(
-      [&] {
-        file.Open(path, ByteFile::Mode::kCreate);
-        WriteDemoStream(DemoStreamOptions{}, file);
-        file.Close();
-      },
-      [&] { file.CloseQuietly(); });
-  if (error) PrintError(*error);
-  return error ? 1 : 0;
+  try {
+    file.Open(path, ByteFile::Mode::kCreate);
+    WriteDemoStream(DemoStreamOptions{}, file);
+    file.Close();
+  } catch (const CommandError& error) {
+    file.CloseQuietly();
+    return tell(error.path().empty() ? path : error.path(), ErrorCause(error));
+  }
+  return 0;
 }
 
 }  // namespace morvane

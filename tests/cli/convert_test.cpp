@@ -244,8 +244,16 @@ TEST(ConvertCommandTest, ShowsAProgressBarOnlyOnATerminal) {
 
 TEST(MakeDemoCommandTest, TheDemoAnalysesIntoTwoStreamsThatDecodeCloseToTheMelody) {
   TempDir dir;
-  const std::string path = dir.File("demo.str");
-  CliRun run = RunCli({"make-demo", path});
+  // The folders it goes in are made; a failure names the file and the
+  // system's reason, as convert does.
+  const std::string blocker = dir.Write("blocker", Bytes{1});
+  CliRun run = RunCli({"make-demo", blocker + "/demo.str"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(blocker + ": Not a directory\n", run.err);
+  std::filesystem::create_directory(dir.File("samples"));
+  EXPECT_EQ(dir.File("samples") + ": Is a directory\n", RunCli({"make-demo", dir.File("samples")}).err);
+  const std::string path = dir.File("samples/new/demo.str");
+  run = RunCli({"make-demo", path});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_EQ("", run.out);
 
