@@ -151,6 +151,15 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
   for (const auto& [name, problem] : found.problems) sink.Tell(name, problem);
   BatchResult result = RunConvert(inputs, settings, sink);
   if (!found.problems.empty()) result.whole = false;
+  // Folders that held no stream at all: nothing converted is no success.
+  if (!result.refusal && !result.stopped && result.passedOver == inputs.size() && found.problems.empty()) {
+    for (const std::string& path : paths) {
+      std::error_code error;
+      if (!std::filesystem::is_directory(platform::PathFromUtf8(path), error)) continue;
+      sink.Tell(path, "no chunk stream in the folder; nothing converted");
+      result.whole = false;
+    }
+  }
   progress.Finish();
   if (result.refusal) {
     // A clash is the command line's fault, told as its usage errors are.

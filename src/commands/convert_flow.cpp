@@ -44,14 +44,15 @@ std::string OutputBase(const ConvertInput& input) {
 }
 
 // One input of a batch. Gives true when all of it was converted whole, or
-// when it was passed over as no stream met in a folder.
+// when it was passed over as no stream met in a folder (`passedOver` set).
 bool ConvertOne(const ConvertInput& given, const std::string& base, const ConvertSettings& settings,
-                ConvertSink& sink) {
+                ConvertSink& sink, bool& passedOver) {
   ByteFile input;
   try {
     input.Open(given.path, ByteFile::Mode::kRead);
     if (KindOfInput(input) == InputKind::kNotAStream) {
-      if (!given.named) return true;
+      passedOver = !given.named;
+      if (passedOver) return true;
       sink.Tell(given.path, "not a chunk stream; skipped");
       return false;
     }
@@ -112,7 +113,9 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
       break;
     }
     sink.Start(index, inputs[index].path);
-    if (!ConvertOne(inputs[index], bases[index], settings, sink)) result.whole = false;
+    bool passedOver = false;
+    if (!ConvertOne(inputs[index], bases[index], settings, sink, passedOver)) result.whole = false;
+    if (passedOver) ++result.passedOver;
   }
   return result;
 }

@@ -183,6 +183,13 @@ TEST(ConvertCommandTest, FoldersAreWalkedAndTheirOutputsKeepTheirPlaces) {
             TreeFiles(dir.path() / "out"));
   EXPECT_EQ(beside, TreeFiles(tree));
 
+  // A folder without a stream converts nothing, and says so.
+  std::filesystem::create_directory(tree / "empty");
+  dir.Write("tree/empty/notes.txt", Bytes{'n'});
+  cli = RunCli({"convert", "tree/empty"}, dir.path());
+  EXPECT_EQ(1, cli.status);
+  EXPECT_EQ("tree/empty: no chunk stream in the folder; nothing converted\n", cli.err);
+
   // A file named itself is still told when it is no stream.
   cli = RunCli({"convert", "tree/notes.txt", "tree"}, dir.path());
   EXPECT_EQ(1, cli.status);
