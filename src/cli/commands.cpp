@@ -1,9 +1,11 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "audio/demo_stream.h"
 #include "cli/batch_progress.h"
+#include "commands/batch_inputs.h"
 #include "commands/command_flow.h"
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
@@ -67,14 +69,15 @@ int ExitStatus(const CommandResult& result, const SharedState& state) {
 // the progress bar so that its line is never broken into.
 class PrintingSink : public BatchSink {
  public:
-  PrintingSink(BatchProgress& progress, bool nullSeparated)
-      : progress_(progress), nullSeparated_(nullSeparated) {}
+  PrintingSink(BatchProgress& progress, const FoundFiles& found, bool nullSeparated)
+      : progress_(progress), bytes_(found), nullSeparated_(nullSeparated) {}
 
   void Start(std::size_t index, const std::string& path) override {
     index_ = index;
+    bytes_.Start(path);
     step_ = EscapedName(path) + ": ";
     percent_ = -1;
-    progress_.Show(index_, step_ + "0%");
+    progress_.Show(index_, bytes_.Position(0, BatchProgress::kRange), step_ + "0%");
   }
   void Wrote(const std::string& path) override {
     if (nullSeparated_) {
@@ -90,11 +93,13 @@ class PrintingSink : public BatchSink {
     const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
     if (percent == percent_) return;
     percent_ = percent;
-    progress_.Show(index_, step_ + std::to_string(percent) + "%");
+    progress_.Show(index_, bytes_.Position(done, BatchProgress::kRange),
+                   step_ + std::to_string(percent) + "%");
   }
 
  private:
   BatchProgress& progress_;
+  BatchBytes bytes_;
   bool nullSeparated_;
   std::size_t index_ = 0;
   std::string step_;
@@ -134,9 +139,27 @@ int WavCommand(const std::string& path, const std::string& rateText) {
 
 int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings,
                    const BatchPrinting& printing) {
-  BatchProgress progress(paths.size(), printing.progressBar);
-  PrintingSink sink(progress, printing.nullSeparated);
-  const BatchResult result = RunConvert(paths, settings, sink);
+  // Folders are walked as the window walks what is dropped on it; with an
+  // output folder, every output goes below it at the place the walk gives.
+  const FoundFiles found = FindBatchFiles(paths);
+  const bool besideEach = !settings.outputDir;
+  const std::vector<ConvertInput> inputs = PlanBatchInputs(
+      found, [besideEach](const std::string&) { return besideEach; }, settings.outputDir.value_or(""));
+  BatchProgress progress(inputs.size(), printing.progressBar);
+  PrintingSink sink(progress, found, printing.nullSeparated);
+  // What the walk could not look at is told first, as in the window.
+  for (const auto& [name, problem] : found.problems) sink.Tell(name, problem);
+  BatchResult result = RunConvert(inputs, settings, sink);
+  if (!found.problems.empty()) result.whole = false;
+  // Folders that held no stream at all: nothing converted is no success.
+  if (!result.refusal && !result.stopped && result.passedOver == inputs.size() && found.problems.empty()) {
+    for (const std::string& path : paths) {
+      std::error_code error;
+      if (!std::filesystem::is_directory(platform::PathFromUtf8(path), error)) continue;
+      sink.Tell(path, "no chunk stream in the folder; nothing converted");
+      result.whole = false;
+    }
+  }
   progress.Finish();
   if (result.refusal) {
     // A clash is the command line's fault, told as its usage errors are.
@@ -147,16 +170,29 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
 }
 
 int MakeDemoCommand(const std::string& path) {
+  // The folders it goes in are made, as convert makes its output folder; a
+  // failure is told as convert tells one: the file and the system's words.
+  const auto tell = [](const std::string& name, const std::string& cause) {
+    const std::string line = EscapedName(name) + ": " + cause + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return 1;
+  };
+  const std::filesystem::path folder = platform::PathFromUtf8(path).parent_path();
+  if (!folder.empty()) {
+    const std::string failure = platform::MakeFolders(platform::Utf8FromPath(folder));
+    if (!failure.empty()) return tell(platform::Utf8FromPath(folder), failure);
+  }
   ByteFile file;
-  const std::optional<std::string> error = RunCommandSteps(
-      [&] {
-        file.Open(path, ByteFile::Mode::kCreate);
-        WriteDemoStream(DemoStreamOptions{}, file);
-        file.Close();
-      },
-      [&] { file.CloseQuietly(); });
-  if (error) PrintError(*error);
-  return error ? 1 : 0;
+  try {
+    file.Open(path, ByteFile::Mode::kCreate);
+    WriteDemoStream(DemoStreamOptions{}, file);
+    file.Close();
+  } catch (const CommandError& error) {
+    file.CloseQuietly();
+    return tell(error.path().empty() ? path : error.path(), ErrorCause(error));
+  }
+  return 0;
 }
 
 }  // namespace morvane

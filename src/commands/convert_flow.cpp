@@ -36,52 +36,63 @@ bool WriteMap(const std::string& path, const std::string& mapPath, ConvertSink& 
 }
 
 // The name every output of an input starts with: the input's own path, or
-// its base name in the output folder.
-std::string OutputBase(const std::string& path, const std::optional<std::string>& outputDir) {
-  if (!outputDir) return path;
-  return platform::Utf8FromPath(platform::PathFromUtf8(*outputDir) / platform::PathFromUtf8(path).filename());
+// its base name in its output folder.
+std::string OutputBase(const ConvertInput& input) {
+  if (!input.outputDir) return input.path;
+  return platform::Utf8FromPath(platform::PathFromUtf8(*input.outputDir) /
+                                platform::PathFromUtf8(input.path).filename());
 }
 
-// One input of a batch. Gives true when all of it was converted whole.
-bool ConvertOne(const std::string& path, const std::string& base, const ConvertSettings& settings,
-                ConvertSink& sink) {
+// One input of a batch. Gives true when all of it was converted whole, or
+// when it was passed over as no stream met in a folder (`passedOver` set).
+bool ConvertOne(const ConvertInput& given, const std::string& base, const ConvertSettings& settings,
+                ConvertSink& sink, bool& passedOver) {
   ByteFile input;
   try {
-    input.Open(path, ByteFile::Mode::kRead);
+    input.Open(given.path, ByteFile::Mode::kRead);
     if (KindOfInput(input) == InputKind::kNotAStream) {
-      sink.Tell(path, "not a chunk stream; skipped");
+      passedOver = !given.named;
+      if (passedOver) return true;
+      sink.Tell(given.path, "not a chunk stream; skipped");
       return false;
     }
     input.Close();
   } catch (const CommandError& error) {
-    sink.Tell(path, ErrorCause(error));
+    sink.Tell(given.path, ErrorCause(error));
     return false;
   }
+  if (given.outputDir && given.outputDir != settings.outputDir) {
+    const std::string failure = platform::MakeFolders(*given.outputDir);
+    if (!failure.empty()) {
+      sink.Tell(*given.outputDir, failure + "; " + EscapedName(given.path) + " not converted");
+      return false;
+    }
+  }
   bool whole = true;
-  if (settings.map && !WriteMap(path, base + kMapSuffix, sink)) whole = false;
+  if (settings.map && !WriteMap(given.path, base + kMapSuffix, sink)) whole = false;
   DemuxOptions options;
   options.outputBase = base;
   options.keepSound = settings.keepSound;
   options.movies = settings.movies;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
-  if (!DemuxFile(path, options, sink)) whole = false;
+  if (!DemuxFile(given.path, options, sink)) whole = false;
   return whole;
 }
 
 }  // namespace
 
-BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSettings& settings,
                        BatchSink& sink) {
   BatchResult result;
   // Outputs that would share names: refused before anything is written.
   std::map<std::string, std::string> firstInputOf;
   std::vector<std::string> bases;
-  for (const std::string& path : paths) {
-    bases.push_back(OutputBase(path, settings.outputDir));
+  for (const ConvertInput& input : inputs) {
+    bases.push_back(OutputBase(input));
     const std::string key = platform::NameKey(platform::ResolvedPath(bases.back()));
-    const auto [first, added] = firstInputOf.emplace(key, path);
+    const auto [first, added] = firstInputOf.emplace(key, input.path);
     if (!added) {
-      result.refusal = EscapedName(first->second) + " and " + EscapedName(path) +
+      result.refusal = EscapedName(first->second) + " and " + EscapedName(input.path) +
                        " would write the same files (" + EscapedName(bases.back()) + "...); nothing written";
       result.clash = true;
       return result;
@@ -95,16 +106,25 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
     }
   }
   result.whole = true;
-  for (std::size_t index = 0; index < paths.size(); ++index) {
+  for (std::size_t index = 0; index < inputs.size(); ++index) {
     if (sink.StopRequested()) {
       result.stopped = true;
       result.whole = false;
       break;
     }
-    sink.Start(index, paths[index]);
-    if (!ConvertOne(paths[index], bases[index], settings, sink)) result.whole = false;
+    sink.Start(index, inputs[index].path);
+    bool passedOver = false;
+    if (!ConvertOne(inputs[index], bases[index], settings, sink, passedOver)) result.whole = false;
+    if (passedOver) ++result.passedOver;
   }
   return result;
+}
+
+BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                       BatchSink& sink) {
+  std::vector<ConvertInput> inputs;
+  for (const std::string& path : paths) inputs.push_back({path, settings.outputDir, true});
+  return RunConvert(inputs, settings, sink);
 }
 
 }  // namespace morvane

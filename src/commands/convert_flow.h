@@ -32,15 +32,30 @@ struct BatchResult {
   // names (a fault of the command line) or an output folder that can't be
   // made.
   std::optional<std::string> refusal;
-  bool clash = false;    // the refusal is a clash of names
-  bool whole = false;    // every input was converted whole
-  bool stopped = false;  // the batch was ended before its last input
+  bool clash = false;          // the refusal is a clash of names
+  bool whole = false;          // every input was converted whole
+  bool stopped = false;        // the batch was ended before its last input
+  std::size_t passedOver = 0;  // inputs met in a folder that were no stream
+};
+
+// An input of a batch and where its outputs go.
+struct ConvertInput {
+  std::string path;
+  std::optional<std::string> outputDir;  // beside the input when none; made when missing
+  // Named itself rather than met in a folder: only such a file is told to be
+  // no chunk stream; one met in a folder is passed over silently.
+  bool named = true;
 };
 
 // Converts every sound stream of each file in one pass over it, in the
 // order given; a file that fails does not keep the others from their turn.
-// Names are checked for clashes and the output folder made before anything
-// is written.
+// Names are checked for clashes and the settings' output folder made before
+// anything is written; an input's own output folder is made when it turns
+// out to be a stream.
+BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSettings& settings,
+                       BatchSink& sink);
+// The same for files named themselves, each writing into the settings'
+// output folder or beside itself.
 BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
                        BatchSink& sink);
 

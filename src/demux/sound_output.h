@@ -12,10 +12,13 @@
 namespace morvane {
 
 // What an output's name holds after the base and its number n: the raw
-// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv.
+// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv,
+// its poster BASEn.film.png and its WebM movie BASEn.film.webm.
 inline constexpr char kSoundSuffix[] = ".sound";
 inline constexpr char kWavSuffix[] = ".sound.wav";
 inline constexpr char kMovieSuffix[] = ".film.mkv";
+inline constexpr char kPosterSuffix[] = ".film.png";
+inline constexpr char kWebMovieSuffix[] = ".film.webm";
 
 // What a WAV written whole holds, told just before its name.
 struct SoundFacts {
@@ -49,6 +52,9 @@ class ConvertSink {
   // Every chunk the walk meets: its id, where it starts and its size as the
   // header gives it.
   virtual void ChunkMet(const unsigned char* /*id*/, std::int64_t /*start*/, std::int64_t /*size*/) {}
+  // The sub-type of every film chunk the walk meets ("FHDR", "FRME",
+  // "DFRM", ...), when movies are asked for.
+  virtual void FilmChunkMet(const unsigned char* /*subType*/) {}
   // The samples of a WAV as they are decoded: 16-bit little-endian,
   // channels interleaved (an 8-bit WAV's widened x256), as the movies take
   // them.

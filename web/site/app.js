@@ -9,6 +9,9 @@ const worker = new Worker('worker.js');
 const cards = new Map();
 let nextCard = 0;
 let running = 0;
+let walking = 0;  // drops the worker is still looking through
+let notStreams = 0;  // files dropped by themselves that are no stream
+const kNoStream = 3;  // what the analysis gives for such a file
 let written = 0;
 let troubled = 0;
 
@@ -39,9 +42,11 @@ function durationText(seconds) {
 
 function showStatus() {
   const text = running > 0 ? 'Converting: ' + running + (running === 1 ? ' file' : ' files') + ' to go.'
+    : walking > 0 ? 'Looking through what was dropped…'
     : cards.size === 0 ? ''
     : 'Done: ' + written + (written === 1 ? ' file' : ' files') + ' written' +
-      (troubled > 0 ? ', ' + troubled + (troubled === 1 ? ' stream file' : ' stream files') + ' with problems.' : '.');
+      (troubled === 0 ? '.' : ', ' + troubled + ' ' + (notStreams > 0 ? 'file' : 'stream file') +
+        (troubled === 1 ? '' : 's') + ' with problems.');
   $('#status').textContent = text;
   $('#download-all').disabled = written === 0;
 }
@@ -143,6 +148,13 @@ class Card {
         $('.rows tbody', this.element).append(row);
         break;
       }
+      case 'films': {
+        show('.analysis');
+        const line = $('.film-line', this.element);
+        line.textContent = facts.line;
+        line.hidden = false;
+        break;
+      }
       case 'notice': {
         const item = document.createElement('li');
         item.textContent = facts.text;
@@ -234,15 +246,29 @@ class Card {
     await Promise.all(this.adding);
     $('progress', this.element).value = 1000;
     const whole = message.convert === 0;
+    // The analysis finds no stream in it: the problem's one line says so.
+    const noStream = message.analyze === kNoStream;
     if (!whole) troubled++;
+    if (noStream) notStreams++;
     const outputs = this.outputs + (this.outputs === 1 ? ' file' : ' files') + ' written';
     this.setStatus(message.failure ? 'The converter failed: ' + message.failure
+      : noStream ? 'Skipped: not a chunk stream.'
       : whole ? 'Converted whole: ' + outputs + '.' : 'Not converted whole: ' + outputs + '; see the problems.');
     this.element.classList.add(whole ? 'whole' : 'troubled');
   }
 }
 
+// What was dropped or picked goes to the worker first, which passes over
+// what the walk of morvane-cli convert passes over; the files it takes
+// come back here, each to get its card.
 function addFiles(entries) {
+  if (entries.length === 0) return;
+  walking++;
+  showStatus();
+  worker.postMessage({type: 'walk', entries: entries});
+}
+
+function addCards(entries) {
   for (const {file, title} of entries) {
     const id = 'card-' + nextCard++;
     cards.set(id, new Card(id, file, title));
@@ -255,7 +281,13 @@ function addFiles(entries) {
 
 worker.onmessage = async (event) => {
   const message = event.data;
-  if (message.type === 'report') {
+  if (message.type === 'walked') {
+    walking--;
+    addCards(message.entries);
+    if (message.entries.length === 0 && running + walking === 0) {
+      $('#status').textContent = 'Nothing to convert: what was dropped holds no stream.';
+    }
+  } else if (message.type === 'report') {
     cards.get(message.id).report(message.kind, message.facts);
   } else if (message.type === 'done') {
     await cards.get(message.id).finish(message);
