@@ -26,7 +26,9 @@ const char kUsage[] =
     "       morvane-cli wav FILE --rate TEXT\n"
     "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies] [--null]\n"
     "                           [--rate TEXT] FILE...\n"
-    "       morvane-cli make-demo FILE\n"
+    "       morvane-cli list IMAGE\n"
+    "       morvane-cli unpack IMAGE -o DIR\n"
+    "       morvane-cli make-demo [--disc] FILE\n"
     "       morvane-cli --help | --version\n";
 
 const char kHelp[] =
@@ -57,10 +59,21 @@ const char kHelp[] =
     "                   escaped as \\n, \\t, \\\\, \\xHH); every problem goes to stderr as\n"
     "                   \"NAME: what happened\", and the other files go on. A progress\n"
     "                   bar is shown on stderr when it is a terminal.\n"
+    "  list IMAGE       Shows a disc image's label, then every folder and file of\n"
+    "                   its file system, each file with its size in bytes and what\n"
+    "                   it holds (a stream with its sound and film counts, AIFF,\n"
+    "                   other), and its CD audio tracks. IMAGE is a .cue sheet, or\n"
+    "                   an image of 2048-byte blocks or of raw 2352-byte sectors.\n"
+    "  unpack IMAGE -o DIR\n"
+    "                   Writes every file of the disc under DIR at its path, byte\n"
+    "                   for byte. A name that can't be a file name here is written\n"
+    "                   with %XX for each byte that can't stand in it.\n"
     "  make-demo FILE   Writes a demo stream: a stereo melody, SDX2 at 22050 Hz, in\n"
     "                   two sound streams, and beside the first a film of four\n"
     "                   seconds: a moving test pattern, Cinepak at 320x240, 12\n"
-    "                   frames a second.\n"
+    "                   frames a second. With --disc, writes a disc image of\n"
+    "                   2048-byte blocks instead: the demo stream, a second stream\n"
+    "                   and an AIFC file in folders.\n"
     "\n"
     "Options:\n"
     "  --rate TEXT      The text of the rate box, at most 5 characters, giving a\n"
@@ -69,9 +82,11 @@ const char kHelp[] =
     "  -o, --output-dir DIR\n"
     "                   convert: writes every output into DIR (made when missing)\n"
     "                   under the input's base name, not beside the input.\n"
+    "                   unpack: the folder the disc's files are written under.\n"
     "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
     "  --map            convert: also writes FILE.MAP as analyze does.\n"
     "  --no-movies      convert: writes no movie; the films are passed over.\n"
+    "  --disc           make-demo: writes a disc image.\n"
     "  --null           convert: ends each printed name with a NUL byte instead of\n"
     "                   a line feed, unescaped (for xargs -0).\n"
     "  -h, --help       Shows this text.\n"
@@ -91,7 +106,8 @@ const char kHelp[] =
     "\n"
     "Examples:\n"
     "  morvane-cli analyze intro.str\n"
-    "  morvane-cli convert -o out/ disc/*.str\n";
+    "  morvane-cli convert -o out/ disc/*.str\n"
+    "  morvane-cli convert game.cue          # every film and sound of the disc into game/\n";
 
 void Print(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
@@ -168,7 +184,8 @@ int main(int argc, char** argv) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false;
+  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
+       disc = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -183,6 +200,7 @@ int main(int argc, char** argv) {
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
   app.add_flag("--null", nullSeparated);
+  app.add_flag("--disc", disc);
   app.add_option("arguments", positional);
   try {
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -220,7 +238,8 @@ int main(int argc, char** argv) {
   }
 
   const bool takesRate = command == "wav" || command == "convert";
-  if (command != "analyze" && command != "extract" && !takesRate && command != "make-demo") {
+  if (command != "analyze" && command != "extract" && !takesRate && command != "make-demo" &&
+      command != "list" && command != "unpack") {
     return UsageError("unknown command '" + command + "'");
   }
   if (rate && !takesRate) return UsageError("--rate belongs to wav and convert only");
@@ -228,6 +247,16 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
+  // unpack takes its folder as convert does.
+  std::string unpackDir;
+  if (command == "unpack") {
+    if (outputDirs.empty()) return UsageError("unpack needs -o DIR");
+    if (outputDirs.size() > 1) return UsageError("--output-dir given more than once");
+    if (outputDirs.front().empty()) return UsageError("--output-dir needs a folder");
+    unpackDir = outputDirs.front();
+    outputDirs.clear();
+  }
+  if (disc && command != "make-demo") return UsageError("--disc belongs to make-demo only");
   const std::pair<const char*, bool> convertOptions[] = {{"output-dir", !outputDirs.empty()},
                                                          {"keep-sound", keepSound},
                                                          {"map", map},
@@ -245,6 +274,12 @@ int main(int argc, char** argv) {
   }
 
   if (command == "analyze") return morvane::AnalyzeCommand(files.front());
+  if (command == "list") return morvane::ListCommand(files.front());
+  if (command == "unpack") {
+    morvane::BatchPrinting printing;
+    printing.progressBar = morvane::platform::StandardErrorIsTerminal();
+    return morvane::UnpackCommand(files.front(), unpackDir, printing);
+  }
   if (command == "extract") return morvane::ExtractCommand(files.front());
   if (command == "wav") {
     if (!rate) return UsageError("wav needs --rate TEXT");
@@ -266,5 +301,5 @@ int main(int argc, char** argv) {
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();
     return morvane::ConvertCommand(files, settings, printing);
   }
-  return morvane::MakeDemoCommand(files.front());
+  return morvane::MakeDemoCommand(files.front(), disc);
 }

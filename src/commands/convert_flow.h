@@ -41,6 +41,16 @@ struct BatchResult {
 // order given; a file that fails does not keep the others from their turn.
 // Names are checked for clashes and the output folder made before anything
 // is written.
+// One input of a batch (a file, or a file of a disc image) converted with
+// its outputs named from `base`. Gives true when all of it was converted
+// whole.
+bool ConvertInput(const InputSource& source, const std::string& base, const ConvertSettings& settings,
+                  ConvertSink& sink);
+
+// An image (a cue sheet, or a file with the disc's volume header) is
+// converted whole: its outputs under a folder named after it (disc_flow.h),
+// beside it or in the output folder, and a file a cue sheet given names is
+// read through the sheet only.
 BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
                        BatchSink& sink);
 
