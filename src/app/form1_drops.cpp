@@ -9,7 +9,6 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
-#include <map>
 
 #include "app/form1.h"
 #include "commands/batch_inputs.h"
@@ -58,16 +57,11 @@ std::string Counted(std::size_t count, const char* one, const char* many) {
 class WindowBatchSink final : public BatchSink {
  public:
   WindowBatchSink(Window& window, const SharedState& state, const FoundFiles& found)
-      : window_(window), state_(state) {
-    for (const FoundFile& file : found.files) {
-      startOf_.emplace(file.path, total_);
-      total_ += file.size;
-    }
-  }
+      : window_(window), state_(state), bytes_(found) {}
 
   void Start(std::size_t, const std::string& path) override {
     ++started;
-    if (const auto at = startOf_.find(path); at != startOf_.end()) before_ = at->second;
+    bytes_.Start(path);
     Show(0);
     window_.ProcessPendingMessages();
   }
@@ -91,15 +85,11 @@ class WindowBatchSink final : public BatchSink {
   std::size_t started = 0, streams = 0, films = 0, problems = 0;
 
  private:
-  void Show(std::int64_t done) {
-    if (total_ > 0) window_.Gauge().SetPosition((before_ + done) * kBatchGaugeRange / total_);
-  }
+  void Show(std::int64_t done) { window_.Gauge().SetPosition(bytes_.Position(done, kBatchGaugeRange)); }
 
   Window& window_;
   const SharedState& state_;
-  std::map<std::string, std::int64_t> startOf_;
-  std::int64_t total_ = 0;
-  std::int64_t before_ = 0;
+  BatchBytes bytes_;
 };
 
 std::string BatchSummary(const WindowBatchSink& sink, std::size_t files, bool stopped) {
@@ -222,12 +212,12 @@ CommandResult Form1::RunDroppedBatch(const std::vector<std::string>& paths) {
   SetMemoText("Converting " + Counted(found.files.size(), "file", "files") + ":");
   WindowBatchSink sink(*this, state_, found);
   for (const auto& [name, problem] : found.problems) sink.Tell(name, problem);
-  RunsResult runs;
+  BatchResult runs;
   result.error = RunCommandSteps(
-      [&] { runs = RunConvertRuns(PlanBatchRuns(found, canWrite, outputFolder), ConvertSettings{}, sink); },
+      [&] { runs = RunConvert(PlanBatchInputs(found, canWrite, outputFolder), ConvertSettings{}, sink); },
       [] {});
   if (result.error) return result;
-  for (const std::string& refusal : runs.refusals) sink.Problem(refusal);
+  if (runs.refusal) sink.Problem(*runs.refusal);
   SetStopEnabled(false);
   if (!runs.stopped) Gauge().SetPosition(kBatchGaugeRange);
   result.completed = !runs.stopped;

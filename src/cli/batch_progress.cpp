@@ -35,8 +35,9 @@ BatchProgress::BatchProgress(std::size_t files, bool shown) : shown_(shown && fi
 
 BatchProgress::~BatchProgress() { Erase(); }
 
-void BatchProgress::Show(std::size_t done, const std::string& step) {
+void BatchProgress::Show(std::size_t done, std::int64_t share, const std::string& step) {
   done_ = std::min(done, files_);
+  share_ = std::clamp<std::int64_t>(share, 0, kRange);
   step_ = step;
   Draw();
 }
@@ -52,6 +53,7 @@ void BatchProgress::PrintLine(std::FILE* stream, const std::string& line, char e
 void BatchProgress::Finish() {
   if (!shown_) return;
   done_ = files_;
+  share_ = kRange;
   step_ = "done";
   Draw();
   std::fputc('\n', stderr);
@@ -62,7 +64,7 @@ void BatchProgress::Finish() {
 
 void BatchProgress::Draw() {
   if (!shown_ || finished_) return;
-  const std::size_t filled = kBarWidth * done_ / files_;
+  const auto filled = static_cast<std::size_t>(static_cast<std::int64_t>(kBarWidth) * share_ / kRange);
   std::string line = "\r[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " +
                      std::to_string(done_) + "/" + std::to_string(files_) + " " + step_;
   // A line that wraps could not be drawn over again. The terminal counts

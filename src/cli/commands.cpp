@@ -4,6 +4,7 @@
 
 #include "audio/demo_stream.h"
 #include "cli/batch_progress.h"
+#include "commands/batch_inputs.h"
 #include "commands/command_flow.h"
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
@@ -69,14 +70,15 @@ int ExitStatus(const CommandResult& result, const SharedState& state) {
 // the progress bar so that its line is never broken into.
 class PrintingSink : public BatchSink {
  public:
-  PrintingSink(BatchProgress& progress, bool nullSeparated)
-      : progress_(progress), nullSeparated_(nullSeparated) {}
+  PrintingSink(BatchProgress& progress, const FoundFiles& found, bool nullSeparated)
+      : progress_(progress), bytes_(found), nullSeparated_(nullSeparated) {}
 
   void Start(std::size_t index, const std::string& path) override {
     index_ = index;
+    bytes_.Start(path);
     step_ = EscapedName(path) + ": ";
     percent_ = -1;
-    progress_.Show(index_, step_ + "0%");
+    progress_.Show(index_, bytes_.Position(0, BatchProgress::kRange), step_ + "0%");
   }
   void Wrote(const std::string& path) override {
     if (nullSeparated_) {
@@ -92,11 +94,13 @@ class PrintingSink : public BatchSink {
     const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
     if (percent == percent_) return;
     percent_ = percent;
-    progress_.Show(index_, step_ + std::to_string(percent) + "%");
+    progress_.Show(index_, bytes_.Position(done, BatchProgress::kRange),
+                   step_ + std::to_string(percent) + "%");
   }
 
  private:
   BatchProgress& progress_;
+  BatchBytes bytes_;
   bool nullSeparated_;
   std::size_t index_ = 0;
   std::string step_;
@@ -136,9 +140,18 @@ int WavCommand(const std::string& path, const std::string& rateText) {
 
 int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings,
                    const BatchPrinting& printing) {
-  BatchProgress progress(paths.size(), printing.progressBar);
-  PrintingSink sink(progress, printing.nullSeparated);
-  const BatchResult result = RunConvert(paths, settings, sink);
+  // Folders are walked as the window walks what is dropped on it; with an
+  // output folder, every output goes below it at the place the walk gives.
+  const FoundFiles found = FindBatchFiles(paths);
+  const bool besideEach = !settings.outputDir;
+  const std::vector<ConvertInput> inputs = PlanBatchInputs(
+      found, [besideEach](const std::string&) { return besideEach; }, settings.outputDir.value_or(""));
+  BatchProgress progress(inputs.size(), printing.progressBar);
+  PrintingSink sink(progress, found, printing.nullSeparated);
+  // What the walk could not look at is told first, as in the window.
+  for (const auto& [name, problem] : found.problems) sink.Tell(name, problem);
+  BatchResult result = RunConvert(inputs, settings, sink);
+  if (!found.problems.empty()) result.whole = false;
   progress.Finish();
   if (result.refusal) {
     // A clash is the command line's fault, told as its usage errors are.
@@ -180,7 +193,7 @@ int ListCommand(const std::string& imagePath) {
 
 int UnpackCommand(const std::string& imagePath, const std::string& outputDir, const BatchPrinting& printing) {
   BatchProgress progress(1, printing.progressBar);
-  PrintingSink sink(progress, printing.nullSeparated);
+  PrintingSink sink(progress, FindBatchFiles({imagePath}), printing.nullSeparated);
   sink.Start(0, imagePath);
   const bool whole = RunUnpack(imagePath, outputDir, sink);
   progress.Finish();

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <set>
 #include <string_view>
 #include <system_error>
 
@@ -16,9 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a run writes after a stream's name: a number and one of these, or
-// the map's suffix alone.
-constexpr std::string_view kNumberedSuffixes[] = {kSoundSuffix, kWavSuffix, kMovieSuffix};
+// How every name a run writes ends.
+constexpr std::string_view kOutputSuffixes[] = {kMapSuffix,   kSoundSuffix,  kWavSuffix,
+                                                kMovieSuffix, kPosterSuffix, kWebMovieSuffix};
 
 bool EndsWith(const std::string& text, std::string_view tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -53,12 +55,9 @@ class Finder {
     }
     std::sort(entries.begin(), entries.end(),
               [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
-    std::set<std::string> names;
-    for (const fs::directory_entry& entry : entries)
-      names.insert(platform::Utf8FromPath(entry.path().filename()));
     for (const fs::directory_entry& entry : entries) {
       const std::string name = platform::Utf8FromPath(entry.path().filename());
-      if (name.front() == '.' || IsOutputOfAStream(name, names)) continue;
+      if (WalkPassesOver(name)) continue;
       std::error_code kind;
       if (entry.is_symlink(kind) && entry.is_directory(kind)) continue;
       if (entry.is_directory(kind)) {
@@ -88,16 +87,19 @@ class Finder {
 
 }  // namespace
 
-bool IsOutputOfAStream(const std::string& name, const std::set<std::string>& names) {
-  const std::string_view map = kMapSuffix;
-  if (EndsWith(name, map) && names.count(name.substr(0, name.size() - map.size())) > 0) return true;
-  for (const std::string_view suffix : kNumberedSuffixes) {
-    if (!EndsWith(name, suffix)) continue;
-    // The stream's own name may end in digits too: every split is tried.
-    const std::size_t end = name.size() - suffix.size();
-    for (std::size_t start = end; start > 0 && name[start - 1] >= '0' && name[start - 1] <= '9'; --start) {
-      if (start - 1 > 0 && names.count(name.substr(0, start - 1)) > 0) return true;
-    }
+bool WalkPassesOver(const std::string& name) {
+  if (name.empty() || name.front() == '.') return true;
+  return std::any_of(std::begin(kOutputSuffixes), std::end(kOutputSuffixes),
+                     [&](std::string_view suffix) { return EndsWith(name, suffix); });
+}
+
+bool WalkPassesOverPlace(const std::string& place) {
+  // The first part is the folder given itself, which the walk never judges.
+  for (std::size_t start = place.find('/'); start != std::string::npos;) {
+    const std::size_t end = place.find('/', start + 1);
+    const std::string name = place.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+    if (WalkPassesOver(name)) return true;
+    start = end;
   }
   return false;
 }
@@ -109,40 +111,41 @@ bool NeedsOutputFolder(const FoundFiles& found, const FolderCheck& canWrite) {
                      [&](const FoundFile& file) { return !canWrite(file.folder); });
 }
 
-std::vector<BatchRun> PlanBatchRuns(const FoundFiles& found, const FolderCheck& canWrite,
-                                    const std::string& outputFolder) {
+std::vector<ConvertInput> PlanBatchInputs(const FoundFiles& found, const FolderCheck& canWrite,
+                                          const std::string& outputFolder) {
   std::map<std::string, bool> writable;
-  std::vector<BatchRun> runs;
+  std::vector<ConvertInput> inputs;
   for (const FoundFile& file : found.files) {
     const auto [known, added] = writable.emplace(file.folder, false);
     if (added) known->second = canWrite(file.folder);
-    std::optional<std::string> outputDir;
-    if (!known->second && file.placeBelow.empty()) {
-      outputDir = outputFolder;
+    ConvertInput input{file.path, std::nullopt, file.Named()};
+    if (!known->second && file.Named()) {
+      input.outputDir = outputFolder;
     } else if (!known->second) {
       fs::path below = platform::PathFromUtf8(file.placeBelow).relative_path();
-      outputDir = platform::Utf8FromPath(platform::PathFromUtf8(outputFolder) / below.make_preferred());
+      input.outputDir = platform::Utf8FromPath(platform::PathFromUtf8(outputFolder) / below.make_preferred());
     }
-    if (runs.empty() || runs.back().outputDir != outputDir) runs.push_back({outputDir, {}});
-    runs.back().paths.push_back(file.path);
+    inputs.push_back(std::move(input));
   }
-  return runs;
+  return inputs;
 }
 
-RunsResult RunConvertRuns(const std::vector<BatchRun>& runs, ConvertSettings settings, BatchSink& sink) {
-  RunsResult all;
-  all.whole = true;
-  for (const BatchRun& run : runs) {
-    settings.outputDir = run.outputDir;
-    const BatchResult result = RunConvert(run.paths, settings, sink);
-    if (result.refusal) all.refusals.push_back(*result.refusal);
-    all.whole = all.whole && result.whole;
-    if (result.stopped) {
-      all.stopped = true;
-      break;
-    }
+BatchBytes::BatchBytes(const FoundFiles& found) {
+  for (const FoundFile& file : found.files) {
+    startOf_.emplace(file.path, total_);
+    total_ += file.size;
   }
-  return all;
+}
+
+void BatchBytes::Start(const std::string& path) {
+  if (const auto at = startOf_.find(path); at != startOf_.end()) before_ = at->second;
+}
+
+std::int64_t BatchBytes::Position(std::int64_t done, std::int64_t range) const {
+  if (total_ <= 0) return range;
+  // Sizes may have changed since the walk: the position never leaves the range.
+  const std::int64_t position = (before_ + std::max<std::int64_t>(done, 0)) * range / total_;
+  return std::min(position, range);
 }
 
 }  // namespace morvane

@@ -39,29 +39,17 @@ bool WriteMap(const InputSource& path, const std::string& mapPath, ConvertSink& 
 }
 
 // The name every output of an input starts with: the input's own path, or
-// its base name in the output folder.
-std::string OutputBase(const std::string& path, const std::optional<std::string>& outputDir) {
-  if (!outputDir) return path;
-  return platform::Utf8FromPath(platform::PathFromUtf8(*outputDir) / platform::PathFromUtf8(path).filename());
+// its base name in its output folder.
+std::string OutputBase(const ConvertInput& input) {
+  if (!input.outputDir) return input.path;
+  return platform::Utf8FromPath(platform::PathFromUtf8(*input.outputDir) /
+                                platform::PathFromUtf8(input.path).filename());
 }
 
 }  // namespace
 
-bool ConvertInput(const InputSource& source, const std::string& base, const ConvertSettings& settings,
-                  ConvertSink& sink) {
-  const std::string& path = source.path;
-  ByteFile input;
-  try {
-    input.Open(source);
-    if (KindOfInput(input) == InputKind::kNotAStream) {
-      sink.Tell(path, "not a chunk stream; skipped");
-      return false;
-    }
-    input.Close();
-  } catch (const CommandError& error) {
-    sink.Tell(path, ErrorCause(error));
-    return false;
-  }
+bool ConvertSource(const InputSource& source, const std::string& base, const ConvertSettings& settings,
+                   ConvertSink& sink) {
   bool whole = true;
   if (settings.map && !WriteMap(source, base + kMapSuffix, sink)) whole = false;
   DemuxOptions options;
@@ -75,45 +63,68 @@ bool ConvertInput(const InputSource& source, const std::string& base, const Conv
 
 namespace {
 
-// The folder a disc's outputs go in: NAME beside the image, or in the
-// output folder.
-std::string DiscOutputFolder(const std::string& path, const std::optional<std::string>& outputDir) {
-  const std::filesystem::path folder =
-      outputDir ? platform::PathFromUtf8(*outputDir) : platform::PathFromUtf8(path).parent_path();
-  return platform::Utf8FromPath(folder / platform::PathFromUtf8(DiscFolderName(path)));
+// One input of a batch. Gives true when all of it was converted whole, or
+// when it was passed over as no stream met in a folder.
+bool ConvertOne(const ConvertInput& given, const std::string& base, const ConvertSettings& settings,
+                ConvertSink& sink) {
+  ByteFile input;
+  try {
+    input.Open(given.path, ByteFile::Mode::kRead);
+    if (KindOfInput(input) == InputKind::kNotAStream) {
+      if (!given.named) return true;
+      sink.Tell(given.path, "not a chunk stream; skipped");
+      return false;
+    }
+    input.Close();
+  } catch (const CommandError& error) {
+    sink.Tell(given.path, ErrorCause(error));
+    return false;
+  }
+  if (given.outputDir && given.outputDir != settings.outputDir) {
+    const std::string failure = platform::MakeFolders(*given.outputDir);
+    if (!failure.empty()) {
+      sink.Tell(*given.outputDir, failure + "; " + EscapedName(given.path) + " not converted");
+      return false;
+    }
+  }
+  return ConvertSource(given.path, base, settings, sink);
 }
 
-// A file that a cue sheet among the inputs names: read through the sheet.
-bool ReadThroughASheet(const std::string& path, const std::set<std::string>& sheetFiles) {
-  return sheetFiles.count(platform::NameKey(platform::ResolvedPath(path))) > 0;
+// The folder a disc's outputs go in: NAME beside the image, or in its
+// output folder.
+std::string DiscOutputFolder(const ConvertInput& input) {
+  const std::filesystem::path folder = input.outputDir ? platform::PathFromUtf8(*input.outputDir)
+                                                       : platform::PathFromUtf8(input.path).parent_path();
+  return platform::Utf8FromPath(folder / platform::PathFromUtf8(DiscFolderName(input.path)));
 }
 
 }  // namespace
 
-BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSettings& settings,
                        BatchSink& sink) {
   BatchResult result;
+  // The files a cue sheet among the inputs names are read through it alone.
   std::set<std::string> sheetFiles;
-  for (const std::string& path : paths) {
-    for (const std::string& file : FilesOfCueSheet(path))
+  for (const ConvertInput& input : inputs) {
+    for (const std::string& file : FilesOfCueSheet(input.path))
       sheetFiles.insert(platform::NameKey(platform::ResolvedPath(file)));
   }
   // Outputs that would share names: refused before anything is written.
   std::map<std::string, std::string> firstInputOf;
-  std::vector<std::string> inputs, bases;
+  std::vector<ConvertInput> kept;
+  std::vector<std::string> bases;
   std::vector<bool> images;
-  for (const std::string& path : paths) {
-    if (ReadThroughASheet(path, sheetFiles)) continue;
-    inputs.push_back(path);
-    images.push_back(IsDiscImage(path));
-    bases.push_back(images.back() ? DiscOutputFolder(path, settings.outputDir)
-                                  : OutputBase(path, settings.outputDir));
+  for (const ConvertInput& input : inputs) {
+    if (sheetFiles.count(platform::NameKey(platform::ResolvedPath(input.path))) > 0) continue;
+    kept.push_back(input);
+    images.push_back(IsDiscImage(input.path));
+    bases.push_back(images.back() ? DiscOutputFolder(input) : OutputBase(input));
     // A disc's folder and a stream's outputs of the same name stand apart.
     const std::string key =
         platform::NameKey(platform::ResolvedPath(bases.back())) + (images.back() ? "/" : "");
-    const auto [first, added] = firstInputOf.emplace(key, path);
+    const auto [first, added] = firstInputOf.emplace(key, input.path);
     if (!added) {
-      result.refusal = EscapedName(first->second) + " and " + EscapedName(path) +
+      result.refusal = EscapedName(first->second) + " and " + EscapedName(input.path) +
                        " would write the same files (" + EscapedName(bases.back()) + "...); nothing written";
       result.clash = true;
       return result;
@@ -127,18 +138,25 @@ BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSetti
     }
   }
   result.whole = true;
-  for (std::size_t index = 0; index < inputs.size(); ++index) {
+  for (std::size_t index = 0; index < kept.size(); ++index) {
     if (sink.StopRequested()) {
       result.stopped = true;
       result.whole = false;
       break;
     }
-    sink.Start(index, inputs[index]);
-    const bool whole = images[index] ? ConvertDisc(inputs[index], bases[index], settings, sink)
-                                     : ConvertInput(inputs[index], bases[index], settings, sink);
+    sink.Start(index, kept[index].path);
+    const bool whole = images[index] ? ConvertDisc(kept[index].path, bases[index], settings, sink)
+                                     : ConvertOne(kept[index], bases[index], settings, sink);
     if (!whole) result.whole = false;
   }
   return result;
+}
+
+BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
+                       BatchSink& sink) {
+  std::vector<ConvertInput> inputs;
+  for (const std::string& path : paths) inputs.push_back({path, settings.outputDir, true});
+  return RunConvert(inputs, settings, sink);
 }
 
 }  // namespace morvane

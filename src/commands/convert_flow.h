@@ -37,20 +37,34 @@ struct BatchResult {
   bool stopped = false;  // the batch was ended before its last input
 };
 
-// Converts every sound stream of each file in one pass over it, in the
-// order given; a file that fails does not keep the others from their turn.
-// Names are checked for clashes and the output folder made before anything
-// is written.
-// One input of a batch (a file, or a file of a disc image) converted with
-// its outputs named from `base`. Gives true when all of it was converted
-// whole.
-bool ConvertInput(const InputSource& source, const std::string& base, const ConvertSettings& settings,
-                  ConvertSink& sink);
+// An input of a batch and where its outputs go.
+struct ConvertInput {
+  std::string path;
+  std::optional<std::string> outputDir;  // beside the input when none; made when missing
+  // Named itself rather than met in a folder: only such a file is told to be
+  // no chunk stream; one met in a folder is passed over silently.
+  bool named = true;
+};
+
+// One input (a file, or a file of a disc image) converted with its outputs
+// named from `base`, into folders that stand. Gives true when all of it was
+// converted whole.
+bool ConvertSource(const InputSource& source, const std::string& base, const ConvertSettings& settings,
+                   ConvertSink& sink);
 
 // An image (a cue sheet, or a file with the disc's volume header) is
-// converted whole: its outputs under a folder named after it (disc_flow.h),
-// beside it or in the output folder, and a file a cue sheet given names is
-// read through the sheet only.
+// converted whole, its outputs under a folder named after it (disc_flow.h)
+// beside it or in its output folder; a file that a cue sheet among the
+// inputs names is read through the sheet alone.
+// Converts every sound stream of each file in one pass over it, in the
+// order given; a file that fails does not keep the others from their turn.
+// Names are checked for clashes and the settings' output folder made before
+// anything is written; an input's own output folder is made when it turns
+// out to be a stream.
+BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSettings& settings,
+                       BatchSink& sink);
+// The same for files named themselves, each writing into the settings'
+// output folder or beside itself.
 BatchResult RunConvert(const std::vector<std::string>& paths, const ConvertSettings& settings,
                        BatchSink& sink);
 

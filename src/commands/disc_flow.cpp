@@ -29,20 +29,23 @@ bool TellProblems(const Disc& disc, ConvertSink& sink) {
 }
 
 // A sink over one file of a disc that tells the progress over the disc's
-// bytes; the rest goes through as it is.
+// bytes, as a share of the image's own size, which the batch counts; the
+// rest goes through as it is.
 class DiscProgress : public ConvertSink {
  public:
-  DiscProgress(ConvertSink& sink, std::int64_t total)
-      : sink_(sink), total_(std::max<std::int64_t>(total, 1)) {}
+  DiscProgress(ConvertSink& sink, std::int64_t total, const std::string& imagePath)
+      : sink_(sink), total_(std::max<std::int64_t>(total, 1)) {
+    if (!platform::FileSizeByName(imagePath, scale_) || scale_ <= 0) scale_ = 1;
+  }
   void Next(std::int64_t size) {
     before_ += size_;
     size_ = size;
-    sink_.Progress(before_, total_);
+    Report(before_);
   }
   void Wrote(const std::string& path) override { sink_.Wrote(path); }
   void Tell(const std::string& name, const std::string& text) override { sink_.Tell(name, text); }
   void Progress(std::int64_t done, std::int64_t /*total*/) override {
-    sink_.Progress(before_ + std::clamp<std::int64_t>(done, 0, size_), total_);
+    Report(before_ + std::clamp<std::int64_t>(done, 0, size_));
   }
   void ChunkMet(const unsigned char* id, std::int64_t start, std::int64_t size) override {
     sink_.ChunkMet(id, start, size);
@@ -53,12 +56,19 @@ class DiscProgress : public ConvertSink {
   }
   void SoundDone(const SoundFacts& facts) override { sink_.SoundDone(facts); }
   void MovieDone(const MovieFacts& facts) override { sink_.MovieDone(facts); }
-  void Finish() { sink_.Progress(total_, total_); }
+  void Finish() { Report(total_); }
 
  private:
+  void Report(std::int64_t done) {
+    sink_.Progress(static_cast<std::int64_t>(static_cast<double>(done) / static_cast<double>(total_) *
+                                             static_cast<double>(scale_)),
+                   scale_);
+  }
+
   ConvertSink& sink_;
   std::int64_t total_;
   std::int64_t before_ = 0, size_ = 0;
+  std::int64_t scale_ = 1;
 };
 
 // Writes an audio track's samples into a WAV, little-endian as a WAV holds
@@ -167,7 +177,7 @@ DiscListing ListDisc(const std::string& imagePath) {
 bool RunUnpack(const std::string& imagePath, const std::string& outputDir, BatchSink& sink) {
   const Disc disc = ReadDisc(imagePath);
   bool whole = TellProblems(disc, sink);
-  DiscProgress progress(sink, TotalBytes(disc));
+  DiscProgress progress(sink, TotalBytes(disc), imagePath);
   for (const std::string& folder : disc.Folders()) {
     const std::string path = Below(outputDir, folder);
     if (const std::string failure = platform::MakeFolders(path); !failure.empty()) {
@@ -205,7 +215,7 @@ bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, co
                  ConvertSink& sink) {
   const Disc disc = ReadDisc(imagePath);
   bool whole = TellProblems(disc, sink);
-  DiscProgress progress(sink, TotalBytes(disc));
+  DiscProgress progress(sink, TotalBytes(disc), imagePath);
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
     progress.Next(file.size);
     const InputSource source = disc.SourceOf(file);
@@ -224,7 +234,7 @@ bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, co
       whole = false;
       continue;
     }
-    if (!ConvertInput(source, base, settings, progress)) whole = false;
+    if (!ConvertSource(source, base, settings, progress)) whole = false;
   }
   for (const AudioTrack& track : disc.Tracks()) {
     progress.Next(track.range.length);

@@ -1,8 +1,10 @@
 #include "demux/stream_demux.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "analysis/chunk_layout.h"
@@ -109,6 +111,7 @@ class ChunkStreamDemux {
                             " bytes, before any sound header of the stream; skipped");
       whole_ = false;
     }
+    if (cut_) TellSoundsCut();
     for (auto& output : outputs_) {
       if (output && !output->Finish()) whole_ = false;
     }
@@ -144,6 +147,7 @@ class ChunkStreamDemux {
       if (films_ && IsId(header, "FILM") && chunkSize >= kFilmSubTypeOffset + 4) {
         if (size_ - position < kFilmSubTypeOffset + 4) return Cut(position, "FILM");
         input_.Read(header + kChunkHeaderSize, kFilmSubTypeOffset + 4 - kChunkHeaderSize);
+        NoteTime(ReadBigEndian32(header + kFilmTimeOffset));
         if (!films_->FilmChunk(position, header, chunkSize)) return Cut(position, "FILM");
       }
       if (chunkEnd > size_) {
@@ -163,7 +167,7 @@ class ChunkStreamDemux {
     const auto stream = static_cast<std::int32_t>(BigEndianU32(header + kSndsStreamOffset) & kChannelMask);
     const std::int32_t time = ReadBigEndian32(header + kSndsTimeOffset);
     const unsigned char* subId = header + kSndsSubIdOffset;
-    if (films_) films_->TimeMet(time);
+    TimeMet(time);
     if (IsId(subId, "SHDR")) {
       if (size_ - start < kShdrEnd) {
         sink_.Tell(path_, "cut short: the file ends inside the sound header at offset " + Offset(start) +
@@ -193,6 +197,7 @@ class ChunkStreamDemux {
     format.rate = ReadBigEndian32(at(kShdrSampleRateOffset));
     const std::size_t number = headers_++;
     outputs_.resize(headers_);
+    lastData_.resize(headers_);
     // A new header of a stream ends the stream's present output.
     if (auto live = live_.find(stream); live != live_.end()) {
       if (live->second != kNoOutput && !outputs_[live->second]->Finish()) whole_ = false;
@@ -227,6 +232,7 @@ class ChunkStreamDemux {
       output = outputs_[live->second].get();
     }
     if (!output) return start + kSsmpDataOffset + length <= size_ || (Cut(start, "SNDS"), false);
+    lastData_[live->second] = time;
     // The movies beside the sound take its samples as they are decoded.
     if (films_)
       films_->SoundBegins(*output, live->second, time,
@@ -237,11 +243,37 @@ class ChunkStreamDemux {
       sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) +
                                      "; " + std::to_string(length - copied) +
                                      " bytes missing, converted up to the cut");
+      cutInData_ = live->second;
       whole_ = false;
       cut_ = true;
       return false;
     }
     return true;
+  }
+
+  // Sound data within this stream time before the cut: its stream was
+  // playing, and the rest of it was in what is missing.
+  static constexpr std::int64_t kCutReach = 2 * kTicksPerSecond;
+
+  void NoteTime(std::int32_t time) { latestTime_ = latestTime_ ? std::max(*latestTime_, time) : time; }
+  void TimeMet(std::int32_t time) {
+    NoteTime(time);
+    if (films_) films_->TimeMet(time);
+  }
+
+  // Every sound still playing when the file ends early is shorter than its
+  // stream meant it, though its own data came whole: it is named, beside the
+  // one whose data the cut went through.
+  void TellSoundsCut() {
+    for (const auto& [stream, number] : live_) {
+      if (number == kNoOutput || !outputs_[number] || !lastData_[number] || cutInData_ == number) continue;
+      const std::int64_t before = std::int64_t{*latestTime_} - *lastData_[number];
+      if (before > kCutReach) continue;
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(before) / kTicksPerSecond);
+      sink_.Tell(outputs_[number]->Name(), std::string("cut short with the stream (its last data ") +
+                                               seconds + " s of stream time before the cut)");
+    }
   }
 
   void Cut(std::int64_t chunkStart, const std::string& idText) {
@@ -263,7 +295,10 @@ class ChunkStreamDemux {
   std::size_t headers_ = 0;
   std::map<std::int32_t, std::size_t> live_;  // stream number -> output
   std::map<std::int32_t, Orphans> orphans_;
-  std::unique_ptr<FilmRoutes> films_;  // none when no movie is asked for
+  std::unique_ptr<FilmRoutes> films_;                  // none when no movie is asked for
+  std::vector<std::optional<std::int32_t>> lastData_;  // each output's last data chunk's time
+  std::optional<std::int32_t> latestTime_;             // of the chunks met
+  std::size_t cutInData_ = kNoOutput;                  // the output whose data the file ends in
   bool whole_ = true;
   bool cut_ = false;  // the walk ended before the file's end
 };
@@ -343,18 +378,24 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
 
 }  // namespace
 
+InputKind KindOfStart(const unsigned char* start, std::size_t got, std::int64_t size) {
+  if (got < 4) return InputKind::kNotAStream;
+  if (IsId(start, "FORM")) return InputKind::kForm;
+  if (got < kChunkHeaderSize || !IsPrintable(start)) return InputKind::kNotAStream;
+  const std::int32_t chunkSize = ReadBigEndian32(start + kChunkSizeOffset);
+  if (chunkSize < kChunkHeaderSize || chunkSize > size) return InputKind::kNotAStream;
+  return InputKind::kChunkStream;
+}
+
 InputKind KindOfInput(ByteFile& input) {
   const std::int64_t size = input.Size();
   unsigned char header[kChunkHeaderSize];
   const auto got = static_cast<std::size_t>(std::min<std::int64_t>(size, kChunkHeaderSize));
-  if (got < 4) return InputKind::kNotAStream;
-  input.Seek(0);
-  input.Read(header, got);
-  if (IsId(header, "FORM")) return InputKind::kForm;
-  if (got < kChunkHeaderSize || !IsPrintable(header)) return InputKind::kNotAStream;
-  const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
-  if (chunkSize < kChunkHeaderSize || chunkSize > size) return InputKind::kNotAStream;
-  return InputKind::kChunkStream;
+  if (got >= 4) {
+    input.Seek(0);
+    input.Read(header, got);
+  }
+  return KindOfStart(header, got, size);
 }
 
 bool DemuxFile(const InputSource& source, const DemuxOptions& options, ConvertSink& sink) {

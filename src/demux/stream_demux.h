@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@ enum class InputKind {
 };
 // Looks at the first bytes of an open file.
 InputKind KindOfInput(ByteFile& input);
+// The same from the file's first bytes (`got` of them: 8 tell all) and its
+// size, for a front end that has them already.
+InputKind KindOfStart(const unsigned char* start, std::size_t got, std::int64_t size);
 
 struct DemuxOptions {
   // The outputs are named after it: BASEn.sound.wav and BASEn.sound, n

@@ -9,12 +9,14 @@
 #include <string>
 
 #include "analysis/map_file.h"
+#include "commands/batch_inputs.h"
 #include "commands/command_flow.h"
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/support.h"
+#include "demux/stream_demux.h"
 #include "web/chunk_strip.h"
 #include "web/sound_envelope.h"
 
@@ -109,6 +111,21 @@ EMSCRIPTEN_KEEPALIVE int morvane_convert(const char* path) {
     return 2;
   }
   return result.whole ? 0 : 1;
+}
+
+// Whether the page takes a file dropped or picked, by the walk's rule: a
+// file named itself always; one at `place` in a folder ("tree/disc1/a.str")
+// unless the walk passes over its place or its first bytes (`start`, `got`
+// of them, of `size`) say it is no stream. 1 when taken, 0 when not.
+EMSCRIPTEN_KEEPALIVE int morvane_walk_takes(const char* place, int named, const unsigned char* start, int got,
+                                            double size) {
+  using namespace morvane;
+  if (named != 0) return 1;
+  if (WalkPassesOverPlace(place)) return 0;
+  return KindOfStart(start, static_cast<std::size_t>(got), static_cast<std::int64_t>(size)) ==
+                 InputKind::kNotAStream
+             ? 0
+             : 1;
 }
 
 // Analyze File of one file: the summary lines and the fifteen rows as

@@ -11,6 +11,7 @@
 
 #include "audio/demo_stream.h"
 #include "run_cli.h"
+#include "support/film_stream.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
@@ -122,6 +123,96 @@ TEST(ConvertCommandTest, OutputsGoIntoTheFolderGivenAndTheMapIsAnalyzeFilesOwn) 
   EXPECT_EQ(2, run.status);
   EXPECT_NE(std::string::npos, run.err.find("would write the same files")) << run.err;
   EXPECT_FALSE(Exists(dir.File("fresh")));
+}
+
+// Every file below a folder, by its path there.
+std::vector<std::string> TreeFiles(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_directory()) names.push_back(entry.path().lexically_relative(folder));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Folders are walked as the window walks a drop: two streams of one name in
+// two folders stay apart, beside themselves or below -o at their place;
+// hidden files, earlier outputs and files that are no stream are passed
+// over, and a second run writes the same files again.
+TEST(ConvertCommandTest, FoldersAreWalkedAndTheirOutputsKeepTheirPlaces) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+  const fs::path tree = dir.path() / "tree";
+  fs::create_directories(tree / "disc1");
+  fs::create_directories(tree / "disc2");
+  WriteTwoRateStream(dir, "tree/disc1/intro.str");
+  WriteTwoRateStream(dir, "tree/disc2/intro.str");
+  WriteTwoRateStream(dir, "tree/.hidden.str");
+  dir.Write("tree/notes.txt", Bytes{'n', 'o', 't', 'e', 's', '\n'});
+  dir.Write("tree/old.str.MAP", PatternBytes(40, 1));
+  fs::create_directory_symlink(tree / "disc1", tree / "link");
+  const std::vector<std::string> inputs = TreeFiles(tree);
+
+  const std::string lines =
+      "tree/disc1/intro.str0.sound.wav\ntree/disc1/intro.str1.sound.wav\n"
+      "tree/disc2/intro.str0.sound.wav\ntree/disc2/intro.str1.sound.wav\n";
+  std::vector<std::string> beside = inputs;
+  for (const char* name : {"disc1/intro.str0.sound.wav", "disc1/intro.str1.sound.wav",
+                           "disc2/intro.str0.sound.wav", "disc2/intro.str1.sound.wav"})
+    beside.push_back(name);
+  std::sort(beside.begin(), beside.end());
+  for (int run = 0; run < 2; ++run) {
+    const CliRun cli = RunCli({"convert", "tree"}, dir.path());
+    EXPECT_EQ(0, cli.status) << "run " << run;
+    EXPECT_EQ(lines, cli.out);
+    EXPECT_EQ("", cli.err);
+    EXPECT_EQ(beside, TreeFiles(tree));
+  }
+  EXPECT_EQ(ReadAll(dir.File("tree/disc1/intro.str0.sound.wav")),
+            ReadAll(dir.File("tree/disc2/intro.str0.sound.wav")));
+
+  // Below -o, at the place the walk gives; the tree itself is left alone.
+  CliRun cli = RunCli({"convert", "tree", "-o", "out"}, dir.path());
+  EXPECT_EQ(0, cli.status) << cli.err;
+  std::string below;
+  for (std::size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1)
+    below += "out/" + lines.substr(at, end + 1 - at);
+  EXPECT_EQ(below, cli.out);
+  EXPECT_EQ((std::vector<std::string>{"tree/disc1/intro.str0.sound.wav", "tree/disc1/intro.str1.sound.wav",
+                                      "tree/disc2/intro.str0.sound.wav", "tree/disc2/intro.str1.sound.wav"}),
+            TreeFiles(dir.path() / "out"));
+  EXPECT_EQ(beside, TreeFiles(tree));
+
+  // A file named itself is still told when it is no stream.
+  cli = RunCli({"convert", "tree/notes.txt", "tree"}, dir.path());
+  EXPECT_EQ(1, cli.status);
+  EXPECT_EQ("tree/notes.txt: not a chunk stream; skipped\n", cli.err);
+}
+
+// Two films at once beside two sounds, the file cut inside their chunks:
+// the stream, each movie and each WAV it cut are named.
+TEST(ConvertCommandTest, ACutStreamNamesEveryOutputItCut) {
+  TempDir dir;
+  FilmStreamOptions options;
+  options.seconds = 1.0;
+  options.together = true;
+  Bytes bytes;
+  WriteFilmStream(options, [&](const unsigned char* data, std::size_t count) {
+    bytes.insert(bytes.end(), data, data + count);
+  });
+  const std::string path = dir.Write("cut.str", Bytes(bytes.begin(), bytes.begin() + bytes.size() * 2 / 3));
+  const CliRun run = RunCli({"convert", path});
+  EXPECT_EQ(1, run.status);
+  const std::string film = ": cut short: the file ends after ";
+  const std::string sound =
+      ".sound.wav: cut short with the stream (its last data 0.0 s of stream time before the cut)\n";
+  EXPECT_EQ(path + ": cut short: the file ends inside the 'FILM' chunk at offset 98053\n" + path +
+                "0.film.mkv" + film + "10 of the 15 frames its header counts; the movie holds them\n" + path +
+                "1.film.mkv" + film + "9 of the 15 frames its header counts; the movie holds them\n" + path +
+                "0" + sound + path + "1" + sound,
+            run.err);
+  for (const char* output : {"0.film.mkv", "1.film.mkv", "0.sound.wav", "1.sound.wav"})
+    EXPECT_NE(std::string::npos, run.out.find(path + output + "\n")) << output;
 }
 
 TEST(ConvertCommandTest, NamesAreOneALineOrEndedByNul) {

@@ -12,23 +12,33 @@ namespace {
 namespace fs = std::filesystem;
 using test::Utf8;
 
-TEST(BatchInputsTest, WhatARunWroteBesideAStreamIsKnownByItsName) {
-  const std::set<std::string> names = {"intro.str", "intro2.str", "a"};
+TEST(BatchInputsTest, AWalkPassesOverHiddenNamesAndWhatARunWrites) {
   const std::pair<const char*, bool> cases[] = {
       {"intro.str.MAP", true},
       {"intro.str0.sound", true},
       {"intro.str12.sound.wav", true},
-      {"intro2.str0.sound", true},
       {"intro.str3.film.mkv", true},
-      {"a1.sound", true},
-      {"intro.str.sound", false},
-      {"other.str0.sound", false},
+      {"intro.str0.film.png", true},
+      {"intro.str0.film.webm", true},
+      {"lonely.MAP", true},
+      {".hidden.str", true},
+      {".a.str.morvane-x1y2z3", true},
+      {"intro.str", false},
       {"intro.str0.wav", false},
-      {"intro.MAP", false},
-      {"1.sound", false},
+      {"intro.map", false},
       {"intro.str0.sound.wav.x", false},
+      {"film.mkv", false},
+      {"sound", false},
   };
-  for (const auto& [name, output] : cases) EXPECT_EQ(output, IsOutputOfAStream(name, names)) << name;
+  for (const auto& [name, passed] : cases) EXPECT_EQ(passed, WalkPassesOver(name)) << name;
+
+  // A place below a folder given, as the page knows it: every part below
+  // the folder is judged, the folder itself never.
+  const std::pair<const char*, bool> places[] = {
+      {".disc/intro.str", false},     {"disc/intro.str", false},          {"disc/.git/intro.str", true},
+      {"disc/a/intro.str.MAP", true}, {"disc/old.sound.wav/x.str", true}, {"intro.str0.sound", false},
+  };
+  for (const auto& [place, passed] : places) EXPECT_EQ(passed, WalkPassesOverPlace(place)) << place;
 }
 
 // A disc folder: its streams in name order down every level, once each; no
@@ -59,13 +69,31 @@ TEST(BatchInputsTest, FoldersAreWalkedForTheirStreamsAndPlannedByWhereOutputsGo)
   // Only sub/ can't be written: its stream goes below the chosen folder.
   const FolderCheck canWrite = [&](const std::string& folder) { return folder != Utf8(disc / "sub"); };
   EXPECT_TRUE(NeedsOutputFolder(found, canWrite));
-  const std::vector<BatchRun> runs = PlanBatchRuns(found, canWrite, Utf8(dir.path() / "out"));
-  ASSERT_EQ(3u, runs.size());
-  EXPECT_EQ(std::nullopt, runs[0].outputDir);
-  EXPECT_EQ((std::vector<std::string>{Utf8(disc / "a.str"), Utf8(disc / "b.str")}), runs[0].paths);
-  EXPECT_EQ(Utf8(dir.path() / "out" / "disc" / "sub"), runs[1].outputDir);
-  EXPECT_EQ(std::nullopt, runs[2].outputDir);
+  const std::string out = Utf8(dir.path() / "out");
+  std::vector<ConvertInput> inputs = PlanBatchInputs(found, canWrite, out);
+  ASSERT_EQ(4u, inputs.size());
+  EXPECT_EQ(std::nullopt, inputs[0].outputDir);
+  EXPECT_EQ(std::nullopt, inputs[1].outputDir);
+  EXPECT_EQ(Utf8(dir.path() / "out" / "disc" / "sub"), inputs[2].outputDir);
+  EXPECT_EQ(std::nullopt, inputs[3].outputDir);
+  EXPECT_FALSE(inputs[0].named);
+  EXPECT_TRUE(inputs[3].named);
   EXPECT_FALSE(NeedsOutputFolder(found, [](const std::string&) { return true; }));
+
+  // No folder can be written (the command line's -o): a file named itself
+  // goes straight into the output folder, the others at their place below.
+  inputs = PlanBatchInputs(
+      found, [](const std::string&) { return false; }, out);
+  EXPECT_EQ(Utf8(dir.path() / "out" / "disc"), inputs[0].outputDir);
+  EXPECT_EQ(out, inputs[3].outputDir);
+
+  // The bytes of the batch: each input starts where the ones before it end.
+  BatchBytes bytes(found);
+  EXPECT_EQ(0, bytes.Position(0, 100));
+  bytes.Start(Utf8(disc / "sub" / "c.str"));
+  EXPECT_EQ(50, bytes.Position(0, 100));
+  EXPECT_EQ(75, bytes.Position(1, 100));
+  EXPECT_EQ(100, bytes.Position(7, 100)) << "a file grown since the walk stays in range";
 }
 
 }  // namespace

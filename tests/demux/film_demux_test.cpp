@@ -184,7 +184,8 @@ std::vector<FilmCase> Cases() {
                      false,
                      {{"0.film.mkv", "cvid", {{0, true, kIntra}, {67, false, kInter}}, {{"0.sound.wav", 0}}}},
                      {"in.str: cut short: the file ends inside the 'FILM' chunk",
-                      "in.str0.film.mkv: cut short: the file ends after 2 of the 3 frames"}});
+                      "in.str0.film.mkv: cut short: the file ends after 2 of the 3 frames",
+                      "in.str0.sound.wav: cut short with the stream (its last data 0.0 s"}});
   }
   cases.push_back(
       {"a frame larger than its chunk, frames outside any film, and a header that counts more",

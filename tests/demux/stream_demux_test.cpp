@@ -175,21 +175,42 @@ std::vector<DemuxCase> Cases() {
        false,
        {{"0.sound.wav", 2, 22050, Cut(kA, 33)}},
        {"in.str0.sound.wav: cut short: the file ends inside its data at offset"}},
-      {"a rip cut inside a chunk after the sound",
+      {"a rip cut inside a chunk after the sound names the sound it cut",
        Cut(StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kA).Sized("FILM", Bytes(100, 0)).bytes(), 50),
        false,
        {{"0.sound.wav", 2, 22050, kA}},
-       {"in.str: cut short: the file ends inside the 'FILM' chunk at offset"}},
+       {"in.str: cut short: the file ends inside the 'FILM' chunk at offset",
+        "in.str0.sound.wav: cut short with the stream (its last data 0.0 s of stream time before the cut)"}},
+      {"a cut names the sounds that played within two seconds of it, and no other",
+       Cut(StreamBuilder()
+               .Shdr(Header(0, 22050))
+               .Shdr(Header(1, 11025, 1))
+               .Shdr(Header(2, 22050))
+               .Ssmp(b1, 0, 1)
+               .Ssmp(a1, 0, 0)
+               .Ssmp(kC, 481, 2)
+               .Ssmp(a2, 960, 0)
+               .Sized("FILL", Bytes(100, 0))
+               .bytes(),
+           50),
+       false,
+       {{"0.sound.wav", 2, 22050, Bytes(kA.begin(), kA.begin() + 200)},
+        {"1.sound.wav", 1, 11025, b1},
+        {"2.sound.wav", 2, 22050, kC}},
+       {"in.str: cut short: the file ends inside the 'FILL' chunk at offset",
+        "in.str0.sound.wav: cut short with the stream (its last data 0.0 s",
+        "in.str2.sound.wav: cut short with the stream (its last data 2.0 s"}},
       {"a rip cut inside a sound header",
        Cut(StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kC).Shdr(Header(1, 22050)).bytes(), 10),
        false,
        {{"0.sound.wav", 2, 22050, kC}},
-       {"in.str: cut short: the file ends inside the sound header at offset"}},
+       {"in.str: cut short: the file ends inside the sound header at offset",
+        "in.str0.sound.wav: cut short with the stream"}},
       {"a chunk smaller than its header ends the walk",
        StreamBuilder().Shdr(Header(0, 22050)).Ssmp(kC).Chunk("FILM", 4).Ssmp(kA).bytes(),
        false,
        {{"0.sound.wav", 2, 22050, kC}},
-       {"has size 4, less than its header"}},
+       {"has size 4, less than its header", "in.str0.sound.wav: cut short with the stream"}},
       {"AIFC stereo", IffAudioFile({.rate = 44100, .data = kA}), true, {{"0.sound.wav", 2, 44100, kA}}, {}},
       {"AIFC mono, its data after an offset",
        IffAudioFile({.channels = 1, .rate = 32000, .ssndOffset = 6, .data = kB}),

@@ -138,6 +138,34 @@ test('the page converts as morvane-cli does', async (t) => {
     assert.deepEqual(left, [earlier + ' file', inTheWay + ' directory']);
   });
 
+  await t.test('a folder gives the files morvane-cli convert takes of it, and no others', async () => {
+    const tree = path.join(scratch, 'tree');
+    const place = (name, from) => {
+      fs.mkdirSync(path.dirname(path.join(tree, name)), {recursive: true});
+      fs.copyFileSync(path.join(streams, from), path.join(tree, name));
+    };
+    place('disc1/intro.str', 'demo.str');
+    place('disc2/intro.str', 'interleaved.str');
+    place('.hidden.str', 'demo.str');
+    fs.writeFileSync(path.join(tree, 'notes.txt'), 'no stream\n');
+    // A first run leaves its outputs in the tree; the second, as the page, passes over them.
+    for (let run = 0; run < 2; run++) assert.equal(spawnSync(cli, ['convert', 'tree'], {cwd: scratch}).status, 0);
+    const wanted = lines(spawnSync(cli, ['convert', 'tree'], {cwd: scratch, encoding: 'utf8'}).stdout);
+    await page.reload();
+    await page.setInputFiles('#folder-input', tree);
+    await page.waitForFunction(() => document.querySelectorAll('.card').length > 0 &&
+      document.querySelectorAll('.card.whole, .card.troubled').length === document.querySelectorAll('.card').length,
+    null, {timeout: 120000});
+    const offered = await page.$$eval('.card', (elements) => elements.flatMap((element) => {
+      const title = element.querySelector('.card-title').textContent.replace(/ \([^)]*\)$/, '');
+      const folder = title.slice(0, title.lastIndexOf('/') + 1);
+      return [...element.querySelectorAll('.output-list a[download]')].map((link) => folder + link.download);
+    }));
+    assert.deepEqual(offered, wanted);
+    const titles = await page.$$eval('.card-title', (items) => items.map((item) => item.textContent.replace(/ \([^)]*\)$/, '')));
+    assert.deepEqual(titles, ['tree/disc1/intro.str', 'tree/disc2/intro.str'], 'a card for each stream, and no other');
+  });
+
   await convert(names);
   assert.deepEqual(await violations(), [], 'axe after the conversion');
 

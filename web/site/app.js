@@ -9,6 +9,7 @@ const worker = new Worker('worker.js');
 const cards = new Map();
 let nextCard = 0;
 let running = 0;
+let walking = 0;  // drops the worker is still looking through
 let written = 0;
 let troubled = 0;
 
@@ -39,6 +40,7 @@ function durationText(seconds) {
 
 function showStatus() {
   const text = running > 0 ? 'Converting: ' + running + (running === 1 ? ' file' : ' files') + ' to go.'
+    : walking > 0 ? 'Looking through what was dropped…'
     : cards.size === 0 ? ''
     : 'Done: ' + written + (written === 1 ? ' file' : ' files') + ' written' +
       (troubled > 0 ? ', ' + troubled + (troubled === 1 ? ' stream file' : ' stream files') + ' with problems.' : '.');
@@ -242,7 +244,17 @@ class Card {
   }
 }
 
+// What was dropped or picked goes to the worker first, which passes over
+// what the walk of morvane-cli convert passes over; the files it takes
+// come back here, each to get its card.
 function addFiles(entries) {
+  if (entries.length === 0) return;
+  walking++;
+  showStatus();
+  worker.postMessage({type: 'walk', entries: entries});
+}
+
+function addCards(entries) {
   for (const {file, title} of entries) {
     const id = 'card-' + nextCard++;
     cards.set(id, new Card(id, file, title));
@@ -255,7 +267,13 @@ function addFiles(entries) {
 
 worker.onmessage = async (event) => {
   const message = event.data;
-  if (message.type === 'report') {
+  if (message.type === 'walked') {
+    walking--;
+    addCards(message.entries);
+    if (message.entries.length === 0 && running + walking === 0) {
+      $('#status').textContent = 'Nothing to convert: what was dropped holds no stream.';
+    }
+  } else if (message.type === 'report') {
     cards.get(message.id).report(message.kind, message.facts);
   } else if (message.type === 'done') {
     await cards.get(message.id).finish(message);

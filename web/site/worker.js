@@ -61,6 +61,25 @@ async function convert(id, file) {
   }
 }
 
+// The files the page takes of what was dropped or picked, by the walk's own
+// rule (the converter's): what a folder holds is passed over when hidden,
+// written by a run, or no stream by its first bytes.
+async function walk(entries) {
+  const taken = [];
+  for (const entry of entries) {
+    const named = !entry.title.includes('/');
+    if (morvane && !named) {
+      // A file that can't be read is taken: its card tells why.
+      const start = await entry.file.slice(0, 8).arrayBuffer().then((bytes) => new Uint8Array(bytes), () => null);
+      const takes = !start ? 1 : morvane.ccall('morvane_walk_takes', 'number', ['string', 'number', 'array', 'number', 'number'],
+        [entry.title, 0, start, start.length, entry.file.size]);
+      if (!takes) continue;
+    }
+    taken.push(entry);
+  }
+  postMessage({type: 'walked', entries: taken});
+}
+
 // The zip: stored entries (the WAVs gain nothing from deflating), ZIP64
 // where a size or an offset needs more than 32 bits.
 const crcTable = new Uint32Array(256).map((_, n) => {
@@ -224,6 +243,8 @@ onmessage = (event) => {
       }
       await clearOldSessions().catch(() => {});
     });
+  } else if (message.type === 'walk') {
+    queue = queue.then(() => walk(message.entries));
   } else if (message.type === 'convert') {
     droppedIn[message.id] = message.folder || '';
     queue = queue.then(() => convert(message.id, message.file));
