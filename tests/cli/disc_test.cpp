@@ -132,35 +132,38 @@ TEST(DiscCommandTest, UnpackAndConvertGiveWhatTheUnpackedFilesGive) {
 }
 
 TEST(DiscCommandTest, ConvertWithoutAFolderWritesBesideTheImageUnderItsName) {
-  TempDir dir;
-  const Bytes raw = RawSectors(TreeImage({{"S/ONE.STR", FilmStream(1, 22050)}}));
-  const Bytes audio = PatternBytes(2352 * 2, 30);
-  dir.Write("game.bin", Concat({raw, PatternBytes(2 * 2352, 5), audio}));
-  const std::string text = [&] {
-    std::string cue = CueText(raw.size() / 2352, "MOTOROLA");
-    return cue;
-  }();
-  dir.Write("game.cue", Bytes(text.begin(), text.end()));
-  dir.Write(
-      "plain",
-      TreeImage({{"X.STR", StreamBuilder().Shdr(Header(0, 22050)).Ssmp(PatternBytes(100, 1)).bytes()}}));
-  // The sheet's file given beside it is read through the sheet alone.
-  const CliRun run = RunCli({"convert", dir.File("game.cue"), dir.File("game.bin"), dir.File("plain")});
-  EXPECT_EQ(0, run.status) << run.err;
-  const std::map<std::string, Bytes> game = FilesBelow(dir.path() / "game");
-  EXPECT_EQ((std::set<std::string>{"S/ONE.STR0.film.mkv", "S/ONE.STR0.sound.wav", "Track02.wav"}), [&] {
+  // The images named, a cue sheet's file beside it among them, or met in a
+  // folder's walk.
+  for (const bool walked : {false, true}) {
+    SCOPED_TRACE(walked ? "in a folder" : "named");
+    TempDir dir;
+    const Bytes raw = RawSectors(TreeImage({{"S/ONE.STR", FilmStream(1, 22050)}}));
+    const Bytes audio = PatternBytes(2352 * 2, 30);
+    dir.Write("game.bin", Concat({raw, PatternBytes(2 * 2352, 5), audio}));
+    const std::string cue = CueText(raw.size() / 2352, "MOTOROLA");
+    dir.Write("game.cue", Bytes(cue.begin(), cue.end()));
+    dir.Write(
+        "plain",
+        TreeImage({{"X.STR", StreamBuilder().Shdr(Header(0, 22050)).Ssmp(PatternBytes(100, 1)).bytes()}}));
+    // The sheet's file is read through the sheet alone.
+    const CliRun run =
+        walked ? RunCli({"convert", Utf8(dir.path())})
+               : RunCli({"convert", dir.File("game.cue"), dir.File("game.bin"), dir.File("plain")});
+    EXPECT_EQ(0, run.status) << run.err;
+    const std::map<std::string, Bytes> game = FilesBelow(dir.path() / "game");
     std::set<std::string> names;
     for (const auto& [name, bytes] : game) names.insert(name);
-    return names;
-  }());
-  // MOTOROLA: big-endian samples, turned into the WAV's little-endian.
-  const Bytes wav = game.at("Track02.wav");
-  ASSERT_EQ(44 + audio.size(), wav.size());
-  for (std::size_t at = 0; at < audio.size(); at += 2) {
-    ASSERT_EQ(audio[at], wav[44 + at + 1]);
-    ASSERT_EQ(audio[at + 1], wav[44 + at]);
+    EXPECT_EQ((std::set<std::string>{"S/ONE.STR0.film.mkv", "S/ONE.STR0.sound.wav", "Track02.wav"}), names);
+    // MOTOROLA: big-endian samples, turned into the WAV's little-endian.
+    ASSERT_EQ(1u, game.count("Track02.wav"));
+    const Bytes wav = game.at("Track02.wav");
+    ASSERT_EQ(44 + audio.size(), wav.size());
+    for (std::size_t at = 0; at < audio.size(); at += 2) {
+      ASSERT_EQ(audio[at], wav[44 + at + 1]);
+      ASSERT_EQ(audio[at + 1], wav[44 + at]);
+    }
+    EXPECT_EQ(1u, FilesBelow(dir.path() / "plain.files").count("X.STR0.sound.wav"));
   }
-  EXPECT_EQ(1u, FilesBelow(dir.path() / "plain.files").count("X.STR0.sound.wav"));
 }
 
 // A bad image: the line it must give; everything else is written.
