@@ -4,6 +4,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "commands/command_flow.h"
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
+#include "core/byte_file.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/support.h"
@@ -32,6 +34,7 @@ void morvane_report_strip(const unsigned char* shares, int count);
 void morvane_report_line(const char* line);
 void morvane_report_row(const char* caption, const char* value);
 void morvane_report_notice(const char* text);
+void morvane_report_film_line(const char* line);
 }
 
 namespace morvane {
@@ -57,6 +60,11 @@ class PageSink final : public BatchSink {
   }
   void ChunkMet(const unsigned char* id, std::int64_t start, std::int64_t size) override {
     if (strip_) strip_->Add(id, start, size);
+    ++chunks_;
+  }
+  void FilmChunkMet(const unsigned char* subType) override {
+    ++filmChunks_;
+    if (std::memcmp(subType, "FRME", 4) == 0 || std::memcmp(subType, "DFRM", 4) == 0) ++frames_;
   }
   void Decoded(const std::string& wavPath, const unsigned char* pcm, std::size_t bytes,
                int channels) override {
@@ -74,6 +82,13 @@ class PageSink final : public BatchSink {
                          facts.soundTracks);
   }
 
+  // Below the fifteen rows: the film chunks and frames of a stream walked.
+  void ReportFilms() const {
+    if (chunks_ == 0) return;
+    morvane_report_film_line(
+        ("Film chunks: " + std::to_string(filmChunks_) + ", frames: " + std::to_string(frames_)).c_str());
+  }
+
   void ReportStrip() const {
     if (!strip_ || strip_->Empty()) return;
     const std::vector<unsigned char> shares = strip_->Shares();
@@ -82,6 +97,7 @@ class PageSink final : public BatchSink {
 
  private:
   std::int64_t step_ = -1;
+  std::int64_t chunks_ = 0, filmChunks_ = 0, frames_ = 0;
   std::optional<ChunkStrip> strip_;
   std::map<std::string, SoundEnvelope> envelopes_;
 };
@@ -106,6 +122,7 @@ EMSCRIPTEN_KEEPALIVE int morvane_convert(const char* path) {
   PageSink sink;
   const BatchResult result = RunConvert({path}, ConvertSettings{}, sink);
   sink.ReportStrip();
+  sink.ReportFilms();
   if (result.refusal) {
     morvane_report_problem(ErrorBoxText(*result.refusal).c_str());
     return 2;
@@ -131,9 +148,19 @@ EMSCRIPTEN_KEEPALIVE int morvane_walk_takes(const char* place, int named, const 
 // Analyze File of one file: the summary lines and the fifteen rows as
 // morvane-cli analyze prints them. The map it writes beside the file is
 // nothing the page offers, so it is removed again. 0 when the analysis ran
-// to its end without a notice, 1 otherwise.
+// to its end without a notice, 1 otherwise; 3, with nothing told, for a file
+// that is no stream.
 EMSCRIPTEN_KEEPALIVE int morvane_analyze(const char* path) {
   using namespace morvane;
+  // A file that is no stream has no rows to show: the conversion's one line
+  // tells what it is.
+  try {
+    ByteFile input;
+    input.Open(path, ByteFile::Mode::kRead);
+    if (KindOfInput(input) == InputKind::kNotAStream) return 3;
+  } catch (const CommandError&) {
+    // The analysis tells what failed.
+  }
   SharedState state;
   ConsoleWindow window([](const std::string& text) { morvane_report_notice(text.c_str()); });
   const std::string memoBefore = window.MemoText();
