@@ -216,6 +216,7 @@ bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, co
   const Disc disc = ReadDisc(imagePath);
   bool whole = TellProblems(disc, sink);
   DiscProgress progress(sink, TotalBytes(disc), imagePath);
+  int converted = 0;
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
     progress.Next(file.size);
     const InputSource source = disc.SourceOf(file);
@@ -234,9 +235,11 @@ bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, co
       whole = false;
       continue;
     }
+    ++converted;
     if (!ConvertSource(source, base, settings, progress)) whole = false;
   }
   for (const AudioTrack& track : disc.Tracks()) {
+    ++converted;
     progress.Next(track.range.length);
     if (const std::string failure = platform::MakeFolders(outputRoot); !failure.empty()) {
       sink.Tell(outputRoot, failure);
@@ -247,6 +250,11 @@ bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, co
       whole = false;
   }
   progress.Finish();
+  // A disc that gave nothing is no success.
+  if (converted == 0 && whole) {
+    sink.Tell(imagePath, "no stream, sound file or audio track on the disc; nothing to convert");
+    return false;
+  }
   return whole;
 }
 
