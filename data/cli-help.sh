@@ -12,7 +12,7 @@ if [ "$1" != --help ]; then
 fi
 examples='s/^  morvane-cli \(.*\)/  $ morvane-cli \1\n/'
 "$program" --help | sed -e 's/^Exit status: /*Exit status*\n\n/' -e "$examples" || exit
-for command in convert analyze extract wav make-demo; do
+for command in convert analyze extract wav list unpack make-demo; do
   printf '\n*%s*\n\n' "$command"
   "$program" help "$command" | sed -e '1,/^$/d' -e "$examples" \
     -e "s/^\\(Options\\|Examples\\|Example\\):\$/\\1 of $command:/" || exit

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "core/support.h"
 
@@ -86,6 +87,65 @@ std::int32_t ExtendedRate(const unsigned char* bytes) {
   const std::uint64_t whole = shift == 64 ? 0 : number.mantissa >> shift;
   const std::uint64_t rate = whole + ((number.mantissa >> (shift - 1)) & 1);  // rounded to the nearest
   return rate > 0 && rate <= 0x7FFFFFFF ? static_cast<std::int32_t>(rate) : 0;
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+namespace {
+// The AIFF-C version the FVER chunk names.
+constexpr std::uint32_t kAifcVersion = 0xA2805140;
+// An AIFF-C file's bytes before its sound data: the form's header and type,
+// FVER, COMM with its 24-byte body, SSND's header, offset and block size.
+constexpr std::size_t kCommBodySize = 24;
+constexpr std::size_t kAifcHeadSize = 12 + 12 + 8 + kCommBodySize + 16;
+}  // namespace
+
+std::vector<unsigned char> AifcFile(int channels, std::int32_t rate, const char* compression,
+                                    std::uint32_t frames, const std::vector<unsigned char>& data) {
+  const std::size_t padded = data.size() + data.size() % 2;
+  std::vector<unsigned char> file(kAifcHeadSize + padded, 0);
+  unsigned char* at = file.data();
+  const auto text = [&](const char* id) {
+    std::memcpy(at, id, 4);
+    at += 4;
+  };
+  const auto number = [&](std::uint32_t value) {
+    WriteBigEndian32(at, value);
+    at += 4;
+  };
+  text("FORM");
+  number(static_cast<std::uint32_t>(file.size() - kIffHeaderSize));
+  text("AIFC");
+  text("FVER");
+  number(4);
+  number(kAifcVersion);
+  text("COMM");
+  number(kCommBodySize);
+  *at++ = static_cast<unsigned char>(channels >> 8);
+  *at++ = static_cast<unsigned char>(channels);
+  number(frames);
+  *at++ = 0;
+  *at++ = 16;
+  // The rate as an 80-bit extended number: exponent, then the mantissa with
+  // its leading one at the top.
+  int top = 31;
+  while (top > 0 && (static_cast<std::uint32_t>(rate) >> top) == 0) --top;
+  const std::uint64_t mantissa =
+      rate <= 0 ? 0 : std::uint64_t{static_cast<std::uint32_t>(rate)} << (63 - top);
+  const int exponent = rate <= 0 ? 0 : 16383 + top;
+  *at++ = static_cast<unsigned char>(exponent >> 8);
+  *at++ = static_cast<unsigned char>(exponent);
+  for (int shift = 56; shift >= 0; shift -= 8) *at++ = static_cast<unsigned char>(mantissa >> shift);
+  text(compression);
+  at += 2;  // an empty name, padded to an even length
+  text("SSND");
+  number(static_cast<std::uint32_t>(kSsndDataOffset + data.size()));
+  number(0);
+  number(0);
+  std::copy(data.begin(), data.end(), at);
+  return file;
 }
 
 }  // namespace morvane

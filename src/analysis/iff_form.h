@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/byte_file.h"
 
@@ -68,5 +69,14 @@ std::string ExtendedWholePartText(const unsigned char* bytes);
 // The same number as a sample rate rounded to whole hertz; 0 when it is not
 // a positive rate that fits in 31 bits.
 std::int32_t ExtendedRate(const unsigned char* bytes);
+
+}  // namespace morvane
+
+namespace morvane {
+
+// An AIFF-C file: "FORM", FVER, COMM (channels, frames, 16-bit samples, the
+// rate, the compression type and an empty name), then SSND holding `data`.
+std::vector<unsigned char> AifcFile(int channels, std::int32_t rate, const char* compression,
+                                    std::uint32_t frames, const std::vector<unsigned char>& data);
 
 }  // namespace morvane

@@ -9,10 +9,12 @@
 #include "commands/command_flow.h"
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
+#include "commands/disc_flow.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/shared_state.h"
 #include "core/support.h"
+#include "disc/demo_disc.h"
 
 namespace morvane {
 
@@ -169,7 +171,46 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
   return result.whole ? 0 : 1;
 }
 
-int MakeDemoCommand(const std::string& path) {
+int ListCommand(const std::string& imagePath) {
+  const DiscListing listing = ListDisc(imagePath);
+  std::string out = "Label: " + EscapedName(listing.label) + "\n";
+  for (const DiscListing::Entry& entry : listing.entries) {
+    out += EscapedName(entry.path);
+    if (entry.folder) {
+      out += "\tfolder\n";
+      continue;
+    }
+    out += '\t';
+    out += std::to_string(entry.size);
+    out += '\t';
+    out += DiscFileKindText(entry.facts);
+    out += '\n';
+  }
+  for (const AudioTrack& track : listing.tracks) {
+    out += AudioTrackFileName(track.number);
+    out += '\t';
+    out += std::to_string(track.range.length);
+    out += track.bigEndian ? "\tCD audio, big-endian\n" : "\tCD audio\n";
+  }
+  PrintOut(out);
+  for (const auto& [name, text] : listing.problems) {
+    const std::string line = EscapedName(name) + ": " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+  std::fflush(stderr);
+  return listing.problems.empty() ? 0 : 1;
+}
+
+int UnpackCommand(const std::string& imagePath, const std::string& outputDir, const BatchPrinting& printing) {
+  BatchProgress progress(1, printing.progressBar);
+  PrintingSink sink(progress, FindBatchFiles({imagePath}), printing.nullSeparated);
+  sink.Start(0, imagePath);
+  const bool whole = RunUnpack(imagePath, outputDir, sink);
+  progress.Finish();
+  return whole ? 0 : 1;
+}
+
+int MakeDemoCommand(const std::string& path, bool disc) {
   // The folders it goes in are made, as convert makes its output folder; a
   // failure is told as convert tells one: the file and the system's words.
   const auto tell = [](const std::string& name, const std::string& cause) {
@@ -186,7 +227,12 @@ int MakeDemoCommand(const std::string& path) {
   ByteFile file;
   try {
     file.Open(path, ByteFile::Mode::kCreate);
-    WriteDemoStream(DemoStreamOptions{}, file);
+    if (disc) {
+      const std::vector<unsigned char> image = DemoDiscBytes();
+      file.Write(image.data(), image.size());
+    } else {
+      WriteDemoStream(DemoStreamOptions{}, file);
+    }
     file.Close();
   } catch (const CommandError& error) {
     file.CloseQuietly();

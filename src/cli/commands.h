@@ -33,7 +33,12 @@ struct BatchPrinting {
 // usage error (status 2) before anything is written.
 int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings& settings,
                    const BatchPrinting& printing);
-// Writes the demo stream to `path`.
-int MakeDemoCommand(const std::string& path);
+// Writes the demo stream to `path`, or with `disc` the demo disc's image.
+int MakeDemoCommand(const std::string& path, bool disc);
+// Prints a disc image's label and tree (stdout) and what could not be read
+// (stderr); 1 when something could not.
+int ListCommand(const std::string& imagePath);
+// Writes every file of a disc image under outputDir.
+int UnpackCommand(const std::string& imagePath, const std::string& outputDir, const BatchPrinting& printing);
 
 }  // namespace morvane

@@ -9,7 +9,9 @@ const char kUsage[] =
     "  or:  morvane-cli analyze FILE\n"
     "  or:  morvane-cli extract FILE\n"
     "  or:  morvane-cli wav --rate TEXT FILE\n"
-    "  or:  morvane-cli make-demo FILE\n"
+    "  or:  morvane-cli list IMAGE\n"
+    "  or:  morvane-cli unpack -o DIR IMAGE\n"
+    "  or:  morvane-cli make-demo [--disc] FILE\n"
     "  or:  morvane-cli help [COMMAND]\n"
     "  or:  morvane-cli --help | --version\n";
 
@@ -32,6 +34,8 @@ const char kOverview[] =
     "  analyze        Analyze File: the summary and the fifteen rows; writes FILE.MAP\n"
     "  extract        Extract Chunks: each sound stream into FILE0.sound, FILE1.sound...\n"
     "  wav            SDX2 to WAV: a sound file into FILE.wav at the rate given\n"
+    "  list           a disc image's label and every file of it, with what it holds\n"
+    "  unpack         every file of a disc image, byte for byte, into a folder\n"
     "  make-demo      writes a demo stream: a Cinepak film beside two SDX2 streams\n"
     "  help COMMAND   the command's own help, as morvane-cli COMMAND --help\n"
     "\n"
@@ -51,6 +55,7 @@ const char kOverview[] =
     "  morvane-cli make-demo demo.str\n"
     "  morvane-cli convert demo.str\n"
     "  morvane-cli convert -o out/ disc/\n"
+    "  morvane-cli convert game.cue\n"
     "  morvane-cli help convert\n";
 
 struct Command {
@@ -67,6 +72,14 @@ const Command kCommands[] = {
      "level in name order, as the window walks one dropped on it; hidden entries,\n"
      "links to folders, what a run writes (.MAP, .sound, .sound.wav, .film.mkv,\n"
      ".film.png, .film.webm) and files that are no stream are passed over.\n"
+     "\n"
+     "A disc image (a .cue sheet, or a file of 2048-byte blocks or raw 2352-byte\n"
+     "sectors holding the disc's file system), named or met in a folder, is\n"
+     "converted whole: every stream and sound file of the disc as the same file\n"
+     "unpacked, its outputs at its path on the disc under NAME/ beside the image\n"
+     "(DIR/NAME/ with -o), NAME being the image's name less its extension (NAME.files\n"
+     "without one), and each CD audio track as NAME/TrackNN.wav. A file that a .cue\n"
+     "beside it names is read through the sheet alone.\n"
      "\n"
      "Writes, beside each stream or below DIR:\n"
      "  FILEn.sound.wav  the stream of the n-th sound header: SDX2, CBD2, ADP4 (mono)\n"
@@ -111,7 +124,43 @@ const Command kCommands[] = {
      "Examples:\n"
      "  morvane-cli convert demo.str\n"
      "  morvane-cli convert -o out/ disc/\n"
-     "  morvane-cli convert --null disc/ | xargs -0 ls -l\n"},
+     "  morvane-cli convert --null disc/ | xargs -0 ls -l\n"
+     "  morvane-cli convert -o out/ game.cue\n"},
+    {"list",
+     "Usage: morvane-cli list IMAGE\n"
+     "\n"
+     "Shows a disc image's label (\"Label: ...\"), then every folder and file of its\n"
+     "file system, one a line: the path, a tab, \"folder\" or the size in bytes, a\n"
+     "tab and what the file holds (\"stream: 2 sounds, 1 film\", \"AIFF\" or\n"
+     "\"other\"); then its CD audio tracks. IMAGE is a .cue sheet and the files it\n"
+     "names, or an image of 2048-byte blocks or of raw 2352-byte mode-1 sectors.\n"
+     "What could not be read goes to stderr as \"IMAGE/PATH: what happened\".\n"
+     "\n"
+     "Exit status: 0 the whole disc was read; 1 something of it could not be (stderr\n"
+     "says what); 2 a usage error.\n"
+     "\n"
+     "Example:\n"
+     "  morvane-cli list game.cue\n"},
+    {"unpack",
+     "Usage: morvane-cli unpack -o DIR IMAGE\n"
+     "\n"
+     "Writes every folder and file of a disc image under DIR (made when missing) at\n"
+     "its path, the files byte for byte, reading the image once in the order its\n"
+     "files lie. A name that can't be a file name here (/, \\, control bytes, bytes\n"
+     "that are no UTF-8, . and .., on Windows : * ? \" < > |) is written with %XX for\n"
+     "each such byte; nothing is written outside DIR. Prints the name of every file\n"
+     "written; every problem of the image goes to stderr as \"IMAGE/PATH: what\n"
+     "happened\", and the rest of the disc goes on.\n"
+     "\n"
+     "Options:\n"
+     "  -o, --output-dir DIR  the folder to write under, required.\n"
+     "  -h, --help            shows this text.\n"
+     "\n"
+     "Exit status: 0 every file written; 1 something of the disc could not be read\n"
+     "or written (stderr says what); 2 a usage error.\n"
+     "\n"
+     "Example:\n"
+     "  morvane-cli unpack -o files/ game.iso\n"},
     {"analyze",
      "Usage: morvane-cli analyze FILE\n"
      "\n"
@@ -155,18 +204,25 @@ const Command kCommands[] = {
      "Example:\n"
      "  morvane-cli wav --rate 22050 intro.str0.sound\n"},
     {"make-demo",
-     "Usage: morvane-cli make-demo FILE\n"
+     "Usage: morvane-cli make-demo [--disc] FILE\n"
      "\n"
      "Writes a demo stream to FILE, making the folders it goes in: a stereo melody,\n"
      "SDX2 at 22050 Hz, in two sound streams, and beside the first a film of four\n"
      "seconds, a moving test pattern in Cinepak at 320x240, 12 frames a second.\n"
      "convert turns it into FILE0.film.mkv, FILE0.sound.wav and FILE1.sound.wav.\n"
      "\n"
+     "Options:\n"
+     "  --disc           writes a disc image of 2048-byte blocks instead, labelled\n"
+     "                   MORVANE DEMO: the demo stream (MOVIES/INTRO.STR), a second\n"
+     "                   stream (MOVIES/MORE/LOOP.STR), an AIFC file of SDX2 sound\n"
+     "                   (MUSIC/THEME.AIFC) and a text (README.TXT).\n"
+     "\n"
      "Exit status: 0 success; 1 FILE could not be written (stderr names the file\n"
      "and the system's reason); 2 a usage error.\n"
      "\n"
      "Example:\n"
-     "  morvane-cli make-demo samples/demo.str\n"},
+     "  morvane-cli make-demo samples/demo.str\n"
+     "  morvane-cli make-demo --disc samples/demo.iso\n"},
 };
 
 }  // namespace

@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false;
+  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
+       disc = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
   app.add_flag("--null", nullSeparated);
+  app.add_flag("--disc", disc);
   app.add_option("arguments", positional);
   try {
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -158,7 +160,8 @@ int main(int argc, char** argv) {
   }
 
   const bool takesRate = command == "wav" || command == "convert";
-  if (command != "analyze" && command != "extract" && !takesRate && command != "make-demo") {
+  if (command != "analyze" && command != "extract" && !takesRate && command != "make-demo" &&
+      command != "list" && command != "unpack") {
     return UsageError("unknown command '" + command + "'");
   }
   if (rate && !takesRate) return UsageError("--rate belongs to wav and convert only");
@@ -166,6 +169,16 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
+  // unpack takes its folder as convert does, and needs one.
+  std::string unpackDir;
+  if (command == "unpack") {
+    if (outputDirs.empty()) return UsageError("unpack needs -o DIR");
+    if (outputDirs.size() > 1) return UsageError("--output-dir given more than once");
+    if (outputDirs.front().empty()) return UsageError("--output-dir needs a folder");
+    unpackDir = outputDirs.front();
+    outputDirs.clear();
+  }
+  if (disc && command != "make-demo") return UsageError("--disc belongs to make-demo only");
   const std::pair<const char*, bool> convertOptions[] = {{"output-dir", !outputDirs.empty()},
                                                          {"keep-sound", keepSound},
                                                          {"map", map},
@@ -183,6 +196,12 @@ int main(int argc, char** argv) {
   }
 
   if (command == "analyze") return morvane::AnalyzeCommand(files.front());
+  if (command == "list") return morvane::ListCommand(files.front());
+  if (command == "unpack") {
+    morvane::BatchPrinting printing;
+    printing.progressBar = morvane::platform::StandardErrorIsTerminal();
+    return morvane::UnpackCommand(files.front(), unpackDir, printing);
+  }
   if (command == "extract") return morvane::ExtractCommand(files.front());
   if (command == "wav") {
     if (!rate) return UsageError("wav needs --rate TEXT");
@@ -204,5 +223,5 @@ int main(int argc, char** argv) {
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();
     return morvane::ConvertCommand(files, settings, printing);
   }
-  return morvane::MakeDemoCommand(files.front());
+  return morvane::MakeDemoCommand(files.front(), disc);
 }

@@ -1,10 +1,13 @@
 #include "commands/convert_flow.h"
 
+#include <filesystem>
 #include <map>
+#include <set>
 
 #include "analysis/chunk_stream.h"
 #include "analysis/map_file.h"
 #include "commands/console_window.h"
+#include "commands/disc_flow.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/shared_state.h"
@@ -16,11 +19,11 @@ namespace morvane {
 namespace {
 
 // The map of a stream as Analyze File writes it, under the name given.
-bool WriteMap(const std::string& path, const std::string& mapPath, ConvertSink& sink) {
+bool WriteMap(const InputSource& path, const std::string& mapPath, ConvertSink& sink) {
   SharedState state;
   ConsoleWindow window([&](const std::string& text) { sink.Tell(mapPath, text); });
   try {
-    state.InputFile.Open(path, ByteFile::Mode::kRead);
+    state.InputFile.Open(path);
     state.SecondFile.Open(mapPath, ByteFile::Mode::kCreate);
     AnalyzeStream(state, window);
     sink.Wrote(mapPath);
@@ -42,6 +45,23 @@ std::string OutputBase(const ConvertInput& input) {
   return platform::Utf8FromPath(platform::PathFromUtf8(*input.outputDir) /
                                 platform::PathFromUtf8(input.path).filename());
 }
+
+}  // namespace
+
+bool ConvertSource(const InputSource& source, const std::string& base, const ConvertSettings& settings,
+                   ConvertSink& sink) {
+  bool whole = true;
+  if (settings.map && !WriteMap(source, base + kMapSuffix, sink)) whole = false;
+  DemuxOptions options;
+  options.outputBase = base;
+  options.keepSound = settings.keepSound;
+  options.movies = settings.movies;
+  if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
+  if (!DemuxFile(source, options, sink)) whole = false;
+  return whole;
+}
+
+namespace {
 
 // One input of a batch. Gives true when all of it was converted whole, or
 // when it was passed over as no stream met in a folder (`passedOver` set).
@@ -68,15 +88,15 @@ bool ConvertOne(const ConvertInput& given, const std::string& base, const Conver
       return false;
     }
   }
-  bool whole = true;
-  if (settings.map && !WriteMap(given.path, base + kMapSuffix, sink)) whole = false;
-  DemuxOptions options;
-  options.outputBase = base;
-  options.keepSound = settings.keepSound;
-  options.movies = settings.movies;
-  if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
-  if (!DemuxFile(given.path, options, sink)) whole = false;
-  return whole;
+  return ConvertSource(given.path, base, settings, sink);
+}
+
+// The folder a disc's outputs go in: NAME beside the image, or in its
+// output folder.
+std::string DiscOutputFolder(const ConvertInput& input) {
+  const std::filesystem::path folder = input.outputDir ? platform::PathFromUtf8(*input.outputDir)
+                                                       : platform::PathFromUtf8(input.path).parent_path();
+  return platform::Utf8FromPath(folder / platform::PathFromUtf8(DiscFolderName(input.path)));
 }
 
 }  // namespace
@@ -84,12 +104,25 @@ bool ConvertOne(const ConvertInput& given, const std::string& base, const Conver
 BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSettings& settings,
                        BatchSink& sink) {
   BatchResult result;
+  // The files a cue sheet among the inputs names are read through it alone.
+  std::set<std::string> sheetFiles;
+  for (const ConvertInput& input : inputs) {
+    for (const std::string& file : FilesOfCueSheet(input.path))
+      sheetFiles.insert(platform::NameKey(platform::ResolvedPath(file)));
+  }
   // Outputs that would share names: refused before anything is written.
   std::map<std::string, std::string> firstInputOf;
+  std::vector<ConvertInput> kept;
   std::vector<std::string> bases;
+  std::vector<bool> images;
   for (const ConvertInput& input : inputs) {
-    bases.push_back(OutputBase(input));
-    const std::string key = platform::NameKey(platform::ResolvedPath(bases.back()));
+    if (sheetFiles.count(platform::NameKey(platform::ResolvedPath(input.path))) > 0) continue;
+    kept.push_back(input);
+    images.push_back(IsDiscImage(input.path));
+    bases.push_back(images.back() ? DiscOutputFolder(input) : OutputBase(input));
+    // A disc's folder and a stream's outputs of the same name stand apart.
+    const std::string key =
+        platform::NameKey(platform::ResolvedPath(bases.back())) + (images.back() ? "/" : "");
     const auto [first, added] = firstInputOf.emplace(key, input.path);
     if (!added) {
       result.refusal = EscapedName(first->second) + " and " + EscapedName(input.path) +
@@ -106,15 +139,17 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
     }
   }
   result.whole = true;
-  for (std::size_t index = 0; index < inputs.size(); ++index) {
+  for (std::size_t index = 0; index < kept.size(); ++index) {
     if (sink.StopRequested()) {
       result.stopped = true;
       result.whole = false;
       break;
     }
-    sink.Start(index, inputs[index].path);
+    sink.Start(index, kept[index].path);
     bool passedOver = false;
-    if (!ConvertOne(inputs[index], bases[index], settings, sink, passedOver)) result.whole = false;
+    const bool whole = images[index] ? ConvertDisc(kept[index].path, bases[index], settings, sink)
+                                     : ConvertOne(kept[index], bases[index], settings, sink, passedOver);
+    if (!whole) result.whole = false;
     if (passedOver) ++result.passedOver;
   }
   return result;

@@ -15,6 +15,8 @@ constexpr std::size_t kBufferSize = ReadAhead::kLargeBlock;
 // Extract Chunks put whole sound data records into it.
 constexpr std::size_t kWriteBufferSize = 512 * 1024;
 constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
+// Raw sectors read at once for a range read through its sectors.
+constexpr std::int64_t kSectorRun = 128;
 
 // The write buffers of closed files, kept for the next file: a batch opens
 // and closes an output for every stream, and a large buffer is a mapping of
@@ -167,6 +169,71 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   cursor_ = 0;
   end_ = 0;
   readAhead_ = ReadAhead();
+  range_.reset();
+}
+
+void ByteFile::Open(const InputSource& source) {
+  if (!source.range) {
+    Open(source.path, Mode::kRead);
+    return;
+  }
+  const FileRange& range = *source.range;
+  Open(range.container, Mode::kRead);
+  path_ = source.path;
+  range_ = range;
+  // What the container holds of the range: a cut image ends it early.
+  std::int64_t data = knownSize_ - range.base;
+  if (range.sectorSize > 0) {
+    const std::int64_t whole = std::max<std::int64_t>(data, 0) / range.sectorSize;
+    const std::int64_t partial = std::clamp<std::int64_t>(
+        data - whole * range.sectorSize - range.sectorDataOffset, 0, range.sectorData);
+    data = whole * range.sectorData + partial;
+    const std::size_t room = kSectorRun * static_cast<std::size_t>(range.sectorSize);
+    if (sectorsSize_ < room) {
+      sectors_.reset(new unsigned char[room]);
+      sectorsSize_ = room;
+    }
+  }
+  knownSize_ = std::clamp<std::int64_t>(data - range.start, 0, range.length);
+}
+
+std::int64_t ByteFile::ReadAt(void* destination, std::size_t count, std::int64_t position, int& error) {
+  if (!range_) return platform::ReadAt(handle_, destination, count, position, error);
+  if (position >= knownSize_) return 0;
+  count = static_cast<std::size_t>(
+      std::min<std::int64_t>(static_cast<std::int64_t>(count), knownSize_ - position));
+  if (range_->sectorSize == 0)
+    return platform::ReadAt(handle_, destination, count, range_->base + range_->start + position, error);
+  return ReadSectors(static_cast<unsigned char*>(destination), count, range_->start + position, error);
+}
+
+std::int64_t ByteFile::ReadSectors(unsigned char* destination, std::size_t count, std::int64_t position,
+                                   int& error) {
+  // A run of whole sectors is read at once and its data bytes taken out.
+  const std::int64_t sectorSize = range_->sectorSize;
+  const std::int64_t dataSize = range_->sectorData;
+  std::size_t done = 0;
+  while (done < count) {
+    const std::int64_t at = position + static_cast<std::int64_t>(done);
+    const std::int64_t within = at % dataSize;
+    const std::int64_t wanted = within + static_cast<std::int64_t>(count - done);
+    const std::int64_t sectors = std::min<std::int64_t>(kSectorRun, (wanted + dataSize - 1) / dataSize);
+    const std::int64_t got =
+        platform::ReadAt(handle_, sectors_.get(), static_cast<std::size_t>(sectors * sectorSize),
+                         range_->base + at / dataSize * sectorSize, error);
+    if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    for (std::int64_t sector = 0; sector < sectors && done < count; ++sector) {
+      const std::int64_t dataStart = sector * sectorSize + range_->sectorDataOffset;
+      const std::int64_t from = dataStart + (sector == 0 ? within : 0);
+      const std::int64_t end = std::min(dataStart + dataSize, got);
+      const std::int64_t take = std::min<std::int64_t>(end - from, static_cast<std::int64_t>(count - done));
+      // The container ended under the read.
+      if (take <= 0) return static_cast<std::int64_t>(done);
+      std::memcpy(destination + done, sectors_.get() + from, static_cast<std::size_t>(take));
+      done += static_cast<std::size_t>(take);
+    }
+  }
+  return static_cast<std::int64_t>(done);
 }
 
 void ByteFile::OpenForReading(const std::string& path) {
@@ -229,7 +296,7 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
       if (count >= bufferSize_) {
         // A large read goes straight to the caller.
         int error = 0;
-        const std::int64_t got = platform::ReadAt(handle_, out, count, bufferStart_, error);
+        const std::int64_t got = ReadAt(out, count, bufferStart_, error);
         if (got < 0) RaiseSystemError(error);
         bufferStart_ += got;
         if (static_cast<std::size_t>(got) < count) throw CommandError(kReadBeyondEnd);
@@ -237,7 +304,7 @@ void ByteFile::ReadSlow(void* destination, std::size_t count) {
       }
       const std::size_t amount = readAhead_.Fill(bufferStart_, count, knownSize_);
       int error = 0;
-      const std::int64_t got = platform::ReadAt(handle_, buffer_.get(), amount, bufferStart_, error);
+      const std::int64_t got = ReadAt(buffer_.get(), amount, bufferStart_, error);
       if (got < 0) RaiseSystemError(error);
       if (got == 0) throw CommandError(kReadBeyondEnd);
       end_ = static_cast<std::size_t>(got);
@@ -266,7 +333,9 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
 }
 
 void ByteFile::RefreshSize() {
-  // Another program may have added to the file since it was opened.
+  // Another program may have added to the file since it was opened; a
+  // range keeps its end.
+  if (range_) return;
   const std::int64_t size = platform::SizeOf(handle_);
   if (size >= 0) knownSize_ = size;
 }
@@ -297,7 +366,7 @@ void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
       bufferStart_ += static_cast<std::int64_t>(end_);
       cursor_ = end_ = 0;
       int error = 0;
-      const std::int64_t read = platform::ReadAt(handle_, room, roomSize, bufferStart_, error);
+      const std::int64_t read = ReadAt(room, roomSize, bufferStart_, error);
       if (read < 0) RaiseSystemError(error);
       // The file shrank under the copy.
       if (read == 0) throw CommandError(kReadBeyondEnd);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,33 @@ inline constexpr int kMostLiveTemporaries = 80;
 // a leading dot, and ".morvane-" followed by six characters at its end.
 bool IsTemporaryName(const std::string& name);
 
+// Where the bytes of a file that lies inside another one are (a file of a
+// disc image): `length` bytes from `start` of the container's data. The
+// data begins at `base` of the container; with `sectorSize` 0 it runs on
+// unbroken, else it fills `sectorData` bytes at `sectorDataOffset` of each
+// sector of that size (the 2048 data bytes of a raw 2352-byte sector).
+struct FileRange {
+  std::string container;
+  std::int64_t base = 0;
+  std::int32_t sectorSize = 0;
+  std::int32_t sectorDataOffset = 0;
+  std::int32_t sectorData = 0;
+  std::int64_t start = 0;
+  std::int64_t length = 0;
+};
+
+// What a pass reads: a file of its own, named by its path, or a range of
+// another file, named to the user by `path` (the image's path and the disc
+// file's path within it).
+struct InputSource {
+  InputSource() = default;
+  InputSource(std::string name) : path(std::move(name)) {}  // NOLINT: a path is a source
+  InputSource(const char* name) : path(name) {}             // NOLINT
+  InputSource(std::string name, FileRange inside) : path(std::move(name)), range(std::move(inside)) {}
+  std::string path;
+  std::optional<FileRange> range;
+};
+
 // A file for byte-granular access: read exactly N, write exactly N, seek,
 // position, end test, close. A file is opened either for reading or created
 // for writing. Both directions are buffered, so reading 4 bytes at a time or
@@ -69,6 +97,9 @@ class ByteFile {
   // Opens an existing regular file for reading, or creates (empties) one for
   // writing. Any earlier opening is dropped first.
   void Open(const std::string& path, Mode mode);
+  // Opens a source for reading: a file, or a range of one, whose positions
+  // count from the range's first byte and whose end is the range's end.
+  void Open(const InputSource& source);
   bool IsOpen() const noexcept { return handle_ != platform::kNoFile; }
   const std::string& Path() const noexcept { return path_; }
 
@@ -134,6 +165,10 @@ class ByteFile {
   [[noreturn]] void RaiseSystemError(int error) const;
   [[noreturn]] void RaiseNotOpen() const;
   void OpenForReading(const std::string& path);
+  // Reads up to count bytes at the position, from the file or its range:
+  // as platform::ReadAt, 0 at the end.
+  std::int64_t ReadAt(void* destination, std::size_t count, std::int64_t position, int& error);
+  std::int64_t ReadSectors(unsigned char* destination, std::size_t count, std::int64_t position, int& error);
   void CreateTemporary(const std::string& path);
   // Renames the temporary onto path_; gives the error of a failure (the
   // temporary is then removed), 0 on success or when there is none.
@@ -157,6 +192,9 @@ class ByteFile {
   std::size_t end_ = 0;
   ReadAhead readAhead_;
   std::int64_t knownSize_ = 0;
+  std::optional<FileRange> range_;
+  std::unique_ptr<unsigned char[]> sectors_;  // raw sectors on their way to the data
+  std::size_t sectorsSize_ = 0;
 };
 
 }  // namespace morvane

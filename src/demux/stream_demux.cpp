@@ -402,10 +402,11 @@ InputKind KindOfInput(ByteFile& input) {
   return KindOfStart(header, got, size);
 }
 
-bool DemuxFile(const std::string& path, const DemuxOptions& options, ConvertSink& sink) {
+bool DemuxFile(const InputSource& source, const DemuxOptions& options, ConvertSink& sink) {
+  const std::string& path = source.path;
   ByteFile input;
   try {
-    input.Open(path, ByteFile::Mode::kRead);
+    input.Open(source);
     switch (KindOfInput(input)) {
       case InputKind::kNotAStream:
         sink.Tell(path, "not a chunk stream; skipped");

@@ -38,6 +38,8 @@ struct DemuxOptions {
 // once, front to back, through fixed buffers. Gives true when every stream
 // was converted whole; everything else is told to the sink, and what was
 // converted before a problem is kept.
-bool DemuxFile(const std::string& path, const DemuxOptions& options, ConvertSink& sink);
+// The source may be a range of another file (a file of a disc image),
+// named by its path.
+bool DemuxFile(const InputSource& source, const DemuxOptions& options, ConvertSink& sink);
 
 }  // namespace morvane

@@ -315,6 +315,8 @@ TEST(UsageTest, UsageErrorsExit2AndWriteNothing) {
       {"convert"},
       {"convert", "--rate", "220500", stream},
       {"make-demo"},
+      {"unpack", stream},  // -o DIR is required
+      {"list", "--disc", stream},
   };
   for (const auto& arguments : cases) {
     const CliRun run = RunCli(arguments, dir.path().string());
@@ -331,7 +333,7 @@ TEST(UsageTest, UsageErrorsExit2AndWriteNothing) {
   EXPECT_EQ(0u, run.out.find("Usage: morvane-cli"));
   EXPECT_EQ("", run.err);
   // Each command has its own help, asked either way; the overview names them all.
-  for (const std::string command : {"convert", "analyze", "extract", "wav", "make-demo"}) {
+  for (const std::string command : {"convert", "analyze", "extract", "wav", "list", "unpack", "make-demo"}) {
     const CliRun own = RunCli({command, "--help"});
     EXPECT_EQ(0, own.status) << command;
     EXPECT_EQ(0u, own.out.find("Usage: morvane-cli " + command + " ")) << own.out;
