@@ -10,10 +10,12 @@
 
 namespace morvane {
 
-// The picture of a movie: the four characters of its codec (Video for
-// Windows' tag) and its size.
+// The picture of a movie: its codec as Matroska names it, the codec's
+// private data (both from the film's codec description, video/film_codec.h)
+// and the picture's size.
 struct MovieVideo {
-  unsigned char codec[4] = {0, 0, 0, 0};
+  std::string codecId;
+  std::vector<unsigned char> codecPrivate;
   std::uint32_t width = 0, height = 0;
 };
 

@@ -11,15 +11,19 @@
 
 #include "support/matroska_reader.h"
 #include "support/temp_dir.h"
+#include "video/film_codec.h"
 
 namespace morvane::test {
 namespace {
 
 MovieVideo Cinepak() {
   MovieVideo video;
-  std::copy_n("cvid", 4, video.codec);
+  const unsigned char cvid[4] = {'c', 'v', 'i', 'd'};
   video.width = 320;
   video.height = 240;
+  FilmTrackCodec codec = MovieTrackCodec(cvid, video.width, video.height);
+  video.codecId = codec.codecId;
+  video.codecPrivate = codec.codecPrivate;
   return video;
 }
 
