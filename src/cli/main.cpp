@@ -24,8 +24,8 @@ const char kUsage[] =
     "Usage: morvane-cli analyze FILE\n"
     "       morvane-cli extract FILE\n"
     "       morvane-cli wav FILE --rate TEXT\n"
-    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies] [--null]\n"
-    "                           [--rate TEXT] FILE...\n"
+    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies]\n"
+    "                           [--no-posters] [--null] [--rate TEXT] FILE...\n"
     "       morvane-cli make-demo FILE\n"
     "       morvane-cli --help | --version\n";
 
@@ -50,7 +50,8 @@ const char kHelp[] =
     "                   undecoded as FILEn.sound and reported. Each film header n\n"
     "                   starts FILEn.film.mkv, a Matroska movie of the film's frames\n"
     "                   (copied as they are, each at its own time) with a 16-bit\n"
-    "                   PCM track of each decoded sound stream that plays beside it.\n"
+    "                   PCM track of each decoded sound stream that plays beside it,\n"
+    "                   and FILEn.film.png, the picture of its first key frame.\n"
     "                   An AIFC file (FORM) with SDX2 sound gives FILE0.sound.wav.\n"
     "                   A cut file converts as far as its data goes. Prints the name\n"
     "                   of every file written, one a line (control characters\n"
@@ -72,6 +73,7 @@ const char kHelp[] =
     "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
     "  --map            convert: also writes FILE.MAP as analyze does.\n"
     "  --no-movies      convert: writes no movie; the films are passed over.\n"
+    "  --no-posters     convert: writes no FILEn.film.png beside the movies.\n"
     "  --null           convert: ends each printed name with a NUL byte instead of\n"
     "                   a line feed, unescaped (for xargs -0).\n"
     "  -h, --help       Shows this text.\n"
@@ -168,7 +170,8 @@ int main(int argc, char** argv) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false;
+  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
+       noPosters = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -182,6 +185,7 @@ int main(int argc, char** argv) {
   app.add_flag("--keep-sound", keepSound);
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
+  app.add_flag("--no-posters", noPosters);
   app.add_flag("--null", nullSeparated);
   app.add_option("arguments", positional);
   try {
@@ -228,11 +232,9 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
-  const std::pair<const char*, bool> convertOptions[] = {{"output-dir", !outputDirs.empty()},
-                                                         {"keep-sound", keepSound},
-                                                         {"map", map},
-                                                         {"no-movies", noMovies},
-                                                         {"null", nullSeparated}};
+  const std::pair<const char*, bool> convertOptions[] = {
+      {"output-dir", !outputDirs.empty()}, {"keep-sound", keepSound}, {"map", map}, {"no-movies", noMovies},
+      {"no-posters", noPosters},           {"null", nullSeparated}};
   for (const auto& [name, given] : convertOptions) {
     if (given && command != "convert")
       return UsageError(std::string("--") + name + " belongs to convert only");
@@ -261,6 +263,7 @@ int main(int argc, char** argv) {
     settings.keepSound = keepSound;
     settings.map = map;
     settings.movies = !noMovies;
+    settings.posters = !noPosters;
     morvane::BatchPrinting printing;
     printing.nullSeparated = nullSeparated;
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();

@@ -63,6 +63,7 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
   options.outputBase = base;
   options.keepSound = settings.keepSound;
   options.movies = settings.movies;
+  options.posters = settings.posters;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
   if (!DemuxFile(path, options, sink)) whole = false;
   return whole;

@@ -47,8 +47,11 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 }
 
 FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path,
-                       std::uint64_t seed, ConvertSink& sink)
+                       std::uint64_t seed, ConvertSink& sink, const std::string& posterPath)
     : number_(number), header_(header), codec_(FindFilmCodec(header.compression)), path_(path), sink_(sink) {
+  if (!posterPath.empty() && codec_ != nullptr && codec_->makeDecoder != nullptr)
+    poster_ = std::make_unique<FilmPoster>(*codec_, header.width, header.height, posterPath, sink);
+  PosterDone();
   MovieVideo video;
   video.width = static_cast<std::uint32_t>(std::max(header.width, 1));
   video.height = static_cast<std::uint32_t>(std::max(header.height, 1));
@@ -96,7 +99,17 @@ bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes
   return codec_ != nullptr && bytes != nullptr && codec_->isKeyFrame(bytes, size);
 }
 
+void FilmOutput::PosterDone() {
+  if (!poster_ || !poster_->Done()) return;
+  posterWhole_ = poster_->Whole();
+  poster_.reset();
+}
+
 void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, std::size_t size) {
+  if (poster_) {
+    poster_->BeginFrame(key, size);
+    PosterDone();
+  }
   if (!started_) {
     started_ = true;
     firstTime_ = time;
@@ -119,6 +132,10 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
 }
 
 void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
+  if (poster_) {
+    poster_->FrameBytes(bytes, count);
+    PosterDone();
+  }
   if (!writer_) return;
   try {
     writer_->BlockBytes(bytes, count);
@@ -250,6 +267,10 @@ void FilmOutput::ReleaseHeld() {
 }
 
 bool FilmOutput::Finish() {
+  if (poster_ && frames_ > 0) {
+    poster_->FilmEnds();
+    PosterDone();
+  }
   if (!writer_) return false;
   if (frames_ == 0) {
     writer_->Discard();
@@ -268,7 +289,7 @@ bool FilmOutput::Finish() {
     return false;
   }
   writer_.reset();
-  bool whole = !notWhole_;
+  bool whole = !notWhole_ && posterWhole_;
   const std::string count = std::to_string(frames_);
   if (header_.frameCount > 0 && frames_ < header_.frameCount) {
     sink_.Tell(path_, std::string(cut_ ? "cut short: the file ends" : "the stream ends the film") +

@@ -12,10 +12,13 @@
 namespace morvane {
 
 // What an output's name holds after the base and its number n: the raw
-// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv.
+// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv,
+// its poster BASEn.film.png and its WebM movie BASEn.film.webm.
 inline constexpr char kSoundSuffix[] = ".sound";
 inline constexpr char kWavSuffix[] = ".sound.wav";
 inline constexpr char kMovieSuffix[] = ".film.mkv";
+inline constexpr char kPosterSuffix[] = ".film.png";
+inline constexpr char kWebMovieSuffix[] = ".film.webm";
 
 // What a WAV written whole holds, told just before its name.
 struct SoundFacts {

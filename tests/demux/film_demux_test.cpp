@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <limits>
@@ -12,9 +13,13 @@
 #include "core/byte_file.h"
 #include "demux/film_output.h"
 #include "demux/stream_demux.h"
+#include "support/ffmpeg_decoder.h"
 #include "support/matroska_reader.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "video/cinepak.h"
+#include "video/cinepak_decoder.h"
+#include "video/test_pattern.h"
 
 namespace morvane::test {
 namespace {
@@ -407,6 +412,94 @@ TEST(FilmDemuxTest, MillisecondsAreRoundedFromTicksAndSamplesWithoutOverflow) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.ms, MovieMs(c.ticks, c.samples, c.rate)) << c.ticks << " " << c.samples;
+}
+
+// Posters: the picture after the film's first key frame, decoded with the
+// frames before it; what keeps a film from a whole poster is told.
+TEST(FilmDemuxTest, EachFilmsPosterIsItsFirstKeyFrameOrWhyNot) {
+  const Bytes pattern = TestPatternPicture(5, 160, 120), other = TestPatternPicture(60, 160, 120);
+  const Bytes key = EncodeCinepakKeyFrame(pattern.data(), 160, 120),
+              key2 = EncodeCinepakKeyFrame(other.data(), 160, 120);
+  Bytes damaged = key;
+  damaged.resize(key.size() - 40);
+  struct Case {
+    std::string name;
+    std::string compression = "cvid";
+    std::int32_t width = 160;
+    std::vector<Frame> frames;
+    std::size_t posterFrames;  // frames decoded into the poster; 0: none
+    std::string told;          // a piece of the one line told; empty: none
+    bool folderInTheWay = false;
+  };
+  const Case cases[] = {
+      {"the first frame", "cvid", 160, {{.data = key}, {.data = key2, .time = 16}}, 1, ""},
+      {"a difference frame, then the first key frame",
+       "cvid",
+       160,
+       {{.data = kInter, .kind = "DFRM"}, {.data = key, .time = 16}, {.data = key2, .time = 32}},
+       2,
+       ""},
+      {"a damaged key frame", "cvid", 160, {{.data = damaged}}, 1, "frame 1: strip 1 of"},
+      {"no key frame",
+       "cvid",
+       160,
+       {{.data = kInter, .kind = "DFRM"}},
+       0,
+       "no poster: the film has no key frame"},
+      {"a picture too wide to decode",
+       "cvid",
+       4000,
+       {{.data = key}},
+       0,
+       "no poster: a Cinepak picture of 4000x120"},
+      {"a codec Morvane cannot decode", "rle ", 160, {{.data = key}}, 0, "is not Cinepak"},
+      {"a folder in the poster's way", "cvid", 160, {{.data = key}}, 0, "in.str0.film.png: ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    StreamBuilder b;
+    b.Fhdr({.compression = c.compression,
+            .width = c.width,
+            .frameCount = static_cast<std::int32_t>(c.frames.size())});
+    for (const Frame& frame : c.frames) b.FilmFrame(frame);
+    const std::string input = dir.Write("in.str", b.bytes());
+    const std::string poster = input + "0.film.png";
+    if (c.folderInTheWay) std::filesystem::create_directory(PathOf(poster));
+    FilmSink sink;
+    DemuxOptions options;
+    options.outputBase = input;
+    options.posters = true;
+    EXPECT_EQ(c.told.empty(), DemuxFile(input, options, sink));
+    ASSERT_EQ(c.told.empty() ? 0u : 1u, sink.told.size());
+    if (!c.told.empty()) {
+      EXPECT_NE(std::string::npos, sink.told[0].find(c.told)) << sink.told[0];
+    }
+    EXPECT_TRUE(Exists(input + "0.film.mkv"));
+    const bool written = c.posterFrames > 0;
+    EXPECT_EQ(written, std::find(sink.written.begin(), sink.written.end(), poster) != sink.written.end());
+    if (!written) {
+      EXPECT_EQ(c.folderInTheWay, Exists(poster));
+      continue;
+    }
+    CinepakDecoder decoder(160, 120);
+    for (std::size_t i = 0; i < c.posterFrames; ++i)
+      decoder.Decode(c.frames[i].data.data(), c.frames[i].data.size());
+    const FfmpegDecoding read = DecodeFileFrames(poster, 160, 120);
+    if (!read.skipReason.empty()) GTEST_SKIP() << read.skipReason;
+    ASSERT_EQ(1u, read.pictures.size());
+    EXPECT_EQ(decoder.Rgb(), read.pictures[0]);
+  }
+  // Without posters asked for, none.
+  TempDir dir;
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 1}).FilmFrame({.data = key});
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  EXPECT_TRUE(DemuxFile(input, options, sink));
+  EXPECT_FALSE(Exists(input + "0.film.png"));
 }
 
 }  // namespace
