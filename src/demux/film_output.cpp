@@ -125,7 +125,8 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   if (!writer_) return;
   try {
     // A frame stored before the first one is shown at the film's start.
-    writer_->BeginBlock(kPictureTrack, std::max<std::int64_t>(MovieMs(from, 0, 1), 0), key, size);
+    const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
+    sink_.MovieBlock(path_, kPictureTrack, ms, key, writer_->BeginBlock(kPictureTrack, ms, key, size), size);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
   }
@@ -198,6 +199,7 @@ bool FilmOutput::Route(const TrackSound& sound, std::int32_t time, std::int64_t 
       if (track.skip >= frames) return false;
     }
     track.number = writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number);
+    if (track.number != 0) sink_.MovieTrack(path_, track.number, sound.number, sound.rate, sound.channels);
     if (track.number == 0) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) + ": more than " +
                             std::to_string(MatroskaWriter::kMostSoundTracks) +
@@ -223,8 +225,9 @@ void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
   if (bytes == 0 || !writer_) return;
   const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
   try {
-    writer_->Block(track.number, std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0),
-                   true, pcm, bytes);
+    const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
+    sink_.MovieBlock(path_, track.number, ms, true, writer_->Block(track.number, ms, true, pcm, bytes),
+                     bytes);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;

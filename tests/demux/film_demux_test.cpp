@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -29,8 +30,30 @@ class FilmSink : public ConvertSink {
   void Wrote(const std::string& path) override { written.push_back(path); }
   void Tell(const std::string& name, const std::string& text) override { told.push_back(name + ": " + text); }
   void MovieDone(const MovieFacts& facts) override { movies.push_back(facts); }
+  void MovieTrack(const std::string& movie, int track, std::size_t, std::int32_t rate,
+                  int channels) override {
+    tracks[movie].push_back({track, rate, channels});
+  }
+  void MovieBlock(const std::string& movie, int track, std::int64_t ms, bool key, std::int64_t offset,
+                  std::size_t size) override {
+    blocks[movie].push_back({track, ms, key, offset, size});
+  }
+  struct Track {
+    int number;
+    std::int32_t rate;
+    int channels;
+  };
+  struct Block {
+    int track;
+    std::int64_t ms;
+    bool key;
+    std::int64_t offset;
+    std::size_t size;
+  };
   std::vector<std::string> written, told;
   std::vector<MovieFacts> movies;
+  std::map<std::string, std::vector<Track>> tracks;
+  std::map<std::string, std::vector<Block>> blocks;
 };
 
 using Film = StreamBuilder::FilmHeader;
@@ -292,6 +315,27 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
         EXPECT_EQ(want.frames[i].ms, frames[i]->ms) << "frame " << i;
         EXPECT_EQ(want.frames[i].key, frames[i]->key) << "frame " << i;
         EXPECT_EQ(want.frames[i].data, frames[i]->data) << "frame " << i;
+      }
+      // What the sink was told of each block: the movie's blocks, in file
+      // order, each where its bytes lie.
+      const Bytes file = ReadAll(input + want.suffix);
+      const std::vector<FilmSink::Block>& told = sink.blocks[input + want.suffix];
+      ASSERT_EQ(movie.blocks.size(), told.size());
+      for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_EQ(movie.blocks[i].track, static_cast<std::uint64_t>(told[i].track)) << "block " << i;
+        EXPECT_EQ(movie.blocks[i].ms, told[i].ms) << "block " << i;
+        EXPECT_EQ(movie.blocks[i].key, told[i].key) << "block " << i;
+        ASSERT_LE(static_cast<std::size_t>(told[i].offset) + told[i].size, file.size());
+        EXPECT_EQ(movie.blocks[i].data,
+                  Bytes(file.begin() + told[i].offset,
+                        file.begin() + told[i].offset + static_cast<long>(told[i].size)))
+            << "block " << i;
+      }
+      ASSERT_EQ(want.tracks.size(), sink.tracks[input + want.suffix].size());
+      for (const FilmSink::Track& track : sink.tracks[input + want.suffix]) {
+        ASSERT_NE(nullptr, movie.Track(static_cast<std::uint64_t>(track.number)));
+        EXPECT_EQ(static_cast<double>(track.rate),
+                  movie.Track(static_cast<std::uint64_t>(track.number))->rate);
       }
       EXPECT_EQ(std::string(sink.movies[m].codec), want.codec);
       EXPECT_EQ(static_cast<std::int64_t>(want.frames.size()), sink.movies[m].frames);
