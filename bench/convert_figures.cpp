@@ -131,10 +131,24 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
     std::string movieNames, wavNames;
     for (int n = 0; n < shape.films; ++n) movieNames += stream + std::to_string(n) + ".film.mkv\n";
     for (int n = 0; n < shape.Wavs(); ++n) wavNames += stream + std::to_string(n) + ".sound.wav\n";
+    // Each poster is printed as soon as it is written, before its movie.
+    const auto withoutPosters = [](const std::string& names) {
+      std::string kept;
+      for (std::size_t at = 0, end; at < names.size(); at = end + 1) {
+        end = names.find('\n', at);
+        const std::string line = names.substr(at, end - at);
+        if (!line.ends_with(".film.png")) kept += line + "\n";
+      }
+      return kept;
+    };
     std::vector<FileDigest> wavs, movies;
     const auto outputs = [&](bool withMovies, const std::string& who) {
-      Check(ReadText(out) == (withMovies ? movieNames : "") + wavNames,
+      Check(withoutPosters(ReadText(out)) == (withMovies ? movieNames : "") + wavNames,
             who + " printed other names: " + ReadText(out));
+      for (int n = 0; n < shape.films; ++n) {
+        const std::string poster = stream + std::to_string(n) + ".film.png";
+        Check((ReadText(out).find(poster + "\n") != std::string::npos) == withMovies, who + ": " + poster);
+      }
       std::vector<FileDigest> wavNow, moviesNow;
       for (int n = 0; n < shape.Wavs(); ++n) {
         wavNow.push_back(DigestOfFile(stream + std::to_string(n) + ".sound.wav"));
@@ -184,6 +198,7 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
     const auto removeOutputs = [&] {
       for (int n = 0; n < shape.Wavs(); ++n) {
         ::unlink((stream + std::to_string(n) + ".film.mkv").c_str());
+        ::unlink((stream + std::to_string(n) + ".film.png").c_str());
         ::unlink((stream + std::to_string(n) + ".sound.wav").c_str());
       }
     };

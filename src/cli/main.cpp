@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   app.set_help_flag();
   app.allow_extras();
   bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
-       disc = false;
+       disc = false, noPosters = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
   app.add_flag("--keep-sound", keepSound);
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
+  app.add_flag("--no-posters", noPosters);
   app.add_flag("--null", nullSeparated);
   app.add_flag("--disc", disc);
   app.add_option("arguments", positional);
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
                                                          {"keep-sound", keepSound},
                                                          {"map", map},
                                                          {"no-movies", noMovies},
+                                                         {"no-posters", noPosters},
                                                          {"null", nullSeparated}};
   for (const auto& [name, given] : convertOptions) {
     if (given && command != "convert")
@@ -218,6 +220,7 @@ int main(int argc, char** argv) {
     settings.keepSound = keepSound;
     settings.map = map;
     settings.movies = !noMovies;
+    settings.posters = !noPosters;
     morvane::BatchPrinting printing;
     printing.nullSeparated = nullSeparated;
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();

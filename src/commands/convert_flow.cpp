@@ -56,6 +56,7 @@ bool ConvertSource(const InputSource& source, const std::string& base, const Con
   options.outputBase = base;
   options.keepSound = settings.keepSound;
   options.movies = settings.movies;
+  options.posters = settings.posters;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
   if (!DemuxFile(source, options, sink)) whole = false;
   return whole;

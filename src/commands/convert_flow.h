@@ -15,6 +15,7 @@ struct ConvertSettings {
   bool keepSound = false;                // also FILEn.sound
   bool map = false;                      // also FILE.MAP, as Analyze File writes it
   bool movies = true;                    // each film as FILEn.film.mkv
+  bool posters = true;                   // and its first key frame as FILEn.film.png
 };
 
 // Where a batch reports: what the converter tells, and the start of each

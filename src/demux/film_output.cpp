@@ -47,8 +47,11 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 }
 
 FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path,
-                       std::uint64_t seed, ConvertSink& sink)
+                       std::uint64_t seed, ConvertSink& sink, const std::string& posterPath)
     : number_(number), header_(header), codec_(FindFilmCodec(header.compression)), path_(path), sink_(sink) {
+  if (!posterPath.empty() && codec_ != nullptr && codec_->makeDecoder != nullptr)
+    poster_ = std::make_unique<FilmPoster>(*codec_, header.width, header.height, posterPath, sink);
+  PosterDone();
   MovieVideo video;
   video.width = static_cast<std::uint32_t>(std::max(header.width, 1));
   video.height = static_cast<std::uint32_t>(std::max(header.height, 1));
@@ -96,7 +99,17 @@ bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes
   return codec_ != nullptr && bytes != nullptr && codec_->isKeyFrame(bytes, size);
 }
 
+void FilmOutput::PosterDone() {
+  if (!poster_ || !poster_->Done()) return;
+  posterWhole_ = poster_->Whole();
+  poster_.reset();
+}
+
 void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, std::size_t size) {
+  if (poster_) {
+    poster_->BeginFrame(key, size);
+    PosterDone();
+  }
   if (!started_) {
     started_ = true;
     firstTime_ = time;
@@ -112,13 +125,18 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   if (!writer_) return;
   try {
     // A frame stored before the first one is shown at the film's start.
-    writer_->BeginBlock(kPictureTrack, std::max<std::int64_t>(MovieMs(from, 0, 1), 0), key, size);
+    const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
+    sink_.MovieBlock(path_, kPictureTrack, ms, key, writer_->BeginBlock(kPictureTrack, ms, key, size), size);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
   }
 }
 
 void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
+  if (poster_) {
+    poster_->FrameBytes(bytes, count);
+    PosterDone();
+  }
   if (!writer_) return;
   try {
     writer_->BlockBytes(bytes, count);
@@ -181,6 +199,7 @@ bool FilmOutput::Route(const TrackSound& sound, std::int32_t time, std::int64_t 
       if (track.skip >= frames) return false;
     }
     track.number = writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number);
+    if (track.number != 0) sink_.MovieTrack(path_, track.number, sound.number, sound.rate, sound.channels);
     if (track.number == 0) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) + ": more than " +
                             std::to_string(MatroskaWriter::kMostSoundTracks) +
@@ -206,8 +225,9 @@ void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
   if (bytes == 0 || !writer_) return;
   const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
   try {
-    writer_->Block(track.number, std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0),
-                   true, pcm, bytes);
+    const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
+    sink_.MovieBlock(path_, track.number, ms, true, writer_->Block(track.number, ms, true, pcm, bytes),
+                     bytes);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
@@ -250,6 +270,10 @@ void FilmOutput::ReleaseHeld() {
 }
 
 bool FilmOutput::Finish() {
+  if (poster_ && frames_ > 0) {
+    poster_->FilmEnds();
+    PosterDone();
+  }
   if (!writer_) return false;
   if (frames_ == 0) {
     writer_->Discard();
@@ -268,7 +292,7 @@ bool FilmOutput::Finish() {
     return false;
   }
   writer_.reset();
-  bool whole = !notWhole_;
+  bool whole = !notWhole_ && posterWhole_;
   const std::string count = std::to_string(frames_);
   if (header_.frameCount > 0 && frames_ < header_.frameCount) {
     sink_.Tell(path_, std::string(cut_ ? "cut short: the file ends" : "the stream ends the film") +

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "demux/film_poster.h"
 #include "demux/sound_output.h"
 #include "movie/matroska_writer.h"
 #include "video/film_codec.h"
@@ -44,8 +45,9 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 // is told to the sink and the film goes on unwritten.
 class FilmOutput {
  public:
+  // With a `posterPath`, the film's poster is written there too (FilmPoster).
   FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path, std::uint64_t seed,
-             ConvertSink& sink);
+             ConvertSink& sink, const std::string& posterPath = "");
   ~FilmOutput();
   FilmOutput(const FilmOutput&) = delete;
   FilmOutput& operator=(const FilmOutput&) = delete;
@@ -97,6 +99,8 @@ class FilmOutput {
   };
 
   void Failed(const std::string& cause);
+  // Lets the poster go once it is written or given up.
+  void PosterDone();
   // Sends the chunk to its track, joining the movie if it plays during it.
   bool Route(const TrackSound& sound, std::int32_t time, std::int64_t frames);
   void PutSound(const unsigned char* pcm, std::size_t bytes);
@@ -108,6 +112,8 @@ class FilmOutput {
   std::string path_;
   ConvertSink& sink_;
   std::unique_ptr<MatroskaWriter> writer_;
+  std::unique_ptr<FilmPoster> poster_;  // until it is written or given up
+  bool posterWhole_ = true;
   bool failed_ = false, cut_ = false;
   bool notWhole_ = false;  // written, but not all of the film as the stream holds it
   bool usesDifference_ = false;

@@ -31,10 +31,11 @@ std::string Offset(std::int64_t offset) { return std::to_string(offset); }
 }  // namespace
 
 FilmRoutes::FilmRoutes(ByteFile& input, const std::string& path, const std::string& outputBase,
-                       ConvertSink& sink)
+                       ConvertSink& sink, bool posters)
     : input_(input),
       path_(path),
       outputBase_(outputBase),
+      posters_(posters),
       baseName_(platform::Utf8FromPath(platform::PathFromUtf8(path).filename())),
       sink_(sink),
       size_(input.Size()) {}
@@ -87,7 +88,8 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
   }
   live_[channel] =
       std::make_unique<FilmOutput>(number, header, outputBase_ + std::to_string(number) + kMovieSuffix,
-                                   Fnv1a(baseName_ + '\0' + std::to_string(number)), sink_);
+                                   Fnv1a(baseName_ + '\0' + std::to_string(number)), sink_,
+                                   posters_ ? outputBase_ + std::to_string(number) + kPosterSuffix : "");
 }
 
 bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint16_t channel,

@@ -62,6 +62,14 @@ class ConvertSink {
                        int /*channels*/) {}
   virtual void SoundDone(const SoundFacts& /*facts*/) {}
   virtual void MovieDone(const MovieFacts& /*facts*/) {}
+  // Where a movie's blocks lie, as they are written (for a player that reads
+  // the movie without reading Matroska): each sound track as it joins, and
+  // each block, its track (1 the picture), time, key flag, and its bytes'
+  // place in the file.
+  virtual void MovieTrack(const std::string& /*moviePath*/, int /*track*/, std::size_t /*soundNumber*/,
+                          std::int32_t /*rate*/, int /*channels*/) {}
+  virtual void MovieBlock(const std::string& /*moviePath*/, int /*track*/, std::int64_t /*ms*/, bool /*key*/,
+                          std::int64_t /*offset*/, std::size_t /*size*/) {}
 };
 
 // The four bytes of an id as text a user can read: printable ASCII as it is,

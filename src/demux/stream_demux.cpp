@@ -22,7 +22,8 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
 // Every output file alive is one the end of the program can remove.
-static_assert(2 * kMostLiveStreams + FilmRoutes::kMostLiveFilms <= kMostLiveTemporaries);
+// A poster is written while the others are open.
+static_assert(2 * kMostLiveStreams + FilmRoutes::kMostLiveFilms + 1 <= kMostLiveTemporaries);
 
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
@@ -85,7 +86,8 @@ class ChunkStreamDemux {
         sink_(sink),
         size_(input.Size()),
         buffer_(new unsigned char[kReadPiece]) {
-    if (options.movies) films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink);
+    if (options.movies)
+      films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink, options.posters);
   }
 
   bool Run() {

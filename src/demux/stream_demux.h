@@ -28,6 +28,7 @@ struct DemuxOptions {
   bool keepSound = false;            // also write each stream's raw data
   std::optional<std::int32_t> rate;  // instead of each header's rate
   bool movies = true;                // each film as BASEn.film.mkv
+  bool posters = false;              // and its first key frame as BASEn.film.png
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

@@ -3,19 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
 #include "core/byte_file.h"
 #include "demux/film_output.h"
 #include "demux/stream_demux.h"
+#include "support/ffmpeg_decoder.h"
 #include "support/matroska_reader.h"
 #include "support/sound_models.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "video/cinepak.h"
+#include "video/cinepak_decoder.h"
+#include "video/test_pattern.h"
 
 namespace morvane::test {
 namespace {
@@ -25,8 +31,30 @@ class FilmSink : public ConvertSink {
   void Wrote(const std::string& path) override { written.push_back(path); }
   void Tell(const std::string& name, const std::string& text) override { told.push_back(name + ": " + text); }
   void MovieDone(const MovieFacts& facts) override { movies.push_back(facts); }
+  void MovieTrack(const std::string& movie, int track, std::size_t, std::int32_t rate,
+                  int channels) override {
+    tracks[movie].push_back({track, rate, channels});
+  }
+  void MovieBlock(const std::string& movie, int track, std::int64_t ms, bool key, std::int64_t offset,
+                  std::size_t size) override {
+    blocks[movie].push_back({track, ms, key, offset, size});
+  }
+  struct Track {
+    int number;
+    std::int32_t rate;
+    int channels;
+  };
+  struct Block {
+    int track;
+    std::int64_t ms;
+    bool key;
+    std::int64_t offset;
+    std::size_t size;
+  };
   std::vector<std::string> written, told;
   std::vector<MovieFacts> movies;
+  std::map<std::string, std::vector<Track>> tracks;
+  std::map<std::string, std::vector<Block>> blocks;
 };
 
 using Film = StreamBuilder::FilmHeader;
@@ -315,6 +343,27 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
         EXPECT_EQ(want.frames[i].key, frames[i]->key) << "frame " << i;
         EXPECT_EQ(want.frames[i].data, frames[i]->data) << "frame " << i;
       }
+      // What the sink was told of each block: the movie's blocks, in file
+      // order, each where its bytes lie.
+      const Bytes file = ReadAll(input + want.suffix);
+      const std::vector<FilmSink::Block>& told = sink.blocks[input + want.suffix];
+      ASSERT_EQ(movie.blocks.size(), told.size());
+      for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_EQ(movie.blocks[i].track, static_cast<std::uint64_t>(told[i].track)) << "block " << i;
+        EXPECT_EQ(movie.blocks[i].ms, told[i].ms) << "block " << i;
+        EXPECT_EQ(movie.blocks[i].key, told[i].key) << "block " << i;
+        ASSERT_LE(static_cast<std::size_t>(told[i].offset) + told[i].size, file.size());
+        EXPECT_EQ(movie.blocks[i].data,
+                  Bytes(file.begin() + told[i].offset,
+                        file.begin() + told[i].offset + static_cast<long>(told[i].size)))
+            << "block " << i;
+      }
+      ASSERT_EQ(want.tracks.size(), sink.tracks[input + want.suffix].size());
+      for (const FilmSink::Track& track : sink.tracks[input + want.suffix]) {
+        ASSERT_NE(nullptr, movie.Track(static_cast<std::uint64_t>(track.number)));
+        EXPECT_EQ(static_cast<double>(track.rate),
+                  movie.Track(static_cast<std::uint64_t>(track.number))->rate);
+      }
       EXPECT_EQ(std::string(sink.movies[m].codec), want.codec);
       EXPECT_EQ(static_cast<std::int64_t>(want.frames.size()), sink.movies[m].frames);
       EXPECT_EQ(static_cast<int>(want.tracks.size()), sink.movies[m].soundTracks);
@@ -471,6 +520,94 @@ TEST(FilmDemuxTest, TheLeftToneComesOutOnTheLeftInTheWavAndTheMovie) {
     EXPECT_GT(ToneLevel(pcm, 2, 1, 660, 22050), 0.4);
     EXPECT_LT(ToneLevel(pcm, 2, 1, 440, 22050), 0.01);
   }
+}
+
+// Posters: the picture after the film's first key frame, decoded with the
+// frames before it; what keeps a film from a whole poster is told.
+TEST(FilmDemuxTest, EachFilmsPosterIsItsFirstKeyFrameOrWhyNot) {
+  const Bytes pattern = TestPatternPicture(5, 160, 120), other = TestPatternPicture(60, 160, 120);
+  const Bytes key = EncodeCinepakKeyFrame(pattern.data(), 160, 120),
+              key2 = EncodeCinepakKeyFrame(other.data(), 160, 120);
+  Bytes damaged = key;
+  damaged.resize(key.size() - 40);
+  struct Case {
+    std::string name;
+    std::string compression = "cvid";
+    std::int32_t width = 160;
+    std::vector<Frame> frames;
+    std::size_t posterFrames;  // frames decoded into the poster; 0: none
+    std::string told;          // a piece of the one line told; empty: none
+    bool folderInTheWay = false;
+  };
+  const Case cases[] = {
+      {"the first frame", "cvid", 160, {{.data = key}, {.data = key2, .time = 16}}, 1, ""},
+      {"a difference frame, then the first key frame",
+       "cvid",
+       160,
+       {{.data = kInter, .kind = "DFRM"}, {.data = key, .time = 16}, {.data = key2, .time = 32}},
+       2,
+       ""},
+      {"a damaged key frame", "cvid", 160, {{.data = damaged}}, 1, "frame 1: strip 1 of"},
+      {"no key frame",
+       "cvid",
+       160,
+       {{.data = kInter, .kind = "DFRM"}},
+       0,
+       "no poster: the film has no key frame"},
+      {"a picture too wide to decode",
+       "cvid",
+       4000,
+       {{.data = key}},
+       0,
+       "no poster: a Cinepak picture of 4000x120"},
+      {"a codec Morvane cannot decode", "rle ", 160, {{.data = key}}, 0, "is not Cinepak"},
+      {"a folder in the poster's way", "cvid", 160, {{.data = key}}, 0, "in.str0.film.png: ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    StreamBuilder b;
+    b.Fhdr({.compression = c.compression,
+            .width = c.width,
+            .frameCount = static_cast<std::int32_t>(c.frames.size())});
+    for (const Frame& frame : c.frames) b.FilmFrame(frame);
+    const std::string input = dir.Write("in.str", b.bytes());
+    const std::string poster = input + "0.film.png";
+    if (c.folderInTheWay) std::filesystem::create_directory(PathOf(poster));
+    FilmSink sink;
+    DemuxOptions options;
+    options.outputBase = input;
+    options.posters = true;
+    EXPECT_EQ(c.told.empty(), DemuxFile(input, options, sink));
+    ASSERT_EQ(c.told.empty() ? 0u : 1u, sink.told.size());
+    if (!c.told.empty()) {
+      EXPECT_NE(std::string::npos, sink.told[0].find(c.told)) << sink.told[0];
+    }
+    EXPECT_TRUE(Exists(input + "0.film.mkv"));
+    const bool written = c.posterFrames > 0;
+    EXPECT_EQ(written, std::find(sink.written.begin(), sink.written.end(), poster) != sink.written.end());
+    if (!written) {
+      EXPECT_EQ(c.folderInTheWay, Exists(poster));
+      continue;
+    }
+    CinepakDecoder decoder(160, 120);
+    for (std::size_t i = 0; i < c.posterFrames; ++i)
+      decoder.Decode(c.frames[i].data.data(), c.frames[i].data.size());
+    const FfmpegDecoding read = DecodeFileFrames(poster, 160, 120);
+    if (!read.skipReason.empty()) continue;  // FFmpeg is not here to read the PNG
+    ASSERT_EQ(1u, read.pictures.size());
+    EXPECT_EQ(decoder.Rgb(), read.pictures[0]);
+  }
+  // Without posters asked for, none.
+  TempDir dir;
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 1}).FilmFrame({.data = key});
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  EXPECT_TRUE(DemuxFile(input, options, sink));
+  EXPECT_FALSE(Exists(input + "0.film.png"));
 }
 
 }  // namespace

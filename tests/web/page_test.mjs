@@ -144,6 +144,45 @@ test('the page converts as morvane-cli does', async (t) => {
     });
   }
 
+  await t.test('the demo film: its poster, its picture 2.0 s in, and it plays', async () => {
+    await convert(['demo.str']);
+    const poster = await page.waitForFunction(() => {
+      const image = document.querySelector('img.poster');
+      return image && image.complete && image.naturalWidth === 320 && image.naturalHeight === 240;
+    }, null, {timeout: 10000});
+    assert.ok(await poster.jsonValue(), 'the poster is shown');
+    // Our decoder's frame for 2.0 s, as FFmpeg decodes the native movie: the
+    // decoder's tests hold the two byte for byte.
+    const movie = path.join(scratch, 'demo.str0.film.mkv');
+    fs.writeFileSync(movie, expected.get('demo.str').written.get('demo.str0.film.mkv'));
+    const wanted = execFileSync('ffmpeg', ['-v', 'error', '-ss', '2.0', '-i', movie, '-frames:v', '1', '-f', 'rawvideo',
+      '-pix_fmt', 'rgb24', '-'], {maxBuffer: 1 << 24});
+    await page.waitForFunction(() => document.querySelector('canvas.film-picture')?.dataset.ms === '0');
+    await page.focus('.seek');
+    await page.$eval('.seek', (seek) => {
+      seek.value = 2000;
+      seek.dispatchEvent(new Event('input', {bubbles: true}));
+    });
+    await page.waitForFunction(() => document.querySelector('canvas.film-picture').dataset.ms === '2000');
+    const rgba = await page.$eval('canvas.film-picture',
+      (canvas) => [...canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data]);
+    let squares = 0;
+    for (let p = 0, q = 0; q < wanted.length; p += 4, q += 3) {
+      for (let k = 0; k < 3; k++) squares += (rgba[p + k] - wanted[q + k]) ** 2;
+    }
+    const psnr = squares === 0 ? Infinity : 10 * Math.log10((255 * 255 * wanted.length) / squares);
+    assert.ok(psnr >= 40, 'the canvas 2.0 s in: ' + psnr + ' dB');
+    // Played from there with the keyboard, the picture moves on with the time shown.
+    await page.focus('button.play');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => Number(document.querySelector('canvas.film-picture').dataset.ms) >= 2500,
+      null, {timeout: 10000});
+    assert.equal(await page.$eval('button.play', (button) => button.getAttribute('aria-label')),
+      'Pause demo.str0.film.mkv');
+    assert.match(await page.$eval('.time', (time) => time.textContent), /^0:0[2-4]\.\d of 0:04\.0$/);
+    assert.deepEqual(await violations(), [], 'axe on the player');
+  });
+
   await t.test('over an earlier file and a folder in the way, as morvane-cli', async () => {
     const name = 'interleaved.str';
     const [earlier, inTheWay] = [name + '0.sound.wav', name + '1.sound.wav'];
