@@ -153,7 +153,9 @@ TEST(DiscCommandTest, ConvertWithoutAFolderWritesBesideTheImageUnderItsName) {
     const std::map<std::string, Bytes> game = FilesBelow(dir.path() / "game");
     std::set<std::string> names;
     for (const auto& [name, bytes] : game) names.insert(name);
-    EXPECT_EQ((std::set<std::string>{"S/ONE.STR0.film.mkv", "S/ONE.STR0.sound.wav", "Track02.wav"}), names);
+    EXPECT_EQ((std::set<std::string>{"S/ONE.STR0.film.mkv", "S/ONE.STR0.film.png", "S/ONE.STR0.sound.wav",
+                                     "Track02.wav"}),
+              names);
     // MOTOROLA: big-endian samples, turned into the WAV's little-endian.
     ASSERT_EQ(1u, game.count("Track02.wav"));
     const Bytes wav = game.at("Track02.wav");
