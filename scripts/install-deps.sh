@@ -19,8 +19,8 @@ tests=(libgtest-dev libgmock-dev ffmpeg mkvtoolnix)
 package=(dpkg-dev file)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)
 web=(emscripten nodejs chromium python3)
-# ccache: the README's own commands, run in a fresh clone by test-readme.sh, build
-# through it so that CI compiles the tree once, not three times.
+# ccache: test-readme.sh runs the README's own build commands in a fresh clone
+# through it, so their builds share what they compile.
 ci=(ccache clang-format pulseaudio pulseaudio-utils clang libclang-rt-14-dev lintian desktop-file-utils appstream man-db
   bash-completion xvfb dbus at-spi2-core python3-pyatspi)
 packages=("${build[@]}")
