@@ -100,8 +100,7 @@ bool WriteAudioTrack(const Disc& disc, const AudioTrack& track, const std::strin
     output.Close();
     sink.SoundDone({path, disc::kCdAudioRate, WavHeader::kChannels, frames});
     sink.Wrote(path);
-    const std::int64_t missing =
-        track.missing + (track.range.length - size) + size % WavHeader::kBytesPerFrame;
+    const std::int64_t missing = track.range.length - size + size % WavHeader::kBytesPerFrame;
     if (missing > 0) {
       sink.Tell(path, "cut short: the track's file ends " + std::to_string(missing) +
                           " bytes before its end; written up to the cut");
