@@ -72,7 +72,9 @@ std::string Resolve(const std::string& name, const std::string& folder) {
 CueSheet ParseCueSheet(const std::string& text, const std::string& folder) {
   CueSheet sheet;
   std::size_t lineNumber = 0;
-  for (std::size_t at = 0; at <= text.size();) {
+  // Sheets written on Windows often open with UTF-8's byte order mark.
+  const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (std::size_t at = start; at <= text.size();) {
     std::size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
     const std::string line = text.substr(at, end - at);

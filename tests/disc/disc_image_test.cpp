@@ -319,8 +319,9 @@ TEST(CueSheetTest, AudioTracksRunToTheNextTracksPregapOrTheirFilesEnd) {
   dir.Write("a.bin", PatternBytes(2352 * 10, 1));
   dir.Write("b.bin", PatternBytes(2352 * 4 + 8, 2));
   const std::string text =
+      "\xEF\xBB\xBF"  // a byte order mark before the first line
+      "FILE a.bin BINARY\r\n"
       "REM made by hand\n"
-      "FILE a.bin BINARY\n"
       "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
       "  TRACK 02 AUDIO\n    INDEX 00 00:00:03\n    INDEX 01 00:00:05\n"
       "  TRACK 03 AUDIO\n    INDEX 01 00:00:08\n"
