@@ -73,8 +73,15 @@ async function walk(entries) {
     if (morvane && !named) {
       // A file that can't be read is taken: its card tells why.
       const start = await entry.file.slice(0, 8).arrayBuffer().then((bytes) => new Uint8Array(bytes), () => null);
-      const takes = !start ? 1 : morvane.ccall('morvane_walk_takes', 'number', ['string', 'number', 'array', 'number', 'number'],
-        [entry.title, 0, start, start.length, entry.file.size]);
+      let takes = 1;
+      try {
+        if (start) {
+          takes = morvane.ccall('morvane_walk_takes', 'number', ['string', 'number', 'array', 'number', 'number'],
+            [entry.title, 0, start, start.length, entry.file.size]);
+        }
+      } catch (error) {
+        // Taken: its conversion tells what is wrong.
+      }
       if (!takes) continue;
     }
     taken.push(entry);
