@@ -152,6 +152,12 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
                                      : ConvertOne(kept[index], bases[index], settings, sink, passedOver);
     if (!whole) result.whole = false;
     if (passedOver) ++result.passedOver;
+    // A disc stopped within is a batch stopped.
+    if (images[index] && sink.StopRequested()) {
+      result.stopped = true;
+      result.whole = false;
+      break;
+    }
   }
   return result;
 }

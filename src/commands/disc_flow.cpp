@@ -100,8 +100,7 @@ bool WriteAudioTrack(const Disc& disc, const AudioTrack& track, const std::strin
     output.Close();
     sink.SoundDone({path, disc::kCdAudioRate, WavHeader::kChannels, frames});
     sink.Wrote(path);
-    const std::int64_t missing =
-        track.missing + (track.range.length - size) + size % WavHeader::kBytesPerFrame;
+    const std::int64_t missing = track.range.length - size + size % WavHeader::kBytesPerFrame;
     if (missing > 0) {
       sink.Tell(path, "cut short: the track's file ends " + std::to_string(missing) +
                           " bytes before its end; written up to the cut");
@@ -185,13 +184,15 @@ bool RunUnpack(const std::string& imagePath, const std::string& outputDir, Batch
       whole = false;
     }
   }
-  if (disc.Folders().empty()) {
+  // The folder is made for what there is to write in it.
+  if (disc.Folders().empty() && !disc.Files().empty()) {
     if (const std::string failure = platform::MakeFolders(outputDir); !failure.empty()) {
       sink.Tell(outputDir, failure);
       return false;
     }
   }
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
+    if (sink.StopRequested()) return false;
     progress.Next(file.size);
     const std::string path = Below(outputDir, file.path);
     ByteFile input, output;
@@ -212,12 +213,13 @@ bool RunUnpack(const std::string& imagePath, const std::string& outputDir, Batch
 }
 
 bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, const ConvertSettings& settings,
-                 ConvertSink& sink) {
+                 BatchSink& sink) {
   const Disc disc = ReadDisc(imagePath);
   bool whole = TellProblems(disc, sink);
   DiscProgress progress(sink, TotalBytes(disc), imagePath);
   int converted = 0;
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
+    if (sink.StopRequested()) return false;
     progress.Next(file.size);
     const InputSource source = disc.SourceOf(file);
     try {
@@ -239,6 +241,7 @@ bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, co
     if (!ConvertSource(source, base, settings, progress)) whole = false;
   }
   for (const AudioTrack& track : disc.Tracks()) {
+    if (sink.StopRequested()) return false;
     ++converted;
     progress.Next(track.range.length);
     if (const std::string failure = platform::MakeFolders(outputRoot); !failure.empty()) {

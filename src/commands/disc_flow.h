@@ -36,16 +36,17 @@ std::string AudioTrackFileName(int number);
 
 // Writes every folder and file of the disc under outputDir at its path, the
 // files byte for byte, in the order their bytes lie on the disc. Every
-// problem goes to the sink and the rest of the disc goes on; gives true
-// when the whole disc was written.
+// problem goes to the sink and the rest of the disc goes on; a stop asked
+// for ends it after the file in hand. Gives true when the whole disc was
+// written.
 bool RunUnpack(const std::string& imagePath, const std::string& outputDir, BatchSink& sink);
 
 // Converts every stream and sound file of the disc as convert converts a
 // file, its outputs at its path under outputRoot, and each CD audio track
 // into outputRoot/TrackNN.wav (44.1 kHz 16-bit stereo, its samples as they
-// are). Progress runs over the disc's bytes. Gives true when all of it was
-// converted whole.
+// are). Progress runs over the disc's bytes; a stop asked for ends it
+// after the file in hand. Gives true when all of it was converted whole.
 bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, const ConvertSettings& settings,
-                 ConvertSink& sink);
+                 BatchSink& sink);
 
 }  // namespace morvane
