@@ -226,6 +226,37 @@ int main(int argc, char** argv) {
                            .Shdr(raw)
                            .Ssmp(PatternBytes(10, 23), 0, 2)
                            .bytes());
+  // Every codec: CBD2 stereo, ADP4 mono, uncompressed 8-bit mono, a type no
+  // codec knows; then headers that draw their types (0 to 7) and sizes.
+  const auto coded = [](const char* type, std::int32_t channels, std::int32_t bits) {
+    StreamBuilder::Header header = HeaderAt(22050, 0);
+    header.compressionType = std::string(type, 4);
+    header.channels = channels;
+    header.sampleSize = bits;
+    return header;
+  };
+  StreamBuilder::Header cbd2 = coded("CBD2", 2, 16), adp4 = coded("ADP4", 1, 4), eight = coded("NONE", 1, 8),
+                        other = coded("MAC3", 2, 16);
+  adp4.stream = 1;
+  eight.stream = 2;
+  other.stream = 3;
+  demuxFiles.push_back(StreamBuilder()
+                           .Shdr(cbd2)
+                           .Shdr(adp4)
+                           .Ssmp(PatternBytes(33, 40), 0, 0)
+                           .Ssmp(PatternBytes(20, 41), 0, 1)
+                           .Shdr(eight)
+                           .Ssmp(PatternBytes(15, 42), 0, 2)
+                           .Shdr(other)
+                           .Ssmp(PatternBytes(12, 43), 0, 3)
+                           .bytes());
+  StreamBuilder drawn;
+  for (std::int32_t type = 0; type < 8; ++type) {
+    StreamBuilder::Header header = coded("SDX2", 1 + type % 2, 16);
+    header.compressionType = std::string{static_cast<char>(type), static_cast<char>(type), 0, 0};
+    drawn.Shdr(header).Ssmp(PatternBytes(17 + static_cast<std::size_t>(type), 50 + type));
+  }
+  demuxFiles.push_back(drawn.bytes());
   // Films: one with its sound met before its first frame and beside it,
   // difference frames and a key flag; two at once on two channels with two
   // sounds; one whose sound comes after it.

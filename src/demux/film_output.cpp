@@ -151,7 +151,7 @@ bool FilmOutput::EndedBy(std::int32_t time) const {
 
 bool FilmOutput::SoundBegins(const TrackSound& sound, std::int32_t time, std::int64_t frames) {
   if (!writer_) return false;
-  if (sound.coding == SoundCoding::kUndecoded) {
+  if (sound.codec == nullptr) {
     Track& track = tracks_[sound.number];
     if (!track.told) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) +

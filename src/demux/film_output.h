@@ -23,8 +23,8 @@ struct FilmHeader {
 
 // A sound stream as a movie's track sees it.
 struct TrackSound {
-  std::size_t number = 0;  // the sound header's, as the WAV's
-  SoundCoding coding = SoundCoding::kUndecoded;
+  std::size_t number = 0;             // the sound header's, as the WAV's
+  const SoundCodec* codec = nullptr;  // null: kept undecoded
   std::int32_t rate = 0;
   int channels = 0;
 };

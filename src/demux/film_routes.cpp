@@ -162,7 +162,7 @@ void FilmRoutes::TimeMet(std::int32_t time) {
 
 void FilmRoutes::SoundBegins(SoundOutput& output, std::size_t number, std::int32_t time, std::int64_t bytes) {
   takers_.clear();
-  const TrackSound sound{number, output.Coding(), output.Rate(), output.Channels()};
+  const TrackSound sound{number, output.Codec(), output.Rate(), output.Channels()};
   const std::int64_t frames = output.FramesFor(bytes);
   for (auto& [channel, film] : live_) {
     if (film->SoundBegins(sound, time, frames)) takers_.push_back(film.get());

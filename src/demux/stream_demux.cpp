@@ -44,14 +44,15 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
                                          const DemuxOptions& options, ConvertSink& sink, bool& whole) {
   SoundFormat used = format;
   if (options.rate) used.rate = *options.rate;
-  const SoundCoding coding = CodingOf(used);
+  std::string why;
+  const SoundCodec* codec = FindSoundCodec(used, why);
   const std::string rawPath = options.outputBase + std::to_string(number) + kSoundSuffix;
-  const bool keepRaw = options.keepSound || coding == SoundCoding::kUndecoded;
-  if (coding == SoundCoding::kUndecoded) {
-    sink.Tell(rawPath, FormatText(used) + ": kept undecoded");
+  const bool keepRaw = options.keepSound || codec == nullptr;
+  if (codec == nullptr) {
+    sink.Tell(rawPath, FormatText(used) + ": kept undecoded" + (why.empty() ? "" : " (" + why + ")"));
     whole = false;
   }
-  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(),
+  return std::make_unique<SoundOutput>(codec, used, keepRaw ? rawPath : std::string(),
                                        options.outputBase + std::to_string(number) + kWavSuffix, sink);
 }
 
@@ -193,6 +194,7 @@ class ChunkStreamDemux {
     std::copy(at(kShdrCompressionTypeOffset), at(kShdrCompressionTypeOffset) + 4, format.compression);
     format.channels = ReadBigEndian32(at(kShdrChannelsOffset));
     format.rate = ReadBigEndian32(at(kShdrSampleRateOffset));
+    format.sampleSize = ReadBigEndian32(at(kShdrSampleSizeOffset));
     const std::size_t number = headers_++;
     outputs_.resize(headers_);
     // A new header of a stream ends the stream's present output.
@@ -301,6 +303,7 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
       }
       format.emplace();
       format->channels = comm->channels;
+      format->sampleSize = comm->sampleSize;
       format->rate = ExtendedRate(comm->rate);
       std::copy(comm->compression, comm->compression + 4, format->compression);
     } else if (IsId(chunk.id, "SSND") && ssndBody < 0) {

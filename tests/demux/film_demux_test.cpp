@@ -16,6 +16,7 @@
 #include "demux/stream_demux.h"
 #include "support/ffmpeg_decoder.h"
 #include "support/matroska_reader.h"
+#include "support/sound_models.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 #include "video/cinepak.h"
@@ -213,6 +214,31 @@ std::vector<FilmCase> Cases() {
                        {{"0.sound.wav", 0}, {"1.sound.wav", 0}}}},
                      {"in.str1.film.mkv: compression type 'rle ' is not Cinepak"}});
   }
+  {
+    // Every codec beside one film: CBD2 stereo, ADP4 mono, uncompressed
+    // 16-bit stereo and 8-bit mono (its WAV 8-bit, its track widened).
+    StreamBuilder b;
+    StreamBuilder::Header eight = Header(3, 8000, 1, "NONE");
+    eight.sampleSize = 8;
+    b.Fhdr({.frameCount = 2})
+        .Shdr(Header(0, 22050, 2, "CBD2"))
+        .Shdr(Header(1, 11025, 1, "ADP4"))
+        .Shdr(Header(2, 22050, 2, "NONE"))
+        .Shdr(eight);
+    for (const std::int32_t time : {0, 24}) {
+      for (std::int32_t stream = 0; stream < 4; ++stream)
+        b.Ssmp(PatternBytes(400, static_cast<std::uint32_t>(time + stream)), time, stream);
+      b.FilmFrame({.data = time == 0 ? kIntra : kInter, .time = time, .duration = 24});
+    }
+    cases.push_back({"every codec's samples in the movie beside it, as its WAV holds them",
+                     b.bytes(),
+                     true,
+                     {{"0.film.mkv",
+                       "cvid",
+                       {{0, true, kIntra}, {100, false, kInter}},
+                       {{"0.sound.wav", 0}, {"1.sound.wav", 0}, {"2.sound.wav", 0}, {"3.sound.wav", 0}}}},
+                     {}});
+  }
   cases.push_back({"a film without sound is whole",
                    StreamBuilder().Fhdr({}).FilmFrame({.data = kIntra, .time = 5}).Sized("FILL", {}).bytes(),
                    true,
@@ -256,13 +282,13 @@ std::vector<FilmCase> Cases() {
        {"in.str: film channel 0: 1 frame(s) outside any film", "in.str: stream 9: 1 data block(s)"}});
   {
     StreamBuilder b;
-    b.Fhdr({.frameCount = 1}).Shdr(Header(0, 22050, 2, "NONE"));
+    b.Fhdr({.frameCount = 1}).Shdr(Header(0, 22050, 2, "MAC3"));
     Interleave(b, 0, 0, {{0, kIntra}}, 100);
     cases.push_back({"sound kept undecoded gets no track",
                      b.bytes(),
                      false,
                      {{"0.film.mkv", "cvid", {{0, true, kIntra}}, {}}},
-                     {"in.str0.sound: compression type 'NONE', 2 channels, 22050 Hz: kept undecoded",
+                     {"in.str0.sound: compression type 'MAC3', 2 channels, 22050 Hz: kept undecoded",
                       "in.str0.film.mkv: sound 0 is kept undecoded; the movie holds no track of it"}});
   }
   FilmCase none{"no movies asked for",
@@ -345,8 +371,17 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
       for (std::size_t t = 0; t < want.tracks.size(); ++t) {
         const MkvTrack& track = movie.tracks[t + 1];
         const TrackWanted& wantTrack = want.tracks[t];
-        const Bytes wav = ReadAll(input + wantTrack.wav);
+        Bytes wav = ReadAll(input + wantTrack.wav);
         ASSERT_GT(wav.size(), 44u);
+        if (wav[34] == 8) {
+          // An 8-bit WAV: its unsigned samples widened x256, as the track holds them.
+          Bytes widened(wav.begin(), wav.begin() + 44);
+          for (std::size_t i = 44; i < wav.size(); ++i) {
+            widened.push_back(0);
+            widened.push_back(static_cast<unsigned char>(wav[i] ^ 0x80));
+          }
+          wav = widened;
+        }
         const std::size_t frameBytes = 2 * (wav[22] | wav[23] << 8);
         EXPECT_EQ("A_PCM/INT/LIT", track.codec);
         EXPECT_EQ(16u, track.bitDepth);
@@ -544,6 +579,34 @@ TEST(FilmDemuxTest, EachFilmsPosterIsItsFirstKeyFrameOrWhyNot) {
   options.outputBase = input;
   EXPECT_TRUE(DemuxFile(input, options, sink));
   EXPECT_FALSE(Exists(input + "0.film.png"));
+}
+
+// A stream whose even offsets of each stereo pair carry 440 Hz and odd
+// offsets 660 Hz: 440 Hz on the left in the WAV and in the movie beside it.
+TEST(FilmDemuxTest, TheLeftToneComesOutOnTheLeftInTheWavAndTheMovie) {
+  const Bytes sound = TwoToneSdx2(440, 660, 22050, 11025);
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 2}).Shdr(Header(0, 22050));
+  b.Ssmp(Slice(sound, 0, 11026), 0).FilmFrame({.data = kIntra, .time = 0, .duration = 60});
+  b.Ssmp(Slice(sound, 11026, sound.size() - 11026), 60)
+      .FilmFrame({.data = kInter, .time = 60, .duration = 60});
+  TempDir dir;
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  ASSERT_TRUE(DemuxFile(input, options, sink));
+  const Bytes wav = ReadAll(input + "0.sound.wav");
+  ASSERT_EQ(44u + 4 * 11025, wav.size());
+  const MkvFile movie = ReadMatroska(ReadAll(input + "0.film.mkv"));
+  ASSERT_EQ(2u, movie.tracks.size());
+  const Bytes pcms[] = {Bytes(wav.begin() + 44, wav.end()), movie.Concatenated(movie.tracks[1].number)};
+  for (const Bytes& pcm : pcms) {
+    EXPECT_GT(ToneLevel(pcm, 2, 0, 440, 22050), 0.4);
+    EXPECT_LT(ToneLevel(pcm, 2, 0, 660, 22050), 0.01);
+    EXPECT_GT(ToneLevel(pcm, 2, 1, 660, 22050), 0.4);
+    EXPECT_LT(ToneLevel(pcm, 2, 1, 440, 22050), 0.01);
+  }
 }
 
 }  // namespace

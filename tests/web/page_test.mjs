@@ -23,6 +23,19 @@ const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'morvane-web-test-'));
 after(() => fs.rmSync(scratch, {recursive: true, force: true}));
 const sha = (bytes) => createHash('sha256').update(bytes).digest('hex');
 const lines = (text) => text.split('\n').filter((line) => line !== '');
+// How strong a tone is in one channel of a stereo 16-bit WAV at 22050 Hz:
+// the Goertzel power relative to the samples' energy (a pure tone: 0.5).
+function toneLevel(wav, channel, hz) {
+  const coefficient = 2 * Math.cos(2 * Math.PI * hz / 22050);
+  let previous = 0, earlier = 0, energy = 0, count = 0;
+  for (let at = 44 + 2 * channel; at + 1 < wav.length; at += 4) {
+    const x = wav.readInt16LE(at) / 32768;
+    [earlier, previous] = [previous, x + coefficient * previous - earlier];
+    energy += x * x;
+    count += 1;
+  }
+  return (previous * previous + earlier * earlier - coefficient * previous * earlier) / (energy * count);
+}
 
 // The streams: the demo and one of each shape the command line's tests use.
 const streams = path.join(scratch, 'streams');
@@ -96,7 +109,13 @@ test('the page converts as morvane-cli does', async (t) => {
       for (const file of card.downloads) {
         const [download] = await Promise.all([page.waitForEvent('download'), page.click(`a[download="${file}"]`)]);
         assert.equal(download.suggestedFilename(), file);
-        assert.ok(fs.readFileSync(await download.path()).equals(wanted.written.get(file)), file + ': the same bytes');
+        const bytes = fs.readFileSync(await download.path());
+        assert.ok(bytes.equals(wanted.written.get(file)), file + ': the same bytes');
+        if (file === 'left and right.str0.sound.wav') {
+          // 440 Hz at the even offsets of each pair comes out on the left.
+          assert.ok(toneLevel(bytes, 0, 440) > 0.4 && toneLevel(bytes, 0, 660) < 0.01, 'left: 440 Hz');
+          assert.ok(toneLevel(bytes, 1, 660) > 0.4 && toneLevel(bytes, 1, 440) < 0.01, 'right: 660 Hz');
+        }
       }
     });
   }
