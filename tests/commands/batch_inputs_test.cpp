@@ -20,6 +20,7 @@ TEST(BatchInputsTest, WhatARunWroteBesideAStreamIsKnownByItsName) {
       {"intro.str12.sound.wav", true},
       {"intro2.str0.sound", true},
       {"intro.str3.film.mkv", true},
+      {"intro.str3.film.png", true},
       {"a1.sound", true},
       {"intro.str.sound", false},
       {"other.str0.sound", false},
