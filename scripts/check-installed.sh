@@ -34,12 +34,12 @@ if [ "$prefix" = /usr ] && dpkg-query -W morvane >/dev/null 2>&1; then
   expect "the package's version $package_version is the program's" test "$version" = "morvane-cli $package_version"
 fi
 
-# A stream to WAVs and a movie from the installed program, each WAV a playable 16-bit stereo file
+# A stream to WAVs, a movie and its poster from the installed program, each WAV a playable 16-bit stereo file
 # at the demo's rate.
 (cd "$work" && morvane-cli make-demo demo.str >/dev/null && morvane-cli convert demo.str >written.txt 2>errors.txt)
 expect "morvane-cli convert succeeds" test $? -eq 0
-expect "convert names the movie and the two WAVs it wrote" diff <(sort "$work/written.txt") \
-  <(printf '%s\n' demo.str0.film.mkv demo.str0.sound.wav demo.str1.sound.wav)
+expect "convert names the movie, its poster and the two WAVs it wrote" diff <(sort "$work/written.txt") \
+  <(printf '%s\n' demo.str0.film.mkv demo.str0.film.png demo.str0.sound.wav demo.str1.sound.wav)
 if command -v ffprobe >/dev/null; then
   streams=$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$work/demo.str0.film.mkv")
   expect "demo.str0.film.mkv holds the 320x240 Cinepak film and its sound ($(tr '\n' ' ' <<<"$streams"))" \
