@@ -145,9 +145,16 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
       break;
     }
     sink.Start(index, kept[index].path);
-    const bool whole = images[index] ? ConvertDisc(kept[index].path, bases[index], settings, sink)
-                                     : ConvertOne(kept[index], bases[index], settings, sink);
-    if (!whole) result.whole = false;
+    if (images[index]) {
+      const DiscConversion disc = ConvertDisc(kept[index].path, bases[index], settings, sink);
+      if (!disc.whole) result.whole = false;
+      if (disc.stopped) {
+        result.stopped = true;
+        break;
+      }
+    } else if (!ConvertOne(kept[index], bases[index], settings, sink)) {
+      result.whole = false;
+    }
   }
   return result;
 }

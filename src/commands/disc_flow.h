@@ -43,9 +43,14 @@ bool RunUnpack(const std::string& imagePath, const std::string& outputDir, Batch
 // Converts every stream and sound file of the disc as convert converts a
 // file, its outputs at its path under outputRoot, and each CD audio track
 // into outputRoot/TrackNN.wav (44.1 kHz 16-bit stereo, its samples as they
-// are). Progress runs over the disc's bytes. Gives true when all of it was
-// converted whole.
-bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, const ConvertSettings& settings,
-                 ConvertSink& sink);
+// are). Progress runs over the disc's bytes; the sink hears of each part of
+// the disc in turn, and a stop asked for ends the conversion after the part
+// in hand.
+struct DiscConversion {
+  bool whole = false;    // all of it converted whole
+  bool stopped = false;  // ended by a stop before its last part
+};
+DiscConversion ConvertDisc(const std::string& imagePath, const std::string& outputRoot,
+                           const ConvertSettings& settings, BatchSink& sink);
 
 }  // namespace morvane
