@@ -137,6 +137,11 @@ std::string DiscFileKindText(const DiscFileFacts& facts) {
   return "other";
 }
 
+std::string DiscPartKindText(const DiscPart& part) {
+  if (part.audioTrack) return "CD audio";
+  return part.kind == DiscFileKind::kStream ? "stream" : DiscFileKindText({part.kind, 0, 0});
+}
+
 std::string AudioTrackFileName(int number) {
   std::string digits = std::to_string(number);
   if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');

@@ -31,6 +31,9 @@ DiscListing ListDisc(const std::string& imagePath);
 // The text of what a file holds: "stream: 2 sounds, 1 film", "AIFF" or
 // "other".
 std::string DiscFileKindText(const DiscFileFacts& facts);
+// The same of a part met while converting: "stream", "AIFF", "other" or,
+// of a track, "CD audio".
+std::string DiscPartKindText(const DiscPart& part);
 // "TrackNN.wav": the name of an audio track's WAV.
 std::string AudioTrackFileName(int number);
 

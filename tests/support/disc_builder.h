@@ -75,7 +75,7 @@ struct CueDisc {
 CueDisc CueAndBin(const Bytes& blocks, const Bytes& audio, const std::string& type = "BINARY");
 
 // An image labelled "BAD" whose folder /D is a directory chain that loops
-// back to its first block, beside GOOD.STR, which holds `good` (one block).
+// back to its first block, beside GOOD.STR, which holds `good`.
 Bytes LoopingFolderImage(const Bytes& good);
 
 }  // namespace morvane::test
