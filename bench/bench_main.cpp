@@ -8,6 +8,7 @@
 
 #include "bench_inputs.h"
 #include "convert_figures.h"
+#include "disc_figures.h"
 #include "figures.h"
 #include "processes.h"
 #include "window_driver.h"
@@ -16,7 +17,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: morvane-bench generate FOLDER [--small]\n"
-    "       morvane-bench figures FOLDER --cli PROGRAM [--runs N] [--small] [--doc FILE] [--convert-only]\n"
+    "       morvane-bench figures FOLDER --cli PROGRAM [--runs N] [--small] [--doc FILE] [--convert-only | "
+    "--disc-only]\n"
     "       morvane-bench window analyze|extract|wav FILE [RATE]\n";
 
 int Usage() {
@@ -30,6 +32,7 @@ int Generate(int argc, char** argv) {
   const bool small = argc > 3 && std::string(argv[3]) == "--small";
   const morvane::bench::Expected expected = morvane::bench::MakeInputs(folder, small);
   morvane::bench::SaveExpected(expected, folder + "/" + morvane::bench::kExpectedName);
+  morvane::bench::MakeDiscInputs(folder, small);
   for (const morvane::bench::FilmShape& shape : morvane::bench::MakeFilmInputs(folder, small)) {
     std::printf("films: %s, %lld bytes, %d film(s) of %d frames\n", shape.file.c_str(),
                 static_cast<long long>(shape.size), shape.films, shape.frames);
@@ -53,6 +56,8 @@ int Figures(int argc, char** argv) {
       options.small = true;
     } else if (arg == "--convert-only") {
       options.convertOnly = true;
+    } else if (arg == "--disc-only") {
+      options.discOnly = true;
     } else if (i + 1 < argc && arg == "--cli") {
       options.cli = argv[++i];
     } else if (i + 1 < argc && arg == "--doc") {

@@ -12,6 +12,7 @@
 #include "bench_inputs.h"
 #include "convert_figures.h"
 #include "digest.h"
+#include "disc_figures.h"
 #include "processes.h"
 #include "report.h"
 
@@ -34,12 +35,15 @@ class Bench {
         self_(SelfPath()) {}
 
   void Measure() {
-    if (!options_.convertOnly) {
+    if (!options_.convertOnly && !options_.discOnly) {
       MeasureAnalyze();
       MeasureExtract();
       MeasureWav();
     }
-    MeasureConvertWithFilms();
+    if (!options_.discOnly) MeasureConvertWithFilms();
+    const auto progress = [this](const std::string& text) { Progress(text); };
+    for (Row& row : MeasureDisc(options_.folder, options_.cli, options_.runs, progress))
+      rows_.push_back(std::move(row));
   }
   const std::vector<Row>& Rows() const { return rows_; }
   const Expected& Inputs() const { return expected_; }

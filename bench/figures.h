@@ -11,6 +11,7 @@ struct FigureOptions {
   int runs = 7;
   bool small = false;        // a quick run: outputs checked, timings not judged
   bool convertOnly = false;  // only the figures of convert with films
+  bool discOnly = false;     // only the figures of convert of a disc image
 };
 
 // Measures every figure beside its reference, runs times each, interleaved,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/disc_builder.h"
 #include "support/stream_builder.h"
 
 namespace {
@@ -146,7 +147,30 @@ int main(int argc, char** argv) {
   const std::filesystem::path top = argv[1];
   const auto analysis = top / "analysis", walk = top / "map_walk", wav = top / "wav_conversion",
              demux = top / "demux";
-  for (const auto& folder : {analysis, walk, wav, demux}) std::filesystem::create_directories(folder);
+  const auto disc = top / "disc";
+  for (const auto& folder : {analysis, walk, wav, demux, disc}) std::filesystem::create_directories(folder);
+  // The disc layer: an options byte, then the first 256 bytes of each block
+  // of a built image (three entries a directory block fit in them).
+  {
+    morvane::test::TreeOptions tree;
+    tree.entriesPerBlock = 3;
+    const std::vector<morvane::test::TreeFile> files = {
+        {"A/B/C/D.STR", PatternBytes(300, 1)}, {"A/E", PatternBytes(10, 2)}, {"F", {}},
+        {"G/H", PatternBytes(5000, 3)},        {"..", PatternBytes(7, 4)},   {"I/J", PatternBytes(1, 5)}};
+    int seed = 0;
+    for (const bool twoCopies : {false, true}) {
+      tree.twoCopies = twoCopies;
+      tree.firstCopyOutside = twoCopies;
+      const Bytes image = morvane::test::TreeImage(files, tree);
+      for (const unsigned char options : {0, 1, 6, 41}) {
+        Bytes input = {options};
+        for (std::size_t at = 0; at < image.size(); at += 2048)
+          input.insert(input.end(), image.begin() + static_cast<std::ptrdiff_t>(at),
+                       image.begin() + static_cast<std::ptrdiff_t>(at + 256));
+        Save(disc, seed++, input);
+      }
+    }
+  }
 
   const Bytes realistic = RealisticStream();
   Bytes truncated(realistic.begin(), realistic.end() - 5);

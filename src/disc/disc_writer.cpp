@@ -32,8 +32,7 @@ std::int64_t BlocksFor(std::size_t bytes) {
 
 }  // namespace
 
-std::vector<unsigned char> DiscImageBytes(const std::string& label,
-                                          const std::vector<DiscWriterFile>& files) {
+DiscHead DiscImageHead(const std::string& label, const std::vector<DiscHeadFile>& files) {
   // The folders and what each holds, "" being the root.
   std::map<std::string, Folder> folders;
   std::vector<std::string> folderOrder = {""};
@@ -72,9 +71,10 @@ std::vector<unsigned char> DiscImageBytes(const std::string& label,
   std::vector<std::int64_t> fileBlock(files.size());
   for (std::size_t index = 0; index < files.size(); ++index) {
     fileBlock[index] = next;
-    next += BlocksFor(files[index].bytes.size());
+    next += BlocksFor(static_cast<std::size_t>(files[index].size));
   }
-  std::vector<unsigned char> image(static_cast<std::size_t>(next * kBlockSize), 0);
+  const std::int64_t headBlocks = fileBlock.empty() ? next : fileBlock.front();
+  std::vector<unsigned char> image(static_cast<std::size_t>(headBlocks * kBlockSize), 0);
 
   image[kRecordTypeOffset] = 1;
   std::memcpy(image.data() + kSyncOffset, "ZZZZZ", 5);
@@ -118,8 +118,8 @@ std::vector<unsigned char> DiscImageBytes(const std::string& label,
           bytes = blocks * kBlockSize;
         } else {
           const std::size_t index = folder.file.at(name);
-          bytes = static_cast<std::int64_t>(files[index].bytes.size());
-          blocks = BlocksFor(files[index].bytes.size());
+          bytes = files[index].size;
+          blocks = BlocksFor(static_cast<std::size_t>(bytes));
           first = fileBlock[index];
         }
         Put32(image, entry + kEntryByteCountOffset, static_cast<std::uint32_t>(bytes));
@@ -131,9 +131,23 @@ std::vector<unsigned char> DiscImageBytes(const std::string& label,
       }
     }
   }
+  return {std::move(image), std::move(fileBlock)};
+}
+
+std::vector<unsigned char> DiscImageBytes(const std::string& label,
+                                          const std::vector<DiscWriterFile>& files) {
+  std::vector<DiscHeadFile> sizes;
+  for (const DiscWriterFile& file : files)
+    sizes.push_back({file.path, static_cast<std::int64_t>(file.bytes.size())});
+  DiscHead head = DiscImageHead(label, sizes);
+  std::vector<unsigned char>& image = head.bytes;
   for (std::size_t index = 0; index < files.size(); ++index) {
+    const auto at = static_cast<std::size_t>(head.firstBlocks[index] * kBlockSize);
+    image.resize(std::max(image.size(),
+                          at + static_cast<std::size_t>(BlocksFor(files[index].bytes.size()) * kBlockSize)),
+                 0);
     std::copy(files[index].bytes.begin(), files[index].bytes.end(),
-              image.begin() + static_cast<std::ptrdiff_t>(fileBlock[index] * kBlockSize));
+              image.begin() + static_cast<std::ptrdiff_t>(at));
   }
   return image;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,18 @@ struct DiscWriterFile {
 // (its entries in the order given, over as many chained blocks as they
 // take), then each file's bytes from a block of its own, one copy each.
 std::vector<unsigned char> DiscImageBytes(const std::string& label, const std::vector<DiscWriterFile>& files);
+
+// The same image's first blocks (the volume header and the directories) for
+// files of these paths and sizes, and the block each file's bytes begin at:
+// for an image too large to hold in memory, whose files follow the head.
+struct DiscHead {
+  std::vector<unsigned char> bytes;
+  std::vector<std::int64_t> firstBlocks;
+};
+struct DiscHeadFile {
+  std::string path;
+  std::int64_t size = 0;
+};
+DiscHead DiscImageHead(const std::string& label, const std::vector<DiscHeadFile>& files);
 
 }  // namespace morvane
