@@ -84,11 +84,18 @@ for program in morvane morvane-cli; do
   if [ "$prefix" = /usr ]; then
     expect "man -w $program finds it" test "$(man -w "$program" 2>/dev/null)" = "$page"
   fi
-  shown=$(MANWIDTH=80 MANPAGER=cat man -l "$page" 2>"$work/man-errors.txt")
+  shown=$(MANWIDTH=80 MANPAGER=cat man --warnings -l "$page" 2>"$work/man-errors.txt")
   expect "man shows $program's page without warnings" test ! -s "$work/man-errors.txt"
   expect "$program's page names it" grep -q "^NAME" <<<"$shown"
+  expect "lexgrog reads $program's NAME line" grep -q ": \"$program - " <(lexgrog "$page")
+  # The synopsis under SYNOPSIS, nothing of it spilt into DESCRIPTION.
+  synopsis=$(sed -n '/^SYNOPSIS/,/^[A-Z]/{/^ /p}' <<<"$shown")
+  expect "$program's SYNOPSIS starts each line with the program" \
+    test -n "$synopsis" -a -z "$(grep -v "^ *$program\( \|\$\)" <<<"$synopsis")"
+  expect "$program's DESCRIPTION holds no usage line" test -z "$(sed -n '/^DESCRIPTION/,/^[A-Z]/p' <<<"$shown" | grep -E 'or: |FILE\.\.\.$')"
+  expect "$program's page lists the movies in FILES" grep -q 'FILEN\.film\.mkv' <(sed -n '/^FILES/,/^[A-Z]/p' <<<"$shown")
 done
-expect "morvane-cli's page tells of convert" grep -q "convert" <(MANPAGER=cat man -l "$share/man/man1/morvane-cli.1.gz")
+expect "morvane-cli's page tells of convert" grep -q "^CONVERT" <(MANPAGER=cat man -l "$share/man/man1/morvane-cli.1.gz")
 
 # The completion of morvane-cli, as bash-completion loads it.
 completion=$share/bash-completion/completions/morvane-cli

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "audio/demo_stream.h"
 #include "cli/batch_progress.h"
@@ -152,6 +153,15 @@ int ConvertCommand(const std::vector<std::string>& paths, const ConvertSettings&
   for (const auto& [name, problem] : found.problems) sink.Tell(name, problem);
   BatchResult result = RunConvert(inputs, settings, sink);
   if (!found.problems.empty()) result.whole = false;
+  // Folders that held no stream at all: nothing converted is no success.
+  if (!result.refusal && !result.stopped && result.passedOver == inputs.size() && found.problems.empty()) {
+    for (const std::string& path : paths) {
+      std::error_code error;
+      if (!std::filesystem::is_directory(platform::PathFromUtf8(path), error)) continue;
+      sink.Tell(path, "no chunk stream in the folder; nothing converted");
+      result.whole = false;
+    }
+  }
   progress.Finish();
   if (result.refusal) {
     // A clash is the command line's fault, told as its usage errors are.
@@ -201,21 +211,34 @@ int UnpackCommand(const std::string& imagePath, const std::string& outputDir, co
 }
 
 int MakeDemoCommand(const std::string& path, bool disc) {
+  // The folders it goes in are made, as convert makes its output folder; a
+  // failure is told as convert tells one: the file and the system's words.
+  const auto tell = [](const std::string& name, const std::string& cause) {
+    const std::string line = EscapedName(name) + ": " + cause + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return 1;
+  };
+  const std::filesystem::path folder = platform::PathFromUtf8(path).parent_path();
+  if (!folder.empty()) {
+    const std::string failure = platform::MakeFolders(platform::Utf8FromPath(folder));
+    if (!failure.empty()) return tell(platform::Utf8FromPath(folder), failure);
+  }
   ByteFile file;
-  const std::optional<std::string> error = RunCommandSteps(
-      [&] {
-        file.Open(path, ByteFile::Mode::kCreate);
-        if (disc) {
-          const std::vector<unsigned char> image = DemoDiscBytes();
-          file.Write(image.data(), image.size());
-        } else {
-          WriteDemoStream(DemoStreamOptions{}, file);
-        }
-        file.Close();
-      },
-      [&] { file.CloseQuietly(); });
-  if (error) PrintError(*error);
-  return error ? 1 : 0;
+  try {
+    file.Open(path, ByteFile::Mode::kCreate);
+    if (disc) {
+      const std::vector<unsigned char> image = DemoDiscBytes();
+      file.Write(image.data(), image.size());
+    } else {
+      WriteDemoStream(DemoStreamOptions{}, file);
+    }
+    file.Close();
+  } catch (const CommandError& error) {
+    file.CloseQuietly();
+    return tell(error.path().empty() ? path : error.path(), ErrorCause(error));
+  }
+  return 0;
 }
 
 }  // namespace morvane

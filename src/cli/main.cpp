@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/help.h"
 #include "core/byte_file.h"
 #include "core/platform.h"
 #include "core/support.h"
@@ -20,99 +21,10 @@ constexpr int kRateBoxLength = 5;  // the rate box takes at most 5 characters
 
 const char kVersion[] = "morvane-cli " MORVANE_VERSION "\n";
 
-const char kUsage[] =
-    "Usage: morvane-cli analyze FILE\n"
-    "       morvane-cli extract FILE\n"
-    "       morvane-cli wav FILE --rate TEXT\n"
-    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies] [--null]\n"
-    "                           [--rate TEXT] FILE...\n"
-    "       morvane-cli list IMAGE\n"
-    "       morvane-cli unpack IMAGE -o DIR\n"
-    "       morvane-cli make-demo [--disc] FILE\n"
-    "       morvane-cli --help | --version\n";
-
-const char kHelp[] =
-    "\n"
-    "Commands:\n"
-    "  analyze FILE     Analyze File: walks the chunks of FILE and writes FILE.MAP.\n"
-    "                   Prints the text box's new lines (the path, the summary) and\n"
-    "                   the fifteen information rows.\n"
-    "  extract FILE     Extract Chunks: reads FILE.MAP and writes FILE0.sound,\n"
-    "                   FILE1.sound, ... Prints the text box's lines.\n"
-    "  wav FILE         SDX2 to WAV: decodes the sound file FILE into FILE.wav at the\n"
-    "                   rate TEXT, read as the window reads its rate box: a leading\n"
-    "                   sign, then digits up to the first other character; empty text,\n"
-    "                   letters or a leading blank give 0. --rate is required here\n"
-    "                   (give --rate \"\" for the empty box).\n"
-    "  convert FILE...  Converts every sound stream of each file in one pass: each\n"
-    "                   sound header n starts FILEn.sound.wav, and each data block\n"
-    "                   goes to the present output of its own stream number, so\n"
-    "                   interleaved streams come apart. SDX2 stereo and mono are\n"
-    "                   decoded at each header's rate; any other compression is kept\n"
-    "                   undecoded as FILEn.sound and reported. Each film header n\n"
-    "                   starts FILEn.film.mkv, a Matroska movie of the film's frames\n"
-    "                   (copied as they are, each at its own time) with a 16-bit\n"
-    "                   PCM track of each decoded sound stream that plays beside it.\n"
-    "                   An AIFC file (FORM) with SDX2 sound gives FILE0.sound.wav.\n"
-    "                   A cut file converts as far as its data goes. Prints the name\n"
-    "                   of every file written, one a line (control characters\n"
-    "                   escaped as \\n, \\t, \\\\, \\xHH); every problem goes to stderr as\n"
-    "                   \"NAME: what happened\", and the other files go on. A progress\n"
-    "                   bar is shown on stderr when it is a terminal.\n"
-    "  list IMAGE       Shows a disc image's label, then every folder and file of\n"
-    "                   its file system, each file with its size in bytes and what\n"
-    "                   it holds (a stream with its sound and film counts, AIFF,\n"
-    "                   other), and its CD audio tracks. IMAGE is a .cue sheet, or\n"
-    "                   an image of 2048-byte blocks or of raw 2352-byte sectors.\n"
-    "  unpack IMAGE -o DIR\n"
-    "                   Writes every file of the disc under DIR at its path, byte\n"
-    "                   for byte. A name that can't be a file name here is written\n"
-    "                   with %XX for each byte that can't stand in it.\n"
-    "  make-demo FILE   Writes a demo stream: a stereo melody, SDX2 at 22050 Hz, in\n"
-    "                   two sound streams, and beside the first a film of four\n"
-    "                   seconds: a moving test pattern, Cinepak at 320x240, 12\n"
-    "                   frames a second. With --disc, writes a disc image of\n"
-    "                   2048-byte blocks instead: the demo stream, a second stream\n"
-    "                   and an AIFC file in folders.\n"
-    "\n"
-    "Options:\n"
-    "  --rate TEXT      The text of the rate box, at most 5 characters, giving a\n"
-    "                   positive sample rate in Hz; with convert, one rate for\n"
-    "                   every stream instead of its header's.\n"
-    "  -o, --output-dir DIR\n"
-    "                   convert: writes every output into DIR (made when missing)\n"
-    "                   under the input's base name, not beside the input.\n"
-    "                   unpack: the folder the disc's files are written under.\n"
-    "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
-    "  --map            convert: also writes FILE.MAP as analyze does.\n"
-    "  --no-movies      convert: writes no movie; the films are passed over.\n"
-    "  --disc           make-demo: writes a disc image.\n"
-    "  --null           convert: ends each printed name with a NUL byte instead of\n"
-    "                   a line feed, unescaped (for xargs -0).\n"
-    "  -h, --help       Shows this text.\n"
-    "  -v, --version    Shows the version.\n"
-    "\n"
-    "The window's messages (\"Process finished\", \"Input Error \", ...) go to stderr,\n"
-    "one a line; so does the text of an error that ends a command.\n"
-    "\n"
-    "Every file is written under a hidden temporary name beside it and renamed\n"
-    "onto its name when complete; a link at the name is replaced, never written\n"
-    "through. Only regular files below 2 GiB are read.\n"
-    "\n"
-    "Exit status: 0 success; 1 a command failed: an error ended it, its file could\n"
-    "not be opened (\"Input Error \"), the map is missing, or an output file could\n"
-    "not be created; 2 a usage error; 130, 143 or 129 interrupted by SIGINT, SIGTERM\n"
-    "or SIGHUP (the temporary files are removed, earlier files stay as they were).\n"
-    "\n"
-    "Examples:\n"
-    "  morvane-cli analyze intro.str\n"
-    "  morvane-cli convert -o out/ disc/*.str\n"
-    "  morvane-cli convert game.cue          # every film and sound of the disc into game/\n";
-
 void Print(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
 int UsageError(const std::string& problem) {
-  Print(stderr, "morvane-cli: " + problem + "\n" + kUsage + "Try 'morvane-cli --help' for more.\n");
+  Print(stderr, "morvane-cli: " + problem + "\n" + morvane::kUsage + "Try 'morvane-cli --help' for more.\n");
   return kUsageError;
 }
 
@@ -217,8 +129,18 @@ int main(int argc, char** argv) {
     positional.push_back(extra);
   }
 
-  if (help) {
-    Print(stdout, std::string(kUsage) + kHelp);
+  // "--help" after a command, and "help COMMAND", give the command's own help.
+  const bool helpCommand = !positional.empty() && positional.front() == "help";
+  if (help || helpCommand) {
+    const std::size_t named = helpCommand ? 1 : 0;
+    if (positional.size() <= named) {
+      Print(stdout, morvane::OverviewHelp());
+      return 0;
+    }
+    if (helpCommand && positional.size() > 2) return UsageError("help takes one COMMAND");
+    const std::optional<std::string> text = morvane::CommandHelp(positional[named]);
+    if (!text) return UsageError("unknown command '" + positional[named] + "'");
+    Print(stdout, *text);
     return 0;
   }
   if (version) {
@@ -247,7 +169,7 @@ int main(int argc, char** argv) {
   if (rate && !morvane::RateFromText(*rate)) {
     return UsageError("--rate '" + *rate + "' gives no positive sample rate in Hz");
   }
-  // unpack takes its folder as convert does.
+  // unpack takes its folder as convert does, and needs one.
   std::string unpackDir;
   if (command == "unpack") {
     if (outputDirs.empty()) return UsageError("unpack needs -o DIR");

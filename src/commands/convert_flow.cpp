@@ -64,14 +64,15 @@ bool ConvertSource(const InputSource& source, const std::string& base, const Con
 namespace {
 
 // One input of a batch. Gives true when all of it was converted whole, or
-// when it was passed over as no stream met in a folder.
+// when it was passed over as no stream met in a folder (`passedOver` set).
 bool ConvertOne(const ConvertInput& given, const std::string& base, const ConvertSettings& settings,
-                ConvertSink& sink) {
+                ConvertSink& sink, bool& passedOver) {
   ByteFile input;
   try {
     input.Open(given.path, ByteFile::Mode::kRead);
     if (KindOfInput(input) == InputKind::kNotAStream) {
-      if (!given.named) return true;
+      passedOver = !given.named;
+      if (passedOver) return true;
       sink.Tell(given.path, "not a chunk stream; skipped");
       return false;
     }
@@ -145,6 +146,7 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
       break;
     }
     sink.Start(index, kept[index].path);
+    bool passedOver = false;
     if (images[index]) {
       const DiscConversion disc = ConvertDisc(kept[index].path, bases[index], settings, sink);
       if (!disc.whole) result.whole = false;
@@ -152,9 +154,10 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
         result.stopped = true;
         break;
       }
-    } else if (!ConvertOne(kept[index], bases[index], settings, sink)) {
+    } else if (!ConvertOne(kept[index], bases[index], settings, sink, passedOver)) {
       result.whole = false;
     }
+    if (passedOver) ++result.passedOver;
   }
   return result;
 }

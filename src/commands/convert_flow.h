@@ -47,9 +47,10 @@ struct BatchResult {
   // names (a fault of the command line) or an output folder that can't be
   // made.
   std::optional<std::string> refusal;
-  bool clash = false;    // the refusal is a clash of names
-  bool whole = false;    // every input was converted whole
-  bool stopped = false;  // the batch was ended before its last input
+  bool clash = false;          // the refusal is a clash of names
+  bool whole = false;          // every input was converted whole
+  bool stopped = false;        // the batch was ended before its last input
+  std::size_t passedOver = 0;  // inputs met in a folder that were no stream
 };
 
 // An input of a batch and where its outputs go.

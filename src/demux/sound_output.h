@@ -52,6 +52,9 @@ class ConvertSink {
   // Every chunk the walk meets: its id, where it starts and its size as the
   // header gives it.
   virtual void ChunkMet(const unsigned char* /*id*/, std::int64_t /*start*/, std::int64_t /*size*/) {}
+  // The sub-type of every film chunk the walk meets ("FHDR", "FRME",
+  // "DFRM", ...), when movies are asked for.
+  virtual void FilmChunkMet(const unsigned char* /*subType*/) {}
   // The samples of a WAV as they are decoded: 16-bit little-endian,
   // channels interleaved, as the WAV holds them.
   virtual void Decoded(const std::string& /*wavPath*/, const unsigned char* /*pcm*/, std::size_t /*bytes*/,

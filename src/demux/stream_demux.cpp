@@ -148,6 +148,7 @@ class ChunkStreamDemux {
         if (size_ - position < kFilmSubTypeOffset + 4) return Cut(position, "FILM");
         input_.Read(header + kChunkHeaderSize, kFilmSubTypeOffset + 4 - kChunkHeaderSize);
         NoteTime(ReadBigEndian32(header + kFilmTimeOffset));
+        sink_.FilmChunkMet(header + kFilmSubTypeOffset);
         if (!films_->FilmChunk(position, header, chunkSize)) return Cut(position, "FILM");
       }
       if (chunkEnd > size_) {

@@ -45,6 +45,9 @@ mergeInto(LibraryManager.library, {
     MorvaneReport('row', {caption: UTF8ToString(caption), value: UTF8ToString(value)});
   },
 
+  morvane_report_film_line__deps: ['$MorvaneReport'],
+  morvane_report_film_line: function(line) { MorvaneReport('films', {line: UTF8ToString(line)}); },
+
   morvane_report_notice__deps: ['$MorvaneReport'],
   morvane_report_notice: function(text) { MorvaneReport('notice', {text: UTF8ToString(text)}); },
 

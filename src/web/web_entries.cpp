@@ -4,6 +4,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
 #include "commands/disc_flow.h"
+#include "core/byte_file.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/support.h"
@@ -36,6 +38,7 @@ void morvane_report_row(const char* caption, const char* value);
 void morvane_report_notice(const char* text);
 void morvane_report_disc(const char* label);
 void morvane_report_part(const char* path, double size, const char* kind, int converted);
+void morvane_report_film_line(const char* line);
 }
 
 namespace morvane {
@@ -56,7 +59,9 @@ class PageSink final : public BatchSink {
   }
   void DiscPartStart(const DiscPart& part) override {
     ReportStrip();
+    ReportFilms();
     strip_.reset();
+    chunks_ = filmChunks_ = frames_ = 0;
     const bool converted = !part.audioTrack && part.kind != DiscFileKind::kOther;
     if (converted) strip_.emplace(part.size);
     morvane_report_part(part.path.c_str(), static_cast<double>(part.size), DiscPartKindText(part).c_str(),
@@ -75,6 +80,11 @@ class PageSink final : public BatchSink {
   }
   void ChunkMet(const unsigned char* id, std::int64_t start, std::int64_t size) override {
     if (strip_) strip_->Add(id, start, size);
+    ++chunks_;
+  }
+  void FilmChunkMet(const unsigned char* subType) override {
+    ++filmChunks_;
+    if (std::memcmp(subType, "FRME", 4) == 0 || std::memcmp(subType, "DFRM", 4) == 0) ++frames_;
   }
   void Decoded(const std::string& wavPath, const unsigned char* pcm, std::size_t bytes,
                int channels) override {
@@ -92,6 +102,13 @@ class PageSink final : public BatchSink {
                          facts.soundTracks);
   }
 
+  // Below the fifteen rows: the film chunks and frames of a stream walked.
+  void ReportFilms() const {
+    if (chunks_ == 0) return;
+    morvane_report_film_line(
+        ("Film chunks: " + std::to_string(filmChunks_) + ", frames: " + std::to_string(frames_)).c_str());
+  }
+
   void ReportStrip() const {
     if (!strip_ || strip_->Empty()) return;
     const std::vector<unsigned char> shares = strip_->Shares();
@@ -101,6 +118,7 @@ class PageSink final : public BatchSink {
  private:
   std::int64_t step_ = -1;
   bool inDisc_ = false;
+  std::int64_t chunks_ = 0, filmChunks_ = 0, frames_ = 0;
   std::optional<ChunkStrip> strip_;
   std::map<std::string, SoundEnvelope> envelopes_;
 };
@@ -125,6 +143,7 @@ EMSCRIPTEN_KEEPALIVE int morvane_convert(const char* path) {
   PageSink sink;
   const BatchResult result = RunConvert({path}, ConvertSettings{}, sink);
   sink.ReportStrip();
+  sink.ReportFilms();
   if (result.refusal) {
     morvane_report_problem(ErrorBoxText(*result.refusal).c_str());
     return 2;
@@ -161,9 +180,19 @@ EMSCRIPTEN_KEEPALIVE const char* morvane_cue_files(const char* path) {
 // Analyze File of one file: the summary lines and the fifteen rows as
 // morvane-cli analyze prints them. The map it writes beside the file is
 // nothing the page offers, so it is removed again. 0 when the analysis ran
-// to its end without a notice, 1 otherwise.
+// to its end without a notice, 1 otherwise; 3, with nothing told, for a file
+// that is no stream.
 EMSCRIPTEN_KEEPALIVE int morvane_analyze(const char* path) {
   using namespace morvane;
+  // A file that is no stream has no rows to show: the conversion's one line
+  // tells what it is.
+  try {
+    ByteFile input;
+    input.Open(path, ByteFile::Mode::kRead);
+    if (KindOfInput(input) == InputKind::kNotAStream) return 3;
+  } catch (const CommandError&) {
+    // The analysis tells what failed.
+  }
   SharedState state;
   ConsoleWindow window([](const std::string& text) { morvane_report_notice(text.c_str()); });
   const std::string memoBefore = window.MemoText();

@@ -315,6 +315,8 @@ TEST(UsageTest, UsageErrorsExit2AndWriteNothing) {
       {"convert"},
       {"convert", "--rate", "220500", stream},
       {"make-demo"},
+      {"unpack", stream},  // -o DIR is required
+      {"list", "--disc", stream},
   };
   for (const auto& arguments : cases) {
     const CliRun run = RunCli(arguments, dir.path().string());
@@ -329,8 +331,20 @@ TEST(UsageTest, UsageErrorsExit2AndWriteNothing) {
   CliRun run = RunCli({"--help"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(0u, run.out.find("Usage: morvane-cli"));
-  EXPECT_NE(std::string::npos, run.out.find("convert"));
   EXPECT_EQ("", run.err);
+  // Each command has its own help, asked either way; the overview names them all.
+  for (const std::string command : {"convert", "analyze", "extract", "wav", "list", "unpack", "make-demo"}) {
+    const CliRun own = RunCli({command, "--help"});
+    EXPECT_EQ(0, own.status) << command;
+    EXPECT_EQ(0u, own.out.find("Usage: morvane-cli " + command + " ")) << own.out;
+    EXPECT_EQ(own.out, RunCli({"help", command}).out) << command;
+    EXPECT_NE(own.out, run.out);
+    EXPECT_NE(std::string::npos, run.out.find("\n  " + command + " ")) << command;
+  }
+  EXPECT_EQ(run.out, RunCli({"help"}).out);
+  EXPECT_NE(std::string::npos, RunCli({"help", "convert"}).out.find("FILEn.film.mkv"));
+  EXPECT_EQ(2, RunCli({"help", "bogus"}).status);
+  EXPECT_EQ(2, RunCli({"help", "convert", "wav"}).status);
   run = RunCli({"--version"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("morvane-cli 0.2.5\n", run.out);

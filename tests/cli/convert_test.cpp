@@ -183,6 +183,13 @@ TEST(ConvertCommandTest, FoldersAreWalkedAndTheirOutputsKeepTheirPlaces) {
             TreeFiles(dir.path() / "out"));
   EXPECT_EQ(beside, TreeFiles(tree));
 
+  // A folder without a stream converts nothing, and says so.
+  std::filesystem::create_directory(tree / "empty");
+  dir.Write("tree/empty/notes.txt", Bytes{'n'});
+  cli = RunCli({"convert", "tree/empty"}, dir.path());
+  EXPECT_EQ(1, cli.status);
+  EXPECT_EQ("tree/empty: no chunk stream in the folder; nothing converted\n", cli.err);
+
   // A file named itself is still told when it is no stream.
   cli = RunCli({"convert", "tree/notes.txt", "tree"}, dir.path());
   EXPECT_EQ(1, cli.status);
@@ -244,8 +251,16 @@ TEST(ConvertCommandTest, ShowsAProgressBarOnlyOnATerminal) {
 
 TEST(MakeDemoCommandTest, TheDemoAnalysesIntoTwoStreamsThatDecodeCloseToTheMelody) {
   TempDir dir;
-  const std::string path = dir.File("demo.str");
-  CliRun run = RunCli({"make-demo", path});
+  // The folders it goes in are made; a failure names the file and the
+  // system's reason, as convert does.
+  const std::string blocker = dir.Write("blocker", Bytes{1});
+  CliRun run = RunCli({"make-demo", blocker + "/demo.str"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(blocker + ": Not a directory\n", run.err);
+  std::filesystem::create_directory(dir.File("samples"));
+  EXPECT_EQ(dir.File("samples") + ": Is a directory\n", RunCli({"make-demo", dir.File("samples")}).err);
+  const std::string path = dir.File("samples/new/demo.str");
+  run = RunCli({"make-demo", path});
   ASSERT_EQ(0, run.status) << run.err;
   EXPECT_EQ("", run.out);
 

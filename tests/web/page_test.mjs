@@ -49,8 +49,30 @@ function native(name) {
     execFileSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-count_packets', '-show_entries',
       'stream=codec_tag_string,width,height,nb_read_packets', '-of', 'csv=p=0', path.join(convert.folder, file)],
     {encoding: 'utf8'}).trim().split(',')]));
+  // A file that is no stream gets its one line, not the rows of an analysis.
+  const stream = !convert.err.includes(': not a chunk stream; skipped');
   return {written: written, films: films, problems: lines(convert.err), whole: convert.status === 0,
-    analysis: lines(analyze.out)};
+    analysis: stream ? lines(analyze.out) : [], filmLine: filmLine(fs.readFileSync(path.join(streams, name)))};
+}
+
+// The film chunks and frames of a chunk stream, by a walk of its own: none
+// for a file that is no chunk stream or an IFF file.
+function filmLine(bytes) {
+  const printable = (at) => [...bytes.subarray(at, at + 4)].every((byte) => byte >= 0x20 && byte < 0x7F);
+  if (bytes.length < 8 || !printable(0) || bytes.toString('latin1', 0, 4) === 'FORM') return null;
+  if (bytes.readUInt32BE(4) < 8 || bytes.readUInt32BE(4) > bytes.length) return null;
+  let chunks = 0;
+  let frames = 0;
+  for (let at = 0; at + 8 <= bytes.length;) {
+    const size = bytes.readInt32BE(at + 4);
+    if (size < 8) break;
+    if (bytes.toString('latin1', at, at + 4) === 'FILM' && size >= 20 && at + 20 <= bytes.length) {
+      chunks++;
+      if (['FRME', 'DFRM'].includes(bytes.toString('latin1', at + 16, at + 20))) frames++;
+    }
+    at += size;
+  }
+  return `Film chunks: ${chunks}, frames: ${frames}`;
 }
 const expected = new Map(names.map((name) => [name, native(name)]));
 
@@ -91,12 +113,14 @@ test('the page converts as morvane-cli does', async (t) => {
           [...element.querySelectorAll('.rows tbody tr')].map((row) => row.cells[0].textContent + ' ' +
             row.cells[1].textContent)),
         downloads: [...element.querySelectorAll('.output-list a[download]')].map((link) => link.download),
+        filmLine: element.querySelector('.film-line').hidden ? null : element.querySelector('.film-line').textContent,
         films: [...element.querySelectorAll('.output')].filter((item) => item.querySelector('h4').textContent
           .endsWith('.mkv')).map((item) => [item.querySelector('h4').textContent, item.querySelector('p').textContent]),
       }));
       assert.deepEqual(card.problems, wanted.problems, 'the problems, as on stderr');
       assert.equal(card.whole, wanted.whole, 'converted whole or not, as the exit status says');
       assert.deepEqual(card.analysis, wanted.analysis, 'the summary and the fifteen rows');
+      assert.equal(card.filmLine, wanted.filmLine, 'the film chunks and frames below the rows');
       assert.deepEqual(card.downloads, [...wanted.written.keys()], 'a download for every file written');
       assert.equal(card.films.length, wanted.films.size, 'a film card for every movie');
       for (const [file, line] of card.films) {
@@ -236,12 +260,25 @@ test('the page converts as morvane-cli does', async (t) => {
     assert.deepEqual(await violations(), [], 'axe after a disc');
   });
 
+  await t.test('Download all of one stream is named after it', async () => {
+    await convert(['demo.str']);
+    await page.click('#download-all');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
+    assert.equal(download.suggestedFilename(), 'demo.str.zip');
+  });
+
   await convert(names);
   assert.deepEqual(await violations(), [], 'axe after the conversion');
+  await t.test('the status line counts files when some were no stream', async () => {
+    const troubled = [...expected.values()].filter((wanted) => !wanted.whole).length;
+    const written = [...expected.values()].reduce((sum, wanted) => sum + wanted.written.size, 0);
+    assert.equal(await page.textContent('#status'), `Done: ${written} files written, ${troubled} files with problems.`);
+  });
 
   await t.test('Download all gives every file in one zip', async () => {
     await page.click('#download-all');
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
+    assert.equal(download.suggestedFilename(), 'morvane.zip');
     const listing = zipListing(await download.path());
     const all = [...expected.values()].flatMap((wanted) => [...wanted.written].map(([file, bytes]) => file + '\t' + sha(bytes)));
     assert.deepEqual(lines(listing).sort(), all.sort());

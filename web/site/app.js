@@ -10,6 +10,8 @@ const cards = new Map();
 let nextCard = 0;
 let running = 0;
 let walking = 0;  // drops the worker is still looking through
+let notStreams = 0;  // files dropped by themselves that are no stream
+const kNoStream = 3;  // what the analysis gives for such a file
 let written = 0;
 let troubled = 0;
 
@@ -43,7 +45,8 @@ function showStatus() {
     : walking > 0 ? 'Looking through what was dropped…'
     : cards.size === 0 ? ''
     : 'Done: ' + written + (written === 1 ? ' file' : ' files') + ' written' +
-      (troubled > 0 ? ', ' + troubled + (troubled === 1 ? ' stream file' : ' stream files') + ' with problems.' : '.');
+      (troubled === 0 ? '.' : ', ' + troubled + ' ' + (notStreams > 0 ? 'file' : 'stream file') +
+        (troubled === 1 ? '' : 's') + ' with problems.');
   $('#status').textContent = text;
   $('#download-all').disabled = written === 0;
 }
@@ -155,6 +158,13 @@ class Card {
         $('.rows tbody', this.element).append(row);
         break;
       }
+      case 'films': {
+        show('.analysis');
+        const line = $('.film-line', this.element);
+        line.textContent = facts.line;
+        line.hidden = false;
+        break;
+      }
       case 'notice': {
         const item = document.createElement('li');
         item.textContent = facts.text;
@@ -250,9 +260,13 @@ class Card {
     await Promise.all(this.adding);
     $('progress', this.element).value = 1000;
     const whole = message.convert === 0;
+    // The analysis finds no stream in it: the problem's one line says so.
+    const noStream = message.analyze === kNoStream;
     if (!whole) troubled++;
+    if (noStream) notStreams++;
     const outputs = this.outputs + (this.outputs === 1 ? ' file' : ' files') + ' written';
     this.setStatus(message.failure ? 'The converter failed: ' + message.failure
+      : noStream ? 'Skipped: not a chunk stream.'
       : whole ? 'Converted whole: ' + outputs + '.' : 'Not converted whole: ' + outputs + '; see the problems.');
     this.element.classList.add(whole ? 'whole' : 'troubled');
   }

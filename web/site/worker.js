@@ -9,8 +9,10 @@ importScripts('morvane.js');
 let session = '';
 let morvane = null;
 let startFailure = '';
-// The folder each file was dropped in, within what was dropped ("disc/"), by card.
+// The folder each file was dropped in, within what was dropped ("disc/"), and
+// its name, by card.
 const droppedIn = {};
+const fileNames = {};
 // One task at a time, in the order asked: the converter runs one command at once.
 let queue = Promise.resolve();
 
@@ -189,8 +191,18 @@ async function zipEntries() {
 }
 
 async function makeZip() {
-  const zipName = 'morvane.zip';
   const folder = await folderOf(session);
+  let zipName = 'morvane.zip';
+  // The outputs of one stream are named after it: demo.str.zip.
+  let entries = [];
+  try {
+    entries = await zipEntries();
+  } catch (error) {
+    postMessage({type: 'zip', failure: String(error && error.message || error)});
+    return;
+  }
+  const cardsIn = new Set(entries.map((entry) => entry.card));
+  if (cardsIn.size === 1) zipName = fileNames['card-' + [...cardsIn][0]] + '.zip';
   const temporary = '.' + zipName + '.morvane-' + Math.random().toString(36).slice(2, 8).padEnd(6, '0');
   const out = await (await folder.getFileHandle(temporary, {create: true})).createSyncAccessHandle();
   const encoder = new TextEncoder();
@@ -204,7 +216,6 @@ async function makeZip() {
     at += put;
   };
   try {
-    const entries = await zipEntries();
     for (const entry of entries) {
       const input = await entry.handle.createSyncAccessHandle({mode: 'read-only'});
       try {
@@ -292,6 +303,7 @@ onmessage = (event) => {
     queue = queue.then(() => walk(message.entries));
   } else if (message.type === 'convert') {
     droppedIn[message.id] = message.folder || '';
+    fileNames[message.id] = message.file.name;
     queue = queue.then(() => convert(message.id, message.file, message.companions));
   } else if (message.type === 'zip') {
     queue = queue.then(makeZip);
