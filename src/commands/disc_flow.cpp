@@ -50,6 +50,7 @@ class DiscProgress : public ConvertSink {
   void ChunkMet(const unsigned char* id, std::int64_t start, std::int64_t size) override {
     sink_.ChunkMet(id, start, size);
   }
+  void FilmChunkMet(const unsigned char* subType) override { sink_.FilmChunkMet(subType); }
   void Decoded(const std::string& wavPath, const unsigned char* pcm, std::size_t bytes,
                int channels) override {
     sink_.Decoded(wavPath, pcm, bytes, channels);

@@ -207,8 +207,10 @@ test('the page converts as morvane-cli does', async (t) => {
     const image = path.basename(files[0]);
     const convert = spawnSync(cli, ['convert', image], {cwd: folder, encoding: 'utf8'});
     const list = spawnSync(cli, ['list', image], {cwd: folder, encoding: 'utf8'});
+    spawnSync(cli, ['unpack', image, '-o', 'unpacked'], {cwd: folder});
     return {written: new Map(lines(convert.stdout).map((file) => [file, fs.readFileSync(path.join(folder, file))])),
-      problems: lines(convert.stderr), whole: convert.status === 0, list: lines(list.stdout)};
+      problems: lines(convert.stderr), whole: convert.status === 0, list: lines(list.stdout),
+      file: (discPath) => fs.readFileSync(path.join(folder, 'unpacked', discPath))};
   };
   const discCases = [['a .iso', ['iso/game.iso']], ['a .cue with its .bin', ['cue/game.cue', 'cue/game.bin']],
     ['a looping folder', ['bad.iso']]];
@@ -225,6 +227,7 @@ test('the page converts as morvane-cli does', async (t) => {
         tree: [...element.querySelectorAll('.disc-tree tbody tr')].map((row) => [row.cells[0].textContent, row.cells[2].textContent]),
         problems: [...element.querySelectorAll('.problem-list li')].map((item) => item.textContent),
         outputs: [...element.querySelectorAll('.output h4')].map((heading) => heading.textContent),
+        filmLine: element.querySelector('.film-line').hidden ? null : element.querySelector('.film-line').textContent,
       })));
       const image = path.basename(files[0]);
       const [disc, ...parts] = seen;
@@ -237,6 +240,9 @@ test('the page converts as morvane-cli does', async (t) => {
       for (const [index, [, kind]] of disc.tree.entries()) assert.ok(listed[index][2].startsWith(kind), kind);
       assert.deepEqual(parts.map((part) => part.title).sort(), listed.filter((fields) => /^(stream|AIFF)/.test(fields[2]))
         .map((fields) => image + '/' + fields[0]).sort(), 'a card for each stream');
+      for (const part of parts) {
+        assert.equal(part.filmLine, filmLine(wanted.file(part.title.slice(image.length + 1))), part.title + ': its film line');
+      }
       assert.deepEqual(seen.flatMap((card) => card.problems).sort(), [...wanted.problems].sort(), 'the problems, as on stderr');
       assert.deepEqual(seen.flatMap((card) => card.outputs).sort(), [...wanted.written.keys()].sort(), 'every file written');
       const outputs = page.locator('.output');
