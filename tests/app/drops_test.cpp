@@ -287,6 +287,7 @@ void DropsTest::aReadOnlyFolderAsksForAnOutputFolderOnce() {
   const std::unique_ptr<const char, int (*)(const char*)> unmount(disc.c_str(), ::umount);
   fs::create_directory(disc / "sub");
   for (const char* name : {"intro.str", "sub/intro.str"}) WriteFile((disc / name).string(), Stream(1, 3));
+  WriteFile((disc / "sub/game.iso").string(), TreeImage({{"A/intro.str", Stream(1, 3)}}));
   const std::string own = dir.Write("own.str", Stream(1, 3));
   QCOMPARE(::mount("tmpfs", disc.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
   FormFixture f;
@@ -298,10 +299,11 @@ void DropsTest::aReadOnlyFolderAsksForAnOutputFolderOnce() {
   DropFiles(*f.form, dropped, Beside(*f.form));
   QCOMPARE(f.dialogs->askedFolder.size(), std::size_t{2});
   QCOMPARE(f.dialogs->notices.last(),
-           QStringLiteral("Conversion finished: 3 streams and 0 films converted; no problems."));
+           QStringLiteral("Conversion finished: 4 streams and 0 films converted; no problems."));
   QVERIFY(Exists(own + "0.sound.wav"));
-  QVERIFY(ReadAll((out / "disc/intro.str0.sound.wav").string()) ==
-          ReadAll((out / "disc/sub/intro.str0.sound.wav").string()));
+  // A disc's outputs under its name, at the place of the image below the folder dropped.
+  for (const char* wav : {"disc/sub/intro.str0.sound.wav", "disc/sub/game/A/intro.str0.sound.wav"})
+    QVERIFY2(ReadAll((out / "disc/intro.str0.sound.wav").string()) == ReadAll((out / wav).string()), wav);
 }
 
 void DropsTest::aDiscImageIsConvertedAsConvertConvertsIt() {
