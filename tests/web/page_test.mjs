@@ -266,6 +266,26 @@ test('the page converts as morvane-cli does', async (t) => {
     assert.deepEqual(await violations(), [], 'axe after a disc');
   });
 
+  await t.test('a disc met in a folder is converted as morvane-cli convert converts it', async () => {
+    const tree = path.join(scratch, 'shelf');
+    fs.mkdirSync(path.join(tree, 'box'), {recursive: true});
+    for (const file of ['game.cue', 'game.bin']) fs.copyFileSync(path.join(discs, 'cue', file), path.join(tree, 'box', file));
+    fs.writeFileSync(path.join(tree, 'notes.txt'), 'no stream\n');
+    const run = spawnSync(cli, ['convert', 'shelf'], {cwd: scratch});
+    assert.equal(run.status, 0);
+    const wanted = lines(run.stdout.toString()).map((file) => file + '\t' + sha(fs.readFileSync(path.join(scratch, file))));
+    fs.rmSync(path.join(tree, 'box', 'game'), {recursive: true});
+    await page.reload();
+    await page.setInputFiles('#folder-input', tree);
+    await page.waitForSelector('#card-0.whole, #card-0.troubled', {timeout: 120000});
+    const titles = await page.$$eval('.card-title', (items) => items.map((item) => item.textContent.replace(/ \([^)]*\)$/, '')));
+    assert.equal(titles[0], 'shelf/box/game.cue', 'the sheet\'s card, and none for its file or the notes');
+    assert.ok(titles.slice(1).every((title) => title.startsWith('shelf/box/game.cue/')), titles.join());
+    await page.click('#download-all');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
+    assert.deepEqual(lines(zipListing(await download.path())).sort(), wanted.sort());
+  });
+
   await t.test('Download all of one stream is named after it', async () => {
     await convert(['demo.str']);
     await page.click('#download-all');
