@@ -68,15 +68,14 @@ struct ConvertInput {
 bool ConvertSource(const InputSource& source, const std::string& base, const ConvertSettings& settings,
                    ConvertSink& sink);
 
-// An image (a cue sheet, or a file with the disc's volume header) is
-// converted whole, its outputs under a folder named after it (disc_flow.h)
-// beside it or in its output folder; a file that a cue sheet among the
-// inputs names is read through the sheet alone.
 // Converts every sound stream of each file in one pass over it, in the
 // order given; a file that fails does not keep the others from their turn.
 // Names are checked for clashes and the settings' output folder made before
 // anything is written; an input's own output folder is made when it turns
-// out to be a stream.
+// out to be a stream. An image (a cue sheet, or a file with the disc's volume
+// header) is converted whole, its outputs under a folder named after it
+// (disc_flow.h) beside it or in its output folder; a file that a cue sheet
+// among the inputs names is read through the sheet alone.
 BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSettings& settings,
                        BatchSink& sink);
 // The same for files named themselves, each writing into the settings'

@@ -233,6 +233,7 @@ DiscConversion ConvertDisc(const std::string& imagePath, const std::string& outp
     run.whole = false;
     return true;
   };
+  int converted = 0;
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
     if (stop()) return run;
     progress.Next(file.size);
@@ -256,10 +257,12 @@ DiscConversion ConvertDisc(const std::string& imagePath, const std::string& outp
       run.whole = false;
       continue;
     }
+    ++converted;
     if (!ConvertSource(source, base, settings, progress)) run.whole = false;
   }
   for (const AudioTrack& track : disc.Tracks()) {
     if (stop()) return run;
+    ++converted;
     progress.Next(track.range.length);
     const std::string name = AudioTrackFileName(track.number);
     sink.DiscPartStart({name, track.range.length, DiscFileKind::kOther, true});
@@ -271,6 +274,11 @@ DiscConversion ConvertDisc(const std::string& imagePath, const std::string& outp
     if (!WriteAudioTrack(disc, track, Below(outputRoot, name), progress)) run.whole = false;
   }
   progress.Finish();
+  // A disc that gave nothing is no success.
+  if (converted == 0 && run.whole) {
+    sink.Tell(imagePath, "no stream, sound file or audio track on the disc; nothing to convert");
+    run.whole = false;
+  }
   return run;
 }
 

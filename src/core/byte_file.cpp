@@ -188,7 +188,11 @@ void ByteFile::Open(const InputSource& source) {
     const std::int64_t partial = std::clamp<std::int64_t>(
         data - whole * range.sectorSize - range.sectorDataOffset, 0, range.sectorData);
     data = whole * range.sectorData + partial;
-    if (!sectors_) sectors_.reset(new unsigned char[kSectorRun * static_cast<std::size_t>(range.sectorSize)]);
+    const std::size_t room = kSectorRun * static_cast<std::size_t>(range.sectorSize);
+    if (sectorsSize_ < room) {
+      sectors_.reset(new unsigned char[room]);
+      sectorsSize_ = room;
+    }
   }
   knownSize_ = std::clamp<std::int64_t>(data - range.start, 0, range.length);
 }

@@ -194,6 +194,7 @@ class ByteFile {
   std::int64_t knownSize_ = 0;
   std::optional<FileRange> range_;
   std::unique_ptr<unsigned char[]> sectors_;  // raw sectors on their way to the data
+  std::size_t sectorsSize_ = 0;
 };
 
 }  // namespace morvane

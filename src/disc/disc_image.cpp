@@ -219,8 +219,11 @@ std::int64_t DiscImageBytes(const std::string& path) {
 
 std::string DiscFolderName(const std::string& imagePath) {
   const std::filesystem::path name = platform::PathFromUtf8(imagePath).filename();
-  if (!name.has_extension()) return platform::Utf8FromPath(name) + ".files";
-  return platform::Utf8FromPath(name.stem());
+  const std::string stem = platform::Utf8FromPath(name.stem());
+  // "...iso" would name the folder above: such a name keeps its extension.
+  if (!name.has_extension() || stem.find_first_not_of('.') == std::string::npos)
+    return platform::Utf8FromPath(name) + ".files";
+  return stem;
 }
 
 }  // namespace morvane

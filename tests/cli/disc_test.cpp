@@ -235,6 +235,12 @@ TEST(DiscCommandTest, ListShowsTheDemoDiscsTreeAndLabel) {
       "MUSIC/THEME.AIFC\t66222\tAIFF\n"
       "README.TXT\t101\tother\n",
       run.out);
+  // A disc of no stream converts nothing, and says so.
+  const std::string text = dir.Write("text.iso", TreeImage({{"README.TXT", PatternBytes(10, 1)}}));
+  const CliRun nothing = RunCli({"convert", text});
+  EXPECT_EQ(1, nothing.status);
+  EXPECT_EQ(text + ": no stream, sound file or audio track on the disc; nothing to convert\n", nothing.err);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "text"));
   // An image that is none: its line and status 1.
   const CliRun none = RunCli({"list", dir.Write("none.iso", Bytes(4096, 7))});
   EXPECT_EQ(1, none.status);

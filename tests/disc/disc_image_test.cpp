@@ -71,6 +71,14 @@ TEST(SafeFileNameTest, EscapesWhatCannotBeAFileName) {
   for (const auto& [name, safe] : cases) EXPECT_EQ(safe, SafeFileName(name)) << name;
 }
 
+TEST(DiscFolderNameTest, TheImagesNameLessItsExtensionAndNeverAFolderAbove) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"game.iso", "game"},   {"dir/game.cue", "game"}, {"disc.1.bin", "disc.1"},   {"GAME", "GAME.files"},
+      {".iso", ".iso.files"}, {"..iso", "..iso.files"}, {"...iso", "...iso.files"}, {"a b.img", "a b"},
+  };
+  for (const auto& [image, folder] : cases) EXPECT_EQ(folder, DiscFolderName(image)) << image;
+}
+
 struct Shape {
   const char* name;
   TreeOptions tree;
