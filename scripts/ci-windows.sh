@@ -68,6 +68,9 @@ cp "$place/linux/$films" "$place/linux/$together" "$place/windows/"
   "$linux_cli" make-demo "$stream"
   "$linux_cli" convert --keep-sound --map "$stream" "$films" "$together" >names
   "$linux_cli" convert -o "out folder" "$stream" "$films" >/dev/null
+  # A disc image: the demo disc, made and converted whole.
+  "$linux_cli" make-demo --disc "dísc.iso"
+  "$linux_cli" convert "dísc.iso" >/dev/null
 )
 (
   cd "$place/windows"
@@ -75,6 +78,8 @@ cp "$place/linux/$films" "$place/linux/$together" "$place/windows/"
   # Windows' text mode ends each printed line with a carriage return.
   wine "$exe" convert --keep-sound --map "$stream" "$films" "$together" | tr -d '\r' >names
   wine "$exe" convert -o "out folder" "$stream" "$films" >/dev/null
+  wine "$exe" make-demo --disc "dísc.iso"
+  wine "$exe" convert "dísc.iso" >/dev/null
   # A whole Windows path too, with a drive letter and backslashes.
   wine "$exe" convert -o "out folder" "$(wine winepath -w "$place/windows/$stream" | tr -d '\r')" >/dev/null
 )

@@ -101,8 +101,7 @@ bool WriteAudioTrack(const Disc& disc, const AudioTrack& track, const std::strin
     output.Close();
     sink.SoundDone({path, disc::kCdAudioRate, WavHeader::kChannels, frames});
     sink.Wrote(path);
-    const std::int64_t missing =
-        track.missing + (track.range.length - size) + size % WavHeader::kBytesPerFrame;
+    const std::int64_t missing = track.range.length - size + size % WavHeader::kBytesPerFrame;
     if (missing > 0) {
       sink.Tell(path, "cut short: the track's file ends " + std::to_string(missing) +
                           " bytes before its end; written up to the cut");
@@ -191,13 +190,15 @@ bool RunUnpack(const std::string& imagePath, const std::string& outputDir, Batch
       whole = false;
     }
   }
-  if (disc.Folders().empty()) {
+  // The folder is made for what there is to write in it.
+  if (disc.Folders().empty() && !disc.Files().empty()) {
     if (const std::string failure = platform::MakeFolders(outputDir); !failure.empty()) {
       sink.Tell(outputDir, failure);
       return false;
     }
   }
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
+    if (sink.StopRequested()) return false;
     progress.Next(file.size);
     const std::string path = Below(outputDir, file.path);
     ByteFile input, output;

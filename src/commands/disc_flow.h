@@ -39,8 +39,9 @@ std::string AudioTrackFileName(int number);
 
 // Writes every folder and file of the disc under outputDir at its path, the
 // files byte for byte, in the order their bytes lie on the disc. Every
-// problem goes to the sink and the rest of the disc goes on; gives true
-// when the whole disc was written.
+// problem goes to the sink and the rest of the disc goes on; a stop asked
+// for ends it after the file in hand. Gives true when the whole disc was
+// written.
 bool RunUnpack(const std::string& imagePath, const std::string& outputDir, BatchSink& sink);
 
 // Converts every stream and sound file of the disc as convert converts a

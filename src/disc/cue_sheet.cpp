@@ -58,11 +58,11 @@ std::optional<std::int64_t> Frames(const std::string& text) {
 std::string Resolve(const std::string& name, const std::string& folder) {
   std::string relative = name;
   std::replace(relative.begin(), relative.end(), '\\', '/');
-  const std::filesystem::path base = platform::PathFromUtf8(folder.empty() ? "." : folder);
+  const std::filesystem::path base = platform::PathFromUtf8(folder);
   const std::filesystem::path given = platform::PathFromUtf8(relative);
   const std::string beside = platform::Utf8FromPath(base / given.relative_path());
   std::int64_t size = 0;
-  if (given.is_relative() && platform::FileSizeByName(beside, size)) return beside;
+  if (given.is_relative() && !given.empty() && platform::FileSizeByName(beside, size)) return beside;
   // A sheet written elsewhere names the file where it lay there.
   return platform::Utf8FromPath(base / given.filename());
 }
@@ -72,7 +72,9 @@ std::string Resolve(const std::string& name, const std::string& folder) {
 CueSheet ParseCueSheet(const std::string& text, const std::string& folder) {
   CueSheet sheet;
   std::size_t lineNumber = 0;
-  for (std::size_t at = 0; at <= text.size();) {
+  // Sheets written on Windows often open with UTF-8's byte order mark.
+  const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (std::size_t at = start; at <= text.size();) {
     std::size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
     const std::string line = text.substr(at, end - at);

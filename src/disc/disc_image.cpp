@@ -115,6 +115,10 @@ Disc ReadDisc(const std::string& imagePath) {
           continue;
         }
         if (!track.index1) problem(name + ": no INDEX 01; it is taken to begin with its file's first sector");
+        if (begin > fileSize) {
+          problem(name + ": it begins past its file's end; passed over");
+          continue;
+        }
         if (track.mode == "AUDIO") {
           if (file.type != "BINARY" && file.type != "MOTOROLA") {
             problem(name + ": its file is of type " + file.type +
@@ -127,7 +131,6 @@ Disc ReadDisc(const std::string& imagePath) {
           audio.range.start = begin;
           audio.range.length = std::max<std::int64_t>(end - begin, 0);
           audio.bigEndian = file.type == "MOTOROLA";
-          audio.missing = std::max<std::int64_t>(0, end - std::max(fileSize, begin));
           disc.tracks_.push_back(audio);
         } else if ((track.mode == "MODE1/2048" || track.mode == "MODE1/2352") && !dataFound) {
           dataFound = true;

@@ -21,13 +21,13 @@ inline constexpr std::size_t kModeOffset = 15;
 inline constexpr std::int32_t kCdAudioRate = 44100;
 }  // namespace disc
 
-// A CD audio track of an image: its bytes in its file, samples 16-bit
-// stereo, little-endian or big-endian as its file's type says.
+// A CD audio track of an image: its bytes in its file as its sheet gives
+// them (a file cut short holds fewer), samples 16-bit stereo, little-endian
+// or big-endian as its file's type says.
 struct AudioTrack {
   int number = 0;
   FileRange range;
   bool bigEndian = false;
-  std::int64_t missing = 0;  // bytes its sheet gives it beyond its file's end
 };
 
 // A disc image read: the tracks, the file system of its data track and

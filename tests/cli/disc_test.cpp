@@ -87,17 +87,19 @@ TEST(DiscCommandTest, UnpackAndConvertGiveWhatTheUnpackedFilesGive) {
     for (const TreeFile& file : files) expected[file.path] = file.bytes;
     EXPECT_EQ(expected, FilesBelow(dir.path() / "u"));
 
-    const CliRun convert = RunCli({"convert", image, "-o", dir.File("out")});
+    // With the maps: the analysis reads a file of the disc as it reads one unpacked.
+    const CliRun convert = RunCli({"convert", "--map", image, "-o", dir.File("out")});
     EXPECT_EQ(0, convert.status) << convert.err;
     std::vector<std::string> unpacked;
     for (const TreeFile& file : files) unpacked.push_back(dir.File("u/" + file.path));
-    std::vector<std::string> arguments = {"convert"};
+    std::vector<std::string> arguments = {"convert", "--map"};
     arguments.insert(arguments.end(), unpacked.begin(), unpacked.end());
     const CliRun beside = RunCli(arguments);
     std::map<std::string, Bytes> outputs = FilesBelow(dir.path() / "u");
     for (const TreeFile& file : files) outputs.erase(file.path);
     std::map<std::string, Bytes> fromDisc = FilesBelow(dir.path() / "out" / "game");
-    EXPECT_GE(outputs.size(), 10u);
+    EXPECT_GE(outputs.size(), 14u);
+    EXPECT_EQ(1u, outputs.count("MOVIES/PART2/CUT03.STR.MAP"));
     if (cue) {
       // The audio track: its samples as they are, after the WAV's header.
       ASSERT_EQ(1u, fromDisc.count("Track02.wav"));

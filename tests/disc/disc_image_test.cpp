@@ -319,21 +319,26 @@ TEST(CueSheetTest, AudioTracksRunToTheNextTracksPregapOrTheirFilesEnd) {
   dir.Write("a.bin", PatternBytes(2352 * 10, 1));
   dir.Write("b.bin", PatternBytes(2352 * 4 + 8, 2));
   const std::string text =
+      "\xEF\xBB\xBF"  // a byte order mark before the first line
+      "FILE a.bin BINARY\r\n"
       "REM made by hand\n"
-      "FILE a.bin BINARY\n"
       "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
       "  TRACK 02 AUDIO\n    INDEX 00 00:00:03\n    INDEX 01 00:00:05\n"
       "  TRACK 03 AUDIO\n    INDEX 01 00:00:08\n"
       "FILE \"C:\\rips\\b.bin\" MOTOROLA\n"
-      "  TRACK 04 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 00:00:01\n";
+      "  TRACK 04 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 00:00:01\n"
+      "  TRACK 05 AUDIO\n    INDEX 01 00:01:00\n";
   const Disc disc = ReadDisc(dir.Write("audio.cue", Bytes(text.begin(), text.end())));
-  EXPECT_TRUE(disc.Problems().empty());
+  // A track past its file's end is told; the one before it runs to it, and
+  // its file holds less.
+  ASSERT_EQ(1u, disc.Problems().size());
+  EXPECT_EQ("track 05: it begins past its file's end; passed over", disc.Problems()[0].second);
   EXPECT_FALSE(disc.HasData());
   ASSERT_EQ(4u, disc.Tracks().size());
-  const std::pair<std::int64_t, std::int64_t> spans[] = {{0, 3}, {5, 3}, {8, 2}, {1, 3}};
+  const std::pair<std::int64_t, std::int64_t> spans[] = {{0, 3}, {5, 3}, {8, 2}, {1, 74}};
   for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(spans[i].first * 2352, disc.Tracks()[i].range.start) << i;
-    EXPECT_EQ(spans[i].second * 2352 + (i == 3 ? 8 : 0), disc.Tracks()[i].range.length) << i;
+    EXPECT_EQ(spans[i].second * 2352, disc.Tracks()[i].range.length) << i;
   }
   EXPECT_TRUE(disc.Tracks()[3].bigEndian);
   EXPECT_EQ(dir.File("b.bin"), disc.Tracks()[3].range.container);
