@@ -90,8 +90,15 @@ async function walk(entries) {
     if (morvane) {
       // A file that can't be read is taken: its card tells why.
       const start = await entry.file.slice(0, 2064).arrayBuffer().then((bytes) => new Uint8Array(bytes), () => null);
-      const takes = !start ? 1 : morvane.ccall('morvane_walk_takes', 'number', ['string', 'number', 'array', 'number', 'number'],
-        [entry.title, named ? 1 : 0, start, start.length, entry.file.size]);
+      let takes = 1;
+      try {
+        if (start) {
+          takes = morvane.ccall('morvane_walk_takes', 'number', ['string', 'number', 'array', 'number', 'number'],
+            [entry.title, named ? 1 : 0, start, start.length, entry.file.size]);
+        }
+      } catch (error) {
+        // Taken: its conversion tells what is wrong.
+      }
       if (!takes) continue;
       entry.disc = takes === 2;
     }
@@ -113,6 +120,8 @@ async function walk(entries) {
         entry.companions.push({name: path.slice(folder.length), file: companion.file});
         throughSheet.add(companion);
       }
+    } catch (error) {
+      // The sheet's files get cards of their own; its conversion tells what is wrong.
     } finally {
       morvane.morvaneInputs = new Map();
     }
