@@ -14,6 +14,7 @@
 #include "commands/batch_inputs.h"
 #include "core/errors.h"
 #include "core/support.h"
+#include "disc/disc_image.h"
 
 namespace morvane {
 
@@ -61,6 +62,7 @@ class WindowBatchSink final : public BatchSink {
 
   void Start(std::size_t, const std::string& path) override {
     ++started;
+    inTrack_ = false;
     bytes_.Start(path);
     Show(0);
     window_.ProcessPendingMessages();
@@ -74,7 +76,8 @@ class WindowBatchSink final : public BatchSink {
     Show(done);
     window_.ProcessPendingMessages();
   }
-  void SoundDone(const SoundFacts&) override { ++streams; }
+  void SoundDone(const SoundFacts&) override { ++(inTrack_ ? tracks : streams); }
+  void DiscPartStart(const DiscPart& part) override { inTrack_ = part.audioTrack; }
   void MovieDone(const MovieFacts&) override { ++films; }
 
   void Problem(const std::string& line) {
@@ -82,7 +85,7 @@ class WindowBatchSink final : public BatchSink {
     ++problems;
   }
 
-  std::size_t started = 0, streams = 0, films = 0, problems = 0;
+  std::size_t started = 0, streams = 0, films = 0, tracks = 0, problems = 0;
 
  private:
   void Show(std::int64_t done) { window_.Gauge().SetPosition(bytes_.Position(done, kBatchGaugeRange)); }
@@ -90,14 +93,17 @@ class WindowBatchSink final : public BatchSink {
   Window& window_;
   const SharedState& state_;
   BatchBytes bytes_;
+  bool inTrack_ = false;  // a disc's CD audio track is being written
 };
 
 std::string BatchSummary(const WindowBatchSink& sink, std::size_t files, bool stopped) {
   std::string text = stopped ? "Stopped after " + Counted(sink.started, "file", "files") + " of " +
                                    std::to_string(files) + ": "
                              : std::string("Conversion finished: ");
-  text += Counted(sink.streams, "stream", "streams") + " and " + Counted(sink.films, "film", "films") +
-          " converted; ";
+  text += Counted(sink.streams, "stream", "streams") + (sink.tracks > 0 ? ", " : " and ") +
+          Counted(sink.films, "film", "films");
+  if (sink.tracks > 0) text += " and " + Counted(sink.tracks, "audio track", "audio tracks");
+  text += " converted; ";
   text += sink.problems == 0
               ? "no problems."
               : Counted(sink.problems, "problem", "problems") + ", listed in the information box.";
@@ -120,7 +126,7 @@ bool Form1::TakesDrop(const QDropEvent& event) const {
   if (button == nullptr) return true;
   const QStringList files = LocalFiles(event.mimeData());
   return CommandOf(button) != nullptr && button->isEnabled() && files.size() == 1 &&
-         !QFileInfo(files.front()).isDir();
+         !QFileInfo(files.front()).isDir() && !IsDiscImage(FileLayerPath(files.front()));
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
@@ -165,6 +171,10 @@ void Form1::Dropped(QPushButton* button, const QStringList& files) {
     NotifyUser(name +
                " takes a file, not a folder. Drop the folder beside the buttons to convert every "
                "stream in it.");
+  } else if (IsDiscImage(paths.front())) {
+    NotifyUser(name +
+               " takes a stream file, not a disc image. Drop the image beside the buttons to convert the "
+               "whole disc.");
   } else {
     (this->*command)([&paths] { return paths.front(); });
   }

@@ -11,6 +11,7 @@
 #include "analysis/map_file.h"
 #include "core/platform.h"
 #include "demux/sound_output.h"
+#include "disc/disc_image.h"
 
 namespace morvane {
 
@@ -40,6 +41,7 @@ class Finder {
         Add(native, {});
       }
     }
+    ReadThroughSheets();
     return std::move(found_);
   }
 
@@ -79,6 +81,26 @@ class Finder {
     const std::uintmax_t size = fs::file_size(path, error);
     file.size = error ? 0 : static_cast<std::int64_t>(size);
     found_.files.push_back(std::move(file));
+  }
+
+  // The files a cue sheet found names are read through it alone: the sheet
+  // stands for their bytes.
+  void ReadThroughSheets() {
+    std::set<std::string> sheetFiles;
+    for (FoundFile& file : found_.files) {
+      const std::vector<std::string> named = FilesOfCueSheet(file.path);
+      if (named.empty()) continue;
+      for (const std::string& path : named)
+        sheetFiles.insert(platform::NameKey(platform::ResolvedPath(path)));
+      file.size = DiscImageBytes(file.path);
+    }
+    if (sheetFiles.empty()) return;
+    found_.files.erase(
+        std::remove_if(found_.files.begin(), found_.files.end(),
+                       [&](const FoundFile& file) {
+                         return sheetFiles.count(platform::NameKey(platform::ResolvedPath(file.path))) > 0;
+                       }),
+        found_.files.end());
   }
 
   FoundFiles found_;

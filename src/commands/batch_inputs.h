@@ -19,7 +19,7 @@ struct FoundFile {
   // and the folders below it, so that two streams of one name in different
   // folders stay apart; empty for a file named itself.
   std::string placeBelow;
-  std::int64_t size = 0;
+  std::int64_t size = 0;  // the bytes its conversion reads
 
   // Named itself (on the command line, dropped alone) rather than met in a
   // folder's walk.
@@ -49,7 +49,8 @@ bool WalkPassesOverPlace(const std::string& place);
 // window): a file as it is, a folder walked down every level, each folder's
 // entries in the order of their names. The walk passes over what
 // WalkPassesOver says and links to folders; a file given twice is taken
-// once.
+// once. A cue sheet found stands for the files it names, which are left out,
+// and its size is theirs.
 FoundFiles FindBatchFiles(const std::vector<std::string>& given);
 
 // Whether a folder can be written, as the front end can tell.

@@ -148,16 +148,17 @@ BatchResult RunConvert(const std::vector<ConvertInput>& inputs, const ConvertSet
     }
     sink.Start(index, kept[index].path);
     bool passedOver = false;
-    const bool whole = images[index] ? ConvertDisc(kept[index].path, bases[index], settings, sink)
-                                     : ConvertOne(kept[index], bases[index], settings, sink, passedOver);
-    if (!whole) result.whole = false;
-    if (passedOver) ++result.passedOver;
-    // A disc stopped within is a batch stopped.
-    if (images[index] && sink.StopRequested()) {
-      result.stopped = true;
+    if (images[index]) {
+      const DiscConversion disc = ConvertDisc(kept[index].path, bases[index], settings, sink);
+      if (!disc.whole) result.whole = false;
+      if (disc.stopped) {
+        result.stopped = true;
+        break;
+      }
+    } else if (!ConvertOne(kept[index], bases[index], settings, sink, passedOver)) {
       result.whole = false;
-      break;
     }
+    if (passedOver) ++result.passedOver;
   }
   return result;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "demux/sound_output.h"
+#include "disc/disc_file_kind.h"
 
 namespace morvane {
 
@@ -18,13 +19,27 @@ struct ConvertSettings {
   bool posters = true;                   // and its first key frame as FILEn.film.png
 };
 
+// A part of a disc image as its conversion comes to it: a file of the disc
+// at its path there, with what it holds, or a CD audio track.
+struct DiscPart {
+  std::string path;  // on the disc; of a track, its WAV's name ("Track02.wav")
+  std::int64_t size = 0;
+  DiscFileKind kind = DiscFileKind::kOther;
+  bool audioTrack = false;
+};
+
 // Where a batch reports: what the converter tells, and the start of each
 // input in turn.
 class BatchSink : public ConvertSink {
  public:
   virtual void Start(std::size_t index, const std::string& path) = 0;
-  // Asked before each input: true ends the batch there (the window's STOP).
+  // Asked before each input, and before each file of a disc: true ends the
+  // batch there (the window's STOP).
   virtual bool StopRequested() { return false; }
+  // Of an image: its label once its file system is read, then each of its
+  // files (converted or passed over) and tracks before what it gives.
+  virtual void DiscLabel(const std::string& /*label*/) {}
+  virtual void DiscPartStart(const DiscPart& /*part*/) {}
 };
 
 // How a batch ended.

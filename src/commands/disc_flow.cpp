@@ -34,8 +34,8 @@ bool TellProblems(const Disc& disc, ConvertSink& sink) {
 class DiscProgress : public ConvertSink {
  public:
   DiscProgress(ConvertSink& sink, std::int64_t total, const std::string& imagePath)
-      : sink_(sink), total_(std::max<std::int64_t>(total, 1)) {
-    if (!platform::FileSizeByName(imagePath, scale_) || scale_ <= 0) scale_ = 1;
+      : sink_(sink), total_(std::max<std::int64_t>(total, 1)), scale_(DiscImageBytes(imagePath)) {
+    if (scale_ <= 0) scale_ = 1;
   }
   void Next(std::int64_t size) {
     before_ += size_;
@@ -50,6 +50,7 @@ class DiscProgress : public ConvertSink {
   void ChunkMet(const unsigned char* id, std::int64_t start, std::int64_t size) override {
     sink_.ChunkMet(id, start, size);
   }
+  void FilmChunkMet(const unsigned char* subType) override { sink_.FilmChunkMet(subType); }
   void Decoded(const std::string& wavPath, const unsigned char* pcm, std::size_t bytes,
                int channels) override {
     sink_.Decoded(wavPath, pcm, bytes, channels);
@@ -68,7 +69,7 @@ class DiscProgress : public ConvertSink {
   ConvertSink& sink_;
   std::int64_t total_;
   std::int64_t before_ = 0, size_ = 0;
-  std::int64_t scale_ = 1;
+  std::int64_t scale_;
 };
 
 // Writes an audio track's samples into a WAV, little-endian as a WAV holds
@@ -134,6 +135,11 @@ std::string DiscFileKindText(const DiscFileFacts& facts) {
       break;
   }
   return "other";
+}
+
+std::string DiscPartKindText(const DiscPart& part) {
+  if (part.audioTrack) return "CD audio";
+  return part.kind == DiscFileKind::kStream ? "stream" : DiscFileKindText({part.kind, 0, 0});
 }
 
 std::string AudioTrackFileName(int number) {
@@ -212,53 +218,69 @@ bool RunUnpack(const std::string& imagePath, const std::string& outputDir, Batch
   return whole;
 }
 
-bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, const ConvertSettings& settings,
-                 BatchSink& sink) {
+DiscConversion ConvertDisc(const std::string& imagePath, const std::string& outputRoot,
+                           const ConvertSettings& settings, BatchSink& sink) {
   const Disc disc = ReadDisc(imagePath);
-  bool whole = TellProblems(disc, sink);
+  DiscConversion run;
+  run.whole = TellProblems(disc, sink);
+  if (disc.HasData()) sink.DiscLabel(disc.Label());
   DiscProgress progress(sink, TotalBytes(disc), imagePath);
+  // A stop ends the conversion after the part in hand, never before the
+  // first.
+  std::size_t parts = 0;
+  const auto stop = [&] {
+    if (parts++ == 0 || !sink.StopRequested()) return false;
+    run.stopped = true;
+    run.whole = false;
+    return true;
+  };
   int converted = 0;
   for (const DiscFile& file : disc.FilesInDiscOrder()) {
-    if (sink.StopRequested()) return false;
+    if (stop()) return run;
     progress.Next(file.size);
     const InputSource source = disc.SourceOf(file);
+    DiscPart part{file.path, file.size, DiscFileKind::kOther, false};
     try {
       ByteFile input;
       input.Open(source);
-      if (KindOfDiscFile(input, false).kind == DiscFileKind::kOther) continue;
+      part.kind = KindOfDiscFile(input, false).kind;
     } catch (const CommandError& error) {
+      sink.DiscPartStart(part);
       sink.Tell(source.path, ErrorCause(error));
-      whole = false;
+      run.whole = false;
       continue;
     }
+    sink.DiscPartStart(part);
+    if (part.kind == DiscFileKind::kOther) continue;
     const std::string base = Below(outputRoot, file.path);
     if (const std::string failure = platform::MakeFolders(FolderOf(base)); !failure.empty()) {
       sink.Tell(FolderOf(base), failure);
-      whole = false;
+      run.whole = false;
       continue;
     }
     ++converted;
-    if (!ConvertSource(source, base, settings, progress)) whole = false;
+    if (!ConvertSource(source, base, settings, progress)) run.whole = false;
   }
   for (const AudioTrack& track : disc.Tracks()) {
-    if (sink.StopRequested()) return false;
+    if (stop()) return run;
     ++converted;
     progress.Next(track.range.length);
+    const std::string name = AudioTrackFileName(track.number);
+    sink.DiscPartStart({name, track.range.length, DiscFileKind::kOther, true});
     if (const std::string failure = platform::MakeFolders(outputRoot); !failure.empty()) {
       sink.Tell(outputRoot, failure);
-      whole = false;
+      run.whole = false;
       break;
     }
-    if (!WriteAudioTrack(disc, track, Below(outputRoot, AudioTrackFileName(track.number)), progress))
-      whole = false;
+    if (!WriteAudioTrack(disc, track, Below(outputRoot, name), progress)) run.whole = false;
   }
   progress.Finish();
   // A disc that gave nothing is no success.
-  if (converted == 0 && whole) {
+  if (converted == 0 && run.whole) {
     sink.Tell(imagePath, "no stream, sound file or audio track on the disc; nothing to convert");
-    return false;
+    run.whole = false;
   }
-  return whole;
+  return run;
 }
 
 }  // namespace morvane

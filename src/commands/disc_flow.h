@@ -31,6 +31,9 @@ DiscListing ListDisc(const std::string& imagePath);
 // The text of what a file holds: "stream: 2 sounds, 1 film", "AIFF" or
 // "other".
 std::string DiscFileKindText(const DiscFileFacts& facts);
+// The same of a part met while converting: "stream", "AIFF", "other" or,
+// of a track, "CD audio".
+std::string DiscPartKindText(const DiscPart& part);
 // "TrackNN.wav": the name of an audio track's WAV.
 std::string AudioTrackFileName(int number);
 
@@ -44,9 +47,14 @@ bool RunUnpack(const std::string& imagePath, const std::string& outputDir, Batch
 // Converts every stream and sound file of the disc as convert converts a
 // file, its outputs at its path under outputRoot, and each CD audio track
 // into outputRoot/TrackNN.wav (44.1 kHz 16-bit stereo, its samples as they
-// are). Progress runs over the disc's bytes; a stop asked for ends it
-// after the file in hand. Gives true when all of it was converted whole.
-bool ConvertDisc(const std::string& imagePath, const std::string& outputRoot, const ConvertSettings& settings,
-                 BatchSink& sink);
+// are). Progress runs over the disc's bytes; the sink hears of each part of
+// the disc in turn, and a stop asked for ends the conversion after the part
+// in hand.
+struct DiscConversion {
+  bool whole = false;    // all of it converted whole
+  bool stopped = false;  // ended by a stop before its last part
+};
+DiscConversion ConvertDisc(const std::string& imagePath, const std::string& outputRoot,
+                           const ConvertSettings& settings, BatchSink& sink);
 
 }  // namespace morvane

@@ -18,8 +18,7 @@ using namespace disc;
 // The longest cue sheet read: a few lines a track, 99 tracks.
 constexpr std::int64_t kLongestCueSheet = 1024 * 1024;
 constexpr unsigned char kSync[kSyncSize] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-// What is read of an image's start to tell its kind.
-constexpr std::size_t kHeadSize = kRawDataOffset + kBlockSize;
+constexpr std::size_t kHeadSize = kDiscImageHeadSize;
 
 std::string TrackName(int number) {
   std::string digits = std::to_string(number);
@@ -182,13 +181,17 @@ Disc ReadDisc(const std::string& imagePath) {
   return disc;
 }
 
+bool IsDiscImageStart(const std::string& path, const unsigned char* head, std::size_t count) {
+  if (IsCueSheetName(path)) return true;
+  if (count >= kBlockSize && IsVolumeHeader(head)) return true;
+  return count >= kHeadSize && IsRawSector(head, count) && IsVolumeHeader(head + kRawDataOffset);
+}
+
 bool IsDiscImage(const std::string& path) {
   if (IsCueSheetName(path)) return true;
   try {
     unsigned char head[kHeadSize];
-    const std::size_t count = ReadHead(path, head);
-    if (count >= kBlockSize && IsVolumeHeader(head)) return true;
-    return count == kHeadSize && IsRawSector(head, count) && IsVolumeHeader(head + kRawDataOffset);
+    return IsDiscImageStart(path, head, ReadHead(path, head));
   } catch (const CommandError&) {
     return false;
   }
@@ -203,6 +206,18 @@ std::vector<std::string> FilesOfCueSheet(const std::string& path) {
   } catch (const CommandError&) {
   }
   return files;
+}
+
+std::int64_t DiscImageBytes(const std::string& path) {
+  std::int64_t total = 0;
+  std::vector<std::string> files = IsCueSheetName(path) ? FilesOfCueSheet(path) : std::vector{path};
+  std::sort(files.begin(), files.end());
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  for (const std::string& file : files) {
+    std::int64_t size = 0;
+    if (platform::FileSizeByName(file, size)) total += size;
+  }
+  return total;
 }
 
 std::string DiscFolderName(const std::string& imagePath) {

@@ -74,9 +74,18 @@ Disc ReadDisc(const std::string& imagePath);
 // volume header in its first block, plain or in a raw sector.
 bool IsDiscImage(const std::string& path);
 
+// The same from the image's name and first bytes (`count` of them: 2064
+// tell all), for a front end that has them already.
+inline constexpr std::size_t kDiscImageHeadSize = disc::kRawDataOffset + disc::kBlockSize;
+bool IsDiscImageStart(const std::string& path, const unsigned char* head, std::size_t count);
+
 // The files a cue sheet names (empty for any other file): they are read
 // through the sheet, not on their own.
 std::vector<std::string> FilesOfCueSheet(const std::string& path);
+
+// The bytes a conversion of the image reads: of a cue sheet, those of the
+// files it names; else the file's own size (0 when it can't be told).
+std::int64_t DiscImageBytes(const std::string& path);
 
 // The folder a disc's outputs go in: the image's name less its extension
 // ("game.iso", "game.cue": "game"), or NAME.files for a name without one.

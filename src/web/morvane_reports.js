@@ -61,4 +61,12 @@ mergeInto(LibraryManager.library, {
 
   morvane_report_notice__deps: ['$MorvaneReport'],
   morvane_report_notice: function(text) { MorvaneReport('notice', {text: UTF8ToString(text)}); },
+
+  morvane_report_disc__deps: ['$MorvaneReport'],
+  morvane_report_disc: function(label) { MorvaneReport('disc', {label: UTF8ToString(label)}); },
+
+  morvane_report_part__deps: ['$MorvaneReport'],
+  morvane_report_part: function(path, size, kind, converted) {
+    MorvaneReport('part', {path: UTF8ToString(path), size: size, kind: UTF8ToString(kind), converted: converted !== 0});
+  },
 });

@@ -17,11 +17,13 @@
 #include "commands/command_flow.h"
 #include "commands/console_window.h"
 #include "commands/convert_flow.h"
+#include "commands/disc_flow.h"
 #include "core/byte_file.h"
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/support.h"
 #include "demux/stream_demux.h"
+#include "disc/disc_image.h"
 #include "video/film_codec.h"
 #include "web/chunk_strip.h"
 #include "web/sound_envelope.h"
@@ -40,6 +42,8 @@ void morvane_report_strip(const unsigned char* shares, int count);
 void morvane_report_line(const char* line);
 void morvane_report_row(const char* caption, const char* value);
 void morvane_report_notice(const char* text);
+void morvane_report_disc(const char* label);
+void morvane_report_part(const char* path, double size, const char* kind, int converted);
 void morvane_report_film_line(const char* line);
 }
 
@@ -49,16 +53,32 @@ namespace {
 
 // Where a conversion tells the page: names and problems as the command line
 // prints them, the walk's progress in steps of half a percent, the chunks met
-// for the strip picture and the samples for each sound's waveform.
+// for the strip picture and the samples for each sound's waveform; of a
+// disc, its label and each of its parts before what it gives, each stream
+// with a strip of its own.
 class PageSink final : public BatchSink {
  public:
   void Start(std::size_t, const std::string&) override {}
+  void DiscLabel(const std::string& label) override {
+    inDisc_ = true;
+    morvane_report_disc(label.c_str());
+  }
+  void DiscPartStart(const DiscPart& part) override {
+    ReportStrip();
+    ReportFilms();
+    strip_.reset();
+    chunks_ = filmChunks_ = frames_ = 0;
+    const bool converted = !part.audioTrack && part.kind != DiscFileKind::kOther;
+    if (converted) strip_.emplace(part.size);
+    morvane_report_part(part.path.c_str(), static_cast<double>(part.size), DiscPartKindText(part).c_str(),
+                        converted ? 1 : 0);
+  }
   void Wrote(const std::string& path) override { morvane_report_wrote(path.c_str()); }
   void Tell(const std::string& name, const std::string& text) override {
     morvane_report_problem((EscapedName(name) + ": " + text).c_str());
   }
   void Progress(std::int64_t done, std::int64_t total) override {
-    if (!strip_ && total > 0) strip_.emplace(total);
+    if (!strip_ && !inDisc_ && total > 0) strip_.emplace(total);
     const std::int64_t step = total > 0 ? 200 * done / total : 200;
     if (step == step_) return;
     step_ = step;
@@ -113,6 +133,7 @@ class PageSink final : public BatchSink {
 
  private:
   std::int64_t step_ = -1;
+  bool inDisc_ = false;
   std::int64_t chunks_ = 0, filmChunks_ = 0, frames_ = 0;
   std::optional<ChunkStrip> strip_;
   std::map<std::string, SoundEnvelope> envelopes_;
@@ -160,16 +181,27 @@ EMSCRIPTEN_KEEPALIVE int morvane_convert(const char* path) {
 // Whether the page takes a file dropped or picked, by the walk's rule: a
 // file named itself always; one at `place` in a folder ("tree/disc1/a.str")
 // unless the walk passes over its place or its first bytes (`start`, `got`
-// of them, of `size`) say it is no stream. 1 when taken, 0 when not.
+// of them, of `size`) say it is no stream. 0 when not taken, 1 when taken,
+// 2 when taken as a disc image (its name or its first 2064 bytes say so).
 EMSCRIPTEN_KEEPALIVE int morvane_walk_takes(const char* place, int named, const unsigned char* start, int got,
                                             double size) {
   using namespace morvane;
+  if (named == 0 && WalkPassesOverPlace(place)) return 0;
+  if (IsDiscImageStart(place, start, static_cast<std::size_t>(got))) return 2;
   if (named != 0) return 1;
-  if (WalkPassesOverPlace(place)) return 0;
   return KindOfStart(start, static_cast<std::size_t>(got), static_cast<std::int64_t>(size)) ==
                  InputKind::kNotAStream
              ? 0
              : 1;
+}
+
+// The files a cue sheet names, each path a line: the page hands them to its
+// conversion and gives them no card of their own.
+EMSCRIPTEN_KEEPALIVE const char* morvane_cue_files(const char* path) {
+  static std::string files;
+  files.clear();
+  for (const std::string& file : morvane::FilesOfCueSheet(path)) files += file + "\n";
+  return files.c_str();
 }
 
 // Analyze File of one file: the summary lines and the fifteen rows as

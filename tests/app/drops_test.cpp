@@ -13,6 +13,8 @@
 #include "commands/command_flow.h"
 #include "commands/convert_flow.h"
 #include "form_fixture.h"
+#include "support/disc_builder.h"
+#include "support/film_stream.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
 
@@ -59,6 +61,37 @@ class NullSink : public BatchSink {
   void Tell(const std::string&, const std::string&) override {}
 };
 
+// Every file below a folder, by its path from it, with its bytes.
+std::map<std::string, Bytes> FilesBelow(const fs::path& folder) {
+  std::map<std::string, Bytes> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(folder).string()] = ReadAll(entry.path());
+  }
+  return files;
+}
+
+// A disc's files: a film with its sound, streams mono and stereo three deep,
+// an AIFC and a file that is none of these.
+Bytes DiscBlocks(int films) {
+  FilmStreamOptions film;
+  film.films = films;
+  film.seconds = 0.5;
+  Bytes movie;
+  WriteFilmStream(film, [&](const unsigned char* data, std::size_t count) {
+    movie.insert(movie.end(), data, data + count);
+  });
+  IffAudio aifc;
+  aifc.data = PatternBytes(3000, 8);
+  return TreeImage({{"MOVIES/INTRO.STR", movie},
+                    {"MOVIES/PART2/DEEP/Intro", Stream(1, 40, 1)},
+                    {"SOUND/THEME.AIFC", IffAudioFile(aifc)},
+                    {"README.TXT", PatternBytes(300, 10)},
+                    {"logo.stream", Stream(2, 30)}},
+                   {"GAME", 2, false, false});
+}
+
 }  // namespace
 
 class DropsTest : public QObject {
@@ -70,6 +103,8 @@ class DropsTest : public QObject {
   void aFolderDroppedBesideTheButtonsIsConverted();
   void stopEndsTheBatchAfterTheFileInHand();
   void aReadOnlyFolderAsksForAnOutputFolderOnce();
+  void aDiscImageIsConvertedAsConvertConvertsIt();
+  void aBadImageGivesItsLineAndTheRestIsConverted();
   void endedFromOutside();
 };
 
@@ -146,6 +181,14 @@ void DropsTest::dropsTheWindowRefuses() {
        "stream "
        "in it."},
       {{a}, f.form->Button1, ""},  // STOP takes no file
+      {{QString::fromStdString(dir.Write("game.iso", DiscBlocks(1)))},
+       f.form->BitBtn1,
+       "Analyze File takes a stream file, not a disc image. Drop the image beside the buttons to convert the "
+       "whole disc."},
+      {{QString::fromStdString(dir.Write("game.cue", {'F', 'I', 'L', 'E'}))},
+       f.form->BitBtn3,
+       "SDX2 to WAV takes a stream file, not a disc image. Drop the image beside the buttons to convert the "
+       "whole disc."},
   };
   for (const auto& [paths, button, notice] : cases) {
     f.dialogs->notices.clear();
@@ -154,7 +197,7 @@ void DropsTest::dropsTheWindowRefuses() {
   }
   QVERIFY(!DropFiles(*f.form, {"http://example.org/a.str"}, Beside(*f.form)));
   QVERIFY(f.dialogs->asked.empty());
-  QCOMPARE(Files(dir.path()).size(), 1);
+  QCOMPARE(Files(dir.path()).size(), 3);
 
   // While a command runs, a drop is refused as a click is; over a button
   // the command keeps disabled, the pointer says so.
@@ -173,7 +216,7 @@ void DropsTest::dropsTheWindowRefuses() {
   QVERIFY(!takenOnExtract);
   QCOMPARE(f.form->RefusedClicks(), 3);
   QCOMPARE(f.dialogs->asked.size(), std::size_t{1});
-  QCOMPARE(Files(dir.path()).size(), 4);  // a.str, long.str, its map and its one sound file
+  QCOMPARE(Files(dir.path()).size(), 6);  // the 3 above, long.str, its map and its one sound file
 }
 
 void DropsTest::aFolderDroppedBesideTheButtonsIsConverted() {
@@ -244,6 +287,7 @@ void DropsTest::aReadOnlyFolderAsksForAnOutputFolderOnce() {
   const std::unique_ptr<const char, int (*)(const char*)> unmount(disc.c_str(), ::umount);
   fs::create_directory(disc / "sub");
   for (const char* name : {"intro.str", "sub/intro.str"}) WriteFile((disc / name).string(), Stream(1, 3));
+  WriteFile((disc / "sub/game.iso").string(), TreeImage({{"A/intro.str", Stream(1, 3)}}));
   const std::string own = dir.Write("own.str", Stream(1, 3));
   QCOMPARE(::mount("tmpfs", disc.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
   FormFixture f;
@@ -255,10 +299,94 @@ void DropsTest::aReadOnlyFolderAsksForAnOutputFolderOnce() {
   DropFiles(*f.form, dropped, Beside(*f.form));
   QCOMPARE(f.dialogs->askedFolder.size(), std::size_t{2});
   QCOMPARE(f.dialogs->notices.last(),
-           QStringLiteral("Conversion finished: 3 streams and 0 films converted; no problems."));
+           QStringLiteral("Conversion finished: 4 streams and 0 films converted; no problems."));
   QVERIFY(Exists(own + "0.sound.wav"));
-  QVERIFY(ReadAll((out / "disc/intro.str0.sound.wav").string()) ==
-          ReadAll((out / "disc/sub/intro.str0.sound.wav").string()));
+  // A disc's outputs under its name, at the place of the image below the folder dropped.
+  for (const char* wav : {"disc/sub/intro.str0.sound.wav", "disc/sub/game/A/intro.str0.sound.wav"})
+    QVERIFY2(ReadAll((out / "disc/intro.str0.sound.wav").string()) == ReadAll((out / wav).string()), wav);
+}
+
+void DropsTest::aDiscImageIsConvertedAsConvertConvertsIt() {
+  const Bytes blocks = DiscBlocks(1);
+  const Bytes audio = PatternBytes(2352 * 4, 21);
+  const CueDisc cue = CueAndBin(blocks, audio);
+  for (const bool sheet : {false, true}) {
+    // The image as convert takes it, and as dropped on the window with the
+    // sheet's file beside it.
+    TempDir dir, reference;
+    QStringList dropped;
+    std::string image;
+    for (const TempDir* at : {&reference, &dir}) {
+      if (sheet) {
+        at->Write("game.bin", cue.bin);
+        image = at->Write("game.cue", Bytes(cue.cue.begin(), cue.cue.end()));
+      } else {
+        image = at->Write("game.iso", blocks);
+      }
+    }
+    NullSink sink;
+    const BatchResult converted =
+        RunConvert({reference.File(sheet ? "game.cue" : "game.iso")}, ConvertSettings{}, sink);
+    QVERIFY(converted.whole);
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+      dropped << QString::fromStdString(entry.path().string());
+
+    FormFixture f;
+    std::vector<int> gauge;
+    GaugeModel& model = f.form->Gauge1->model();
+    model.onRepaint = [&, repaint = model.onRepaint] {
+      repaint();
+      gauge.push_back(model.Percent());
+    };
+    QVERIFY(DropFiles(*f.form, dropped, Beside(*f.form)));
+    const std::map<std::string, Bytes> outputs = FilesBelow(dir.path() / "game");
+    QCOMPARE(outputs.size(), std::size_t{sheet ? 7u : 6u});
+    QVERIFY(outputs == FilesBelow(reference.path() / "game"));
+    QCOMPARE(
+        f.dialogs->notices,
+        QStringList{sheet ? "Conversion finished: 5 streams, 1 film and 1 audio track converted; no problems."
+                          : "Conversion finished: 5 streams and 1 film converted; no problems."});
+    // The memo: one file converted, then each output written.
+    QString memo = QString::fromStdString(f.form->MemoText());
+    QVERIFY2(memo.startsWith("Converting 1 file:\r\n"), qPrintable(memo));
+    for (const auto& [name, bytes] : outputs)
+      QVERIFY2(memo.contains(QString::fromStdString((dir.path() / "game" / name).string())), name.c_str());
+    QCOMPARE(memo.count("\r\n"), static_cast<qsizetype>(outputs.size()));
+    // The gauge over the image's bytes, the audio track at its end.
+    QVERIFY(gauge.size() > 4);
+    QVERIFY(std::is_sorted(gauge.begin(), gauge.end()));
+    QCOMPARE(f.form->Gauge1->model().Percent(), 100);
+  }
+
+  // STOP ends the disc after the file in hand.
+  TempDir dir;
+  const std::string image = dir.Write("game.iso", DiscBlocks(1));
+  FormFixture f;
+  WhileRunning(*f.form, [&] { QTest::mouseClick(f.form->Button1, Qt::LeftButton); });
+  QVERIFY(DropFile(*f.form, image, Beside(*f.form)));
+  QCOMPARE(f.dialogs->notices,
+           QStringList{"Stopped after 1 file of 1: 1 stream and 1 film converted; no problems."});
+  QCOMPARE(FilesBelow(dir.path() / "game").size(), std::size_t{2});  // INTRO.STR's movie and WAV
+}
+
+void DropsTest::aBadImageGivesItsLineAndTheRestIsConverted() {
+  TempDir dir;
+  const Bytes good = Stream(1, 60);
+  const std::string image = dir.Write("bad.iso", LoopingFolderImage(good));
+  const std::string other = dir.Write("other.str", Stream(1, 5));
+  FormFixture f;
+  DropFiles(*f.form, {QString::fromStdString(image), QString::fromStdString(other)}, Beside(*f.form));
+  const std::string d = dir.path().string() + "/";
+  QCOMPARE(f.form->MemoText(), "Converting 2 files:\r\n" + image +
+                                   "/D: the directory's chain loops back to its block 0; the rest is passed "
+                                   "over\r\n" +
+                                   d + "bad/GOOD.STR0.sound.wav\r\n" + d + "other.str0.sound.wav");
+  QCOMPARE(f.dialogs->notices, QStringList{"Conversion finished: 2 streams and 0 films converted; 1 problem, "
+                                           "listed in the information box."});
+  TempDir reference;
+  NullSink sink;
+  RunConvert({reference.Write("GOOD.STR", good)}, ConvertSettings{}, sink);
+  QVERIFY(ReadAll(d + "bad/GOOD.STR0.sound.wav") == ReadAll(reference.File("GOOD.STR0.sound.wav")));
 }
 
 void DropsTest::endedFromOutside() {

@@ -61,17 +61,6 @@ std::map<std::string, Bytes> FilesBelow(const fs::path& folder) {
   return files;
 }
 
-std::string CueText(std::size_t dataSectors, const std::string& type) {
-  const auto two = [](std::size_t value) {
-    return std::string(value < 10 ? "0" : "") + std::to_string(value);
-  };
-  return "FILE \"game.bin\" " + type +
-         "\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 " +
-         two(dataSectors / 75 / 60) + ":" + two(dataSectors / 75 % 60) + ":" + two(dataSectors % 75) +
-         "\n    INDEX 01 " + two((dataSectors + 2) / 75 / 60) + ":" + two((dataSectors + 2) / 75 % 60) + ":" +
-         two((dataSectors + 2) % 75) + "\n";
-}
-
 TEST(DiscCommandTest, UnpackAndConvertGiveWhatTheUnpackedFilesGive) {
   const std::vector<TreeFile> files = DiscFiles();
   TreeOptions tree;
@@ -86,7 +75,7 @@ TEST(DiscCommandTest, UnpackAndConvertGiveWhatTheUnpackedFilesGive) {
     if (cue) {
       const Bytes raw = RawSectors(blocks);
       dir.Write("game.bin", Concat({raw, pregap, audio}));
-      const std::string text = CueText(raw.size() / 2352, "BINARY");
+      const std::string text = CueSheetText(raw.size() / 2352, "BINARY");
       image = dir.Write("game.cue", Bytes(text.begin(), text.end()));
       fs::remove(dir.path() / "game.iso");
     }
@@ -142,7 +131,7 @@ TEST(DiscCommandTest, ConvertWithoutAFolderWritesBesideTheImageUnderItsName) {
     const Bytes raw = RawSectors(TreeImage({{"S/ONE.STR", FilmStream(1, 22050)}}));
     const Bytes audio = PatternBytes(2352 * 2, 30);
     dir.Write("game.bin", Concat({raw, PatternBytes(2 * 2352, 5), audio}));
-    const std::string cue = CueText(raw.size() / 2352, "MOTOROLA");
+    const std::string cue = CueSheetText(raw.size() / 2352, "MOTOROLA");
     dir.Write("game.cue", Bytes(cue.begin(), cue.end()));
     dir.Write(
         "plain",

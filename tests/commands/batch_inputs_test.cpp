@@ -96,5 +96,29 @@ TEST(BatchInputsTest, FoldersAreWalkedForTheirStreamsAndPlannedByWhereOutputsGo)
   EXPECT_EQ(100, bytes.Position(7, 100)) << "a file grown since the walk stays in range";
 }
 
+TEST(BatchInputsTest, ACueSheetStandsForTheFilesItNamesAndTheirBytes) {
+  test::TempDir dir;
+  const fs::path disc = dir.path() / "disc";
+  fs::create_directories(disc);
+  const std::string sheet = "FILE \"game.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  test::WriteFile(Utf8(disc / "game.cue"), test::Bytes(sheet.begin(), sheet.end()));
+  test::WriteFile(Utf8(disc / "game.bin"), test::Bytes(3000, 0));
+  test::WriteFile(Utf8(disc / "other.bin"), test::Bytes(1000, 0));
+  // In a folder's walk, and named beside its sheet.
+  for (const std::vector<std::string>& given :
+       {std::vector<std::string>{Utf8(disc)}, {Utf8(disc / "game.bin"), Utf8(disc / "game.cue")}}) {
+    const FoundFiles found = FindBatchFiles(given);
+    std::vector<std::pair<std::string, std::int64_t>> got;
+    for (const FoundFile& file : found.files)
+      got.emplace_back(fs::path(file.path).filename().string(), file.size);
+    if (given.size() == 1) {
+      EXPECT_EQ((std::vector<std::pair<std::string, std::int64_t>>{{"game.cue", 3000}, {"other.bin", 1000}}),
+                got);
+    } else {
+      EXPECT_EQ((std::vector<std::pair<std::string, std::int64_t>>{{"game.cue", 3000}}), got);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvane

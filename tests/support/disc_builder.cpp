@@ -190,4 +190,37 @@ Bytes RawSectors(const Bytes& blocks) {
   return raw;
 }
 
+std::string CueSheetText(std::size_t dataSectors, const std::string& type) {
+  const auto time = [](std::size_t frames) {
+    const auto two = [](std::size_t value) {
+      return std::string(value < 10 ? "0" : "") + std::to_string(value);
+    };
+    return two(frames / 75 / 60) + ":" + two(frames / 75 % 60) + ":" + two(frames % 75);
+  };
+  return "FILE \"game.bin\" " + type + "\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n" +
+         "    INDEX 00 " + time(dataSectors) + "\n    INDEX 01 " + time(dataSectors + 2) + "\n";
+}
+
+CueDisc CueAndBin(const Bytes& blocks, const Bytes& audio, const std::string& type) {
+  CueDisc disc;
+  disc.bin = RawSectors(blocks);
+  const std::size_t sectors = disc.bin.size() / 2352;
+  const Bytes pregap = PatternBytes(2 * 2352, 20);
+  disc.bin.insert(disc.bin.end(), pregap.begin(), pregap.end());
+  disc.bin.insert(disc.bin.end(), audio.begin(), audio.end());
+  disc.cue = CueSheetText(sectors, type);
+  return disc;
+}
+
+Bytes LoopingFolderImage(const Bytes& good) {
+  DiscBuilder disc(6);
+  disc.Volume("BAD", 1, {1});
+  disc.Directory(1, -1, -1,
+                 {DiscBuilder::Folder("D", 2, {3}),
+                  DiscBuilder::File("GOOD.STR", static_cast<std::uint32_t>(good.size()), {4})});
+  disc.Directory(3, 0, -1, {});
+  disc.Put(4, good);
+  return disc.Image();
+}
+
 }  // namespace morvane::test

@@ -61,4 +61,21 @@ Bytes TreeImage(const std::vector<TreeFile>& files, const TreeOptions& options =
 // correction.
 Bytes RawSectors(const Bytes& blocks);
 
+// A cue sheet of one file, game.bin, of type BINARY or MOTOROLA: a
+// MODE1/2352 data track of `dataSectors` sectors, two sectors of pregap,
+// then an audio track to the file's end.
+std::string CueSheetText(std::size_t dataSectors, const std::string& type);
+
+// A disc as a .cue with its .bin: the image's blocks as raw sectors, two
+// sectors of pregap, then `audio` as the audio track.
+struct CueDisc {
+  Bytes bin;
+  std::string cue;
+};
+CueDisc CueAndBin(const Bytes& blocks, const Bytes& audio, const std::string& type = "BINARY");
+
+// An image labelled "BAD" whose folder /D is a directory chain that loops
+// back to its first block, beside GOOD.STR, which holds `good`.
+Bytes LoopingFolderImage(const Bytes& good);
+
 }  // namespace morvane::test

@@ -1,12 +1,17 @@
 // Writes the streams the browser tests drop on the page, one of each shape
-// the command line's tests use, into the folder given.
+// the command line's tests use, into the folder given; and into a second
+// folder when given, disc images of some of them: iso/game.iso, the same
+// disc as cue/game.cue with game.bin and an audio track, and bad.iso, whose
+// folder loops.
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/disc_builder.h"
 #include "support/film_stream.h"
 #include "support/sound_models.h"
 #include "support/stream_builder.h"
@@ -100,20 +105,53 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
   };
 }
 
+std::vector<std::pair<std::string, Bytes>> Discs(const std::vector<std::pair<std::string, Bytes>>& streams) {
+  const auto stream = [&](const std::string& name) {
+    for (const auto& [known, bytes] : streams) {
+      if (known == name) return bytes;
+    }
+    return Bytes();
+  };
+  const Bytes blocks = morvane::test::TreeImage({
+      {"MOVIES/TWO.STR", stream("two films.str")},
+      {"MOVIES/PART2/DEEP/Intro", stream("mono.str")},
+      {"SOUND/THEME.AIFC", stream("sound.aifc")},
+      {"SOUND/logo.stream", stream("picture.png")},
+      {"Kühe.str", stream("interleaved.str")},
+  });
+  const morvane::test::CueDisc cue = morvane::test::CueAndBin(blocks, PatternBytes(2352 * 30, 40));
+  return {
+      {"iso/game.iso", blocks},
+      {"cue/game.cue", Bytes(cue.cue.begin(), cue.cue.end())},
+      {"cue/game.bin", cue.bin},
+      {"bad.iso", morvane::test::LoopingFolderImage(stream("mono.str"))},
+  };
+}
+
+bool WriteAll(const std::string& folder, const std::vector<std::pair<std::string, Bytes>>& files) {
+  for (const auto& [name, bytes] : files) {
+    const std::string path = folder + "/" + name;
+    if (const std::size_t slash = name.find('/'); slash != std::string::npos)
+      std::filesystem::create_directories(folder + "/" + name.substr(0, slash));
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+      std::perror(path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_web_streams FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: make_web_streams FOLDER [DISC-FOLDER]\n");
     return 2;
   }
-  for (const auto& [name, bytes] : Streams()) {
-    std::ofstream out(std::string(argv[1]) + "/" + name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::perror(name.c_str());
-      return 1;
-    }
-  }
+  const std::vector<std::pair<std::string, Bytes>> streams = Streams();
+  if (!WriteAll(argv[1], streams)) return 1;
+  if (argc == 3 && !WriteAll(argv[2], Discs(streams))) return 1;
   return 0;
 }

@@ -40,7 +40,9 @@ function toneLevel(wav, channel, hz) {
 // The streams: the demo and one of each shape the command line's tests use.
 const streams = path.join(scratch, 'streams');
 fs.mkdirSync(streams);
-execFileSync(path.resolve(process.env.MORVANE_STREAMS), [streams]);
+const discs = path.join(scratch, 'discs');
+fs.mkdirSync(discs);
+execFileSync(path.resolve(process.env.MORVANE_STREAMS), [streams, discs]);
 execFileSync(cli, ['make-demo', path.join(streams, 'demo.str')]);
 const names = fs.readdirSync(streams).sort();
 
@@ -86,6 +88,14 @@ function filmLine(bytes) {
   return `Film chunks: ${chunks}, frames: ${frames}`;
 }
 const expected = new Map(names.map((name) => [name, native(name)]));
+
+// Each file of a zip and the hash of its bytes, a line each; its checksums checked.
+const zipListing = (zip) => execFileSync('python3', ['-c', `
+import hashlib, sys, zipfile
+archive = zipfile.ZipFile(sys.argv[1])
+assert archive.testzip() is None, 'a checksum is wrong'
+for entry in archive.infolist(): print(entry.filename + '\\t' + hashlib.sha256(archive.read(entry)).hexdigest())
+`, zip], {encoding: 'utf8'});
 
 test('the page converts as morvane-cli does', async (t) => {
   const {context, page, origin, requests, close} = await launchPage(site, path.join(scratch, 'profile'));
@@ -248,6 +258,92 @@ test('the page converts as morvane-cli does', async (t) => {
     assert.deepEqual(titles, ['tree/disc1/intro.str', 'tree/disc2/intro.str'], 'a card for each stream, and no other');
   });
 
+  // A disc as morvane-cli converts it, its files copied into a folder of their own.
+  const nativeDisc = (files) => {
+    const folder = fs.mkdtempSync(path.join(scratch, 'disc-'));
+    for (const file of files) fs.copyFileSync(path.join(discs, file), path.join(folder, path.basename(file)));
+    const image = path.basename(files[0]);
+    const convert = spawnSync(cli, ['convert', image], {cwd: folder, encoding: 'utf8'});
+    const list = spawnSync(cli, ['list', image], {cwd: folder, encoding: 'utf8'});
+    spawnSync(cli, ['unpack', image, '-o', 'unpacked'], {cwd: folder});
+    return {written: new Map(lines(convert.stdout).map((file) => [file, fs.readFileSync(path.join(folder, file))])),
+      problems: lines(convert.stderr), whole: convert.status === 0, list: lines(list.stdout),
+      file: (discPath) => fs.readFileSync(path.join(folder, 'unpacked', discPath))};
+  };
+  const discCases = [['a .iso', ['iso/game.iso']], ['a .cue with its .bin', ['cue/game.cue', 'cue/game.bin']],
+    ['a looping folder', ['bad.iso']]];
+  for (const [label, files] of discCases) {
+    await t.test(label + ' gives what morvane-cli convert gives', async () => {
+      const wanted = nativeDisc(files);
+      await page.reload();
+      await page.setInputFiles('#files-input', files.map((file) => path.join(discs, file)));
+      await page.waitForSelector('#card-0.whole, #card-0.troubled', {timeout: 120000});
+      const seen = await page.$$eval('.card', (elements) => elements.map((element) => ({
+        title: element.querySelector('.card-title').textContent.replace(/ \([^)]*\)$/, ''),
+        whole: element.classList.contains('whole'),
+        label: element.querySelector('.disc-label').textContent,
+        tree: [...element.querySelectorAll('.disc-tree tbody tr')].map((row) => [row.cells[0].textContent, row.cells[2].textContent]),
+        problems: [...element.querySelectorAll('.problem-list li')].map((item) => item.textContent),
+        outputs: [...element.querySelectorAll('.output h4')].map((heading) => heading.textContent),
+        filmLine: element.querySelector('.film-line').hidden ? null : element.querySelector('.film-line').textContent,
+      })));
+      const image = path.basename(files[0]);
+      const [disc, ...parts] = seen;
+      assert.equal(disc.title, image, 'one card for the disc, and no other for the sheet\'s file');
+      assert.equal(disc.whole, wanted.whole, 'whole or not, as the exit status says');
+      assert.equal(disc.label, wanted.list[0]);
+      // The tree as list shows it, folders aside: each file's path and kind.
+      const listed = wanted.list.slice(1).map((line) => line.split('\t')).filter((fields) => fields[1] !== 'folder');
+      assert.deepEqual(disc.tree.map(([file]) => file), listed.map((fields) => fields[0]));
+      for (const [index, [, kind]] of disc.tree.entries()) assert.ok(listed[index][2].startsWith(kind), kind);
+      assert.deepEqual(parts.map((part) => part.title).sort(), listed.filter((fields) => /^(stream|AIFF)/.test(fields[2]))
+        .map((fields) => image + '/' + fields[0]).sort(), 'a card for each stream');
+      for (const part of parts) {
+        assert.equal(part.filmLine, filmLine(wanted.file(part.title.slice(image.length + 1))), part.title + ': its film line');
+      }
+      assert.deepEqual(seen.flatMap((card) => card.problems).sort(), [...wanted.problems].sort(), 'the problems, as on stderr');
+      assert.deepEqual(seen.flatMap((card) => card.outputs).sort(), [...wanted.written.keys()].sort(), 'every file written');
+      const outputs = page.locator('.output');
+      for (let index = 0; index < await outputs.count(); index++) {
+        const name = await outputs.nth(index).locator('h4').textContent();
+        const [download] = await Promise.all([page.waitForEvent('download'), outputs.nth(index).locator('a[download]').click()]);
+        assert.equal(download.suggestedFilename(), path.basename(name), 'named as convert names it');
+        assert.ok(fs.readFileSync(await download.path()).equals(wanted.written.get(name)), name + ': the same bytes');
+      }
+    });
+  }
+
+  await t.test('Download all of a disc keeps its folders', async () => {
+    const wanted = [...nativeDisc(['cue/game.cue', 'cue/game.bin']).written].map(([file, bytes]) => file + '\t' + sha(bytes));
+    await page.reload();
+    await page.setInputFiles('#files-input', [path.join(discs, 'cue/game.cue'), path.join(discs, 'cue/game.bin')]);
+    await page.waitForSelector('#card-0.whole, #card-0.troubled', {timeout: 120000});
+    await page.click('#download-all');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
+    assert.deepEqual(lines(zipListing(await download.path())).sort(), wanted.sort());
+    assert.deepEqual(await violations(), [], 'axe after a disc');
+  });
+
+  await t.test('a disc met in a folder is converted as morvane-cli convert converts it', async () => {
+    const tree = path.join(scratch, 'shelf');
+    fs.mkdirSync(path.join(tree, 'box'), {recursive: true});
+    for (const file of ['game.cue', 'game.bin']) fs.copyFileSync(path.join(discs, 'cue', file), path.join(tree, 'box', file));
+    fs.writeFileSync(path.join(tree, 'notes.txt'), 'no stream\n');
+    const run = spawnSync(cli, ['convert', 'shelf'], {cwd: scratch});
+    assert.equal(run.status, 0);
+    const wanted = lines(run.stdout.toString()).map((file) => file + '\t' + sha(fs.readFileSync(path.join(scratch, file))));
+    fs.rmSync(path.join(tree, 'box', 'game'), {recursive: true});
+    await page.reload();
+    await page.setInputFiles('#folder-input', tree);
+    await page.waitForSelector('#card-0.whole, #card-0.troubled', {timeout: 120000});
+    const titles = await page.$$eval('.card-title', (items) => items.map((item) => item.textContent.replace(/ \([^)]*\)$/, '')));
+    assert.equal(titles[0], 'shelf/box/game.cue', 'the sheet\'s card, and none for its file or the notes');
+    assert.ok(titles.slice(1).every((title) => title.startsWith('shelf/box/game.cue/')), titles.join());
+    await page.click('#download-all');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
+    assert.deepEqual(lines(zipListing(await download.path())).sort(), wanted.sort());
+  });
+
   await t.test('Download all of one stream is named after it', async () => {
     await convert(['demo.str']);
     await page.click('#download-all');
@@ -267,12 +363,7 @@ test('the page converts as morvane-cli does', async (t) => {
     await page.click('#download-all');
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#zip-link:not([hidden])')]);
     assert.equal(download.suggestedFilename(), 'morvane.zip');
-    const listing = execFileSync('python3', ['-c', `
-import hashlib, sys, zipfile
-archive = zipfile.ZipFile(sys.argv[1])
-assert archive.testzip() is None, 'a checksum is wrong'
-for entry in archive.infolist(): print(entry.filename + '\\t' + hashlib.sha256(archive.read(entry)).hexdigest())
-`, await download.path()], {encoding: 'utf8'});
+    const listing = zipListing(await download.path());
     const all = [...expected.values()].flatMap((wanted) => [...wanted.written].map(([file, bytes]) => file + '\t' + sha(bytes)));
     assert.deepEqual(lines(listing).sort(), all.sort());
   });

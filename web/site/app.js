@@ -54,17 +54,22 @@ function showStatus() {
 // A file of this page's storage, as a link the browser can download or play.
 // Each card's folder is looked up once: every step is a call to the
 // browser's process, which the conversion going on needs too.
+// A name may hold folders below the card's ("game/MOVIES/INTRO.STR0.sound.wav").
 const cardFolders = new Map();
-async function storedFileUrl(folder, name) {
-  if (!cardFolders.has(folder)) {
-    const lookup = navigator.storage.getDirectory()
-      .then((root) => root.getDirectoryHandle(session))
-      .then((sessionFolder) => sessionFolder.getDirectoryHandle(folder));
-    cardFolders.set(folder, lookup);
-    lookup.catch(() => cardFolders.delete(folder));
+function storedFolder(path) {
+  if (!cardFolders.has(path)) {
+    const slash = path.lastIndexOf('/');
+    const lookup = (slash < 0 ? navigator.storage.getDirectory().then((root) => root.getDirectoryHandle(session))
+      : storedFolder(path.slice(0, slash))).then((parent) => parent.getDirectoryHandle(path.slice(slash + 1)));
+    cardFolders.set(path, lookup);
+    lookup.catch(() => cardFolders.delete(path));
   }
-  const card = await cardFolders.get(folder);
-  const file = await (await card.getFileHandle(name)).getFile();
+  return cardFolders.get(path);
+}
+async function storedFileUrl(folder, name) {
+  const path = folder + '/' + name;
+  const file = await (await (await storedFolder(path.slice(0, path.lastIndexOf('/'))))
+    .getFileHandle(path.slice(path.lastIndexOf('/') + 1))).getFile();
   return {url: URL.createObjectURL(file), size: file.size};
 }
 
@@ -350,8 +355,12 @@ class FilmPlayer {
 }
 
 class Card {
-  constructor(id, file, title) {
+  // `place`: of a stream on a disc, the disc's card, whose folder holds its
+  // outputs and after whose cards it comes.
+  constructor(id, size, title, place) {
     this.id = id;
+    this.title = title;
+    this.folder = place ? place.folder : id;
     this.facts = new Map();
     this.outputs = 0;
     this.adding = [];  // outputs whose links are still being made
@@ -360,10 +369,11 @@ class Card {
     this.element.setAttribute('aria-labelledby', id + '-title');
     const heading = $('.card-title', this.element);
     heading.id = id + '-title';
-    heading.textContent = title + ' (' + sizeText(file.size) + ')';
+    heading.textContent = title + ' (' + sizeText(size) + ')';
     $('progress', this.element).setAttribute('aria-label', 'Progress of ' + title);
     this.setStatus('Waiting…');
-    $('#cards').append(this.element);
+    if (place) place.lastElement().after(this.element);
+    else $('#cards').append(this.element);
   }
 
   setStatus(text) { $('.card-status', this.element).textContent = text; }
@@ -405,6 +415,8 @@ class Card {
         break;
       }
       case 'strip':
+        // A stream on a disc has its strip alone, no summary or rows.
+        show('.analysis');
         show('.strip');
         drawStrip($('.strip-picture', this.element), facts.shares);
         break;
@@ -436,7 +448,7 @@ class Card {
     heading.textContent = name;
     item.append(heading);
     $('.output-list', this.element).append(item);
-    const stored = await storedFileUrl(this.id, name);
+    const stored = await storedFileUrl(this.folder, name);
     const facts = this.facts.get(name);
     if (facts && facts.kind === 'sound') {
       const seconds = facts.rate > 0 ? facts.frames / facts.rate : 0;
@@ -482,8 +494,10 @@ class Card {
     }
     const link = document.createElement('a');
     link.href = stored.url;
-    link.download = name;
-    link.textContent = 'Download ' + name;
+    // Named as convert names the file; the heading tells where it lies.
+    const file = name.slice(name.lastIndexOf('/') + 1);
+    link.download = file;
+    link.textContent = 'Download ' + file;
     const size = document.createElement('span');
     size.textContent = ' (' + sizeText(stored.size) + ')';
     const row = document.createElement('p');
@@ -508,6 +522,76 @@ class Card {
   }
 }
 
+// A disc image: its card holds the disc's label, its tree of files with
+// their kinds, the problems of the disc and its CD audio tracks; each stream
+// on it gets a card of its own after it as the conversion comes to it.
+class DiscCard extends Card {
+  constructor(id, size, title) {
+    super(id, size, title);
+    this.parts = [];
+    this.part = null;  // the card of the stream being converted
+  }
+
+  lastElement() { return this.parts.length ? this.parts[this.parts.length - 1].element : this.element; }
+
+  report(kind, facts) {
+    if (kind === 'disc') {
+      $('.disc', this.element).hidden = false;
+      $('.disc-label', this.element).textContent = 'Label: ' + facts.label;
+    } else if (kind === 'part') {
+      this.endPart();
+      this.addToTree(facts);
+      if (!facts.converted) return;
+      this.part = new Card(this.id + '-' + this.parts.length, facts.size, this.title + '/' + facts.path, this);
+      this.part.setStatus('Converting…');
+      this.parts.push(this.part);
+    } else if (kind === 'progress' || !this.part) {
+      super.report(kind, facts);
+    } else {
+      this.part.report(kind, facts);
+    }
+  }
+
+  addToTree(facts) {
+    const row = document.createElement('tr');
+    for (const text of [facts.path, sizeText(facts.size), facts.kind]) {
+      const cell = document.createElement('td');
+      cell.textContent = text;
+      row.append(cell);
+    }
+    // The files in the order of their paths, each folder's before what
+    // follows it ("/" sorts first), whatever the order they lie in on the
+    // disc; the tracks after them.
+    const key = facts.kind === 'CD audio' ? null : facts.path.replaceAll('/', '\x01');
+    row.dataset.key = key === null ? '' : key;
+    const body = $('.disc-tree tbody', this.element);
+    const next = key === null ? null
+      : [...body.rows].find((other) => other.dataset.key === '' || other.dataset.key > key);
+    body.insertBefore(row, next || null);
+  }
+
+  // The stream's card says how it went once every output has its link.
+  endPart() {
+    const part = this.part;
+    this.part = null;
+    if (!part) return;
+    part.ending = Promise.all(part.adding).then(() => {
+      $('progress', part.element).value = 1000;
+      const whole = $('.problem-list', part.element).children.length === 0;
+      const outputs = part.outputs + (part.outputs === 1 ? ' file' : ' files') + ' written';
+      part.setStatus(whole ? 'Converted whole: ' + outputs + '.' : 'Not converted whole: ' + outputs + '; see the problems.');
+      part.element.classList.add(whole ? 'whole' : 'troubled');
+    });
+  }
+
+  async finish(message) {
+    this.endPart();
+    await Promise.all(this.parts.map((part) => part.ending));
+    this.outputs += this.parts.reduce((sum, part) => sum + part.outputs, 0);
+    await super.finish(message);
+  }
+}
+
 // What was dropped or picked goes to the worker first, which passes over
 // what the walk of morvane-cli convert passes over; the files it takes
 // come back here, each to get its card.
@@ -519,12 +603,14 @@ function addFiles(entries) {
 }
 
 function addCards(entries) {
-  for (const {file, title} of entries) {
+  for (const {file, title, disc, companions} of entries) {
     const id = 'card-' + nextCard++;
-    cards.set(id, new Card(id, file, title));
+    const size = file.size + (companions || []).reduce((sum, companion) => sum + companion.file.size, 0);
+    cards.set(id, disc ? new DiscCard(id, size, title) : new Card(id, size, title));
     running++;
     // The zip keeps the folders of what was dropped.
-    worker.postMessage({type: 'convert', id: id, file: file, folder: title.slice(0, title.length - file.name.length)});
+    worker.postMessage({type: 'convert', id: id, file: file, companions: disc ? companions || [] : undefined,
+      folder: title.slice(0, title.length - file.name.length)});
   }
   showStatus();
 }
@@ -538,7 +624,7 @@ worker.onmessage = async (event) => {
     walking--;
     addCards(message.entries);
     if (message.entries.length === 0 && running + walking === 0) {
-      $('#status').textContent = 'Nothing to convert: what was dropped holds no stream.';
+      $('#status').textContent = 'Nothing to convert: what was dropped holds no stream or disc image.';
     }
   } else if (message.type === 'report') {
     cards.get(message.id).report(message.kind, message.facts);

@@ -133,22 +133,27 @@ function filmIndex(message) {
       channels: track.channels}))};
 }
 
-async function convert(id, file) {
+// A file converted, with the files a disc's cue sheet names beside it
+// (`companions`, each at its path from the sheet's folder).
+async function convert(id, file, companions) {
   if (!morvane) {
     postMessage({type: 'done', id: id, convert: -1, failure: startFailure});
     return;
   }
   await folderOf(session, id);
-  const path = '/' + session + '/' + id + '/' + file.name;
-  morvane.morvaneFolder = '/' + session + '/' + id;
-  morvane.morvaneInputs = new Map([[path, file]]);
+  const folder = '/' + session + '/' + id + '/';
+  morvane.morvaneFolder = folder.slice(0, -1);
+  morvane.morvaneInputs = new Map([[folder + file.name, file]]);
+  for (const companion of companions || []) morvane.morvaneInputs.set(folder + companion.name, companion.file);
   morvane.morvaneReport = (kind, facts) => {
     if (kind === 'movie-track' || kind === 'movie-block') return filmReport(id, kind, facts);
     postMessage({type: 'report', id: id, kind: kind, facts: facts});
   };
   try {
     const start = performance.now();
-    const analyze = await morvane.ccall('morvane_analyze', 'number', ['string'], [file.name], {async: true});
+    // A disc has no analysis of its own: each stream on it is told as it is converted.
+    const analyze = companions ? 0
+      : await morvane.ccall('morvane_analyze', 'number', ['string'], [file.name], {async: true});
     const analyzed = performance.now();
     const before = Object.assign({}, morvane.morvaneTimes);
     const converted = await morvane.ccall('morvane_convert', 'number', ['string'], [file.name], {async: true});
@@ -165,30 +170,65 @@ async function convert(id, file) {
   }
 }
 
+// A path with "." and ".." resolved.
+function resolved(path) {
+  const names = [];
+  for (const name of path.split('/')) {
+    if (name === '' || name === '.') continue;
+    if (name === '..') names.pop();
+    else names.push(name);
+  }
+  return '/' + names.join('/');
+}
+
 // The files the page takes of what was dropped or picked, by the walk's own
 // rule (the converter's): what a folder holds is passed over when hidden,
-// written by a run, or no stream by its first bytes.
+// written by a run, or no stream or disc image by its first bytes. A disc's
+// cue sheet takes the files it names along, which get no card of their own.
 async function walk(entries) {
   const taken = [];
   for (const entry of entries) {
     const named = !entry.title.includes('/');
-    if (morvane && !named) {
+    if (morvane) {
       // A file that can't be read is taken: its card tells why.
-      const start = await entry.file.slice(0, 8).arrayBuffer().then((bytes) => new Uint8Array(bytes), () => null);
+      const start = await entry.file.slice(0, 2064).arrayBuffer().then((bytes) => new Uint8Array(bytes), () => null);
       let takes = 1;
       try {
         if (start) {
           takes = morvane.ccall('morvane_walk_takes', 'number', ['string', 'number', 'array', 'number', 'number'],
-            [entry.title, 0, start, start.length, entry.file.size]);
+            [entry.title, named ? 1 : 0, start, start.length, entry.file.size]);
         }
       } catch (error) {
         // Taken: its conversion tells what is wrong.
       }
       if (!takes) continue;
+      entry.disc = takes === 2;
     }
     taken.push(entry);
   }
-  postMessage({type: 'walked', entries: taken});
+  const byPath = new Map(entries.map((entry) => ['/walk/' + entry.title, entry]));
+  const throughSheet = new Set();
+  for (const entry of taken.filter((entry) => entry.disc)) {
+    morvane.morvaneFolder = '/walk';
+    morvane.morvaneInputs = new Map([...byPath].map(([path, named]) => [path, named.file]));
+    try {
+      const listed = await morvane.ccall('morvane_cue_files', 'string', ['string'], ['/walk/' + entry.title], {async: true});
+      const folder = ('/walk/' + entry.title).replace(/[^/]*$/, '');
+      entry.companions = [];
+      for (const path of listed.split('\n').filter(Boolean).map(resolved)) {
+        const companion = byPath.get(path);
+        // One the sheet names that was not given: the conversion tells it missing.
+        if (!companion || !path.startsWith(folder)) continue;
+        entry.companions.push({name: path.slice(folder.length), file: companion.file});
+        throughSheet.add(companion);
+      }
+    } catch (error) {
+      // The sheet's files get cards of their own; its conversion tells what is wrong.
+    } finally {
+      morvane.morvaneInputs = new Map();
+    }
+  }
+  postMessage({type: 'walked', entries: taken.filter((entry) => !throughSheet.has(entry))});
 }
 
 // The zip: stored entries (the WAVs gain nothing from deflating), ZIP64
@@ -236,13 +276,20 @@ function dosTime(date) {
 async function zipEntries() {
   const entries = [];
   const sessionFolder = await folderOf(session);
-  for await (const [card, folder] of sessionFolder.entries()) {
-    if (folder.kind !== 'directory') continue;
+  // A disc's outputs keep its folders.
+  const gather = async (folder, card, below) => {
     for await (const [name, handle] of folder.entries()) {
+      if (handle.kind === 'directory') {
+        await gather(handle, card, below + name + '/');
+        continue;
+      }
       // Half-written files under their temporary names are no outputs.
-      if (handle.kind !== 'file' || /^\..*\.morvane-......$/.test(name)) continue;
-      entries.push({handle: handle, name: (droppedIn[card] || '') + name, card: Number(card.slice('card-'.length))});
+      if (/^\..*\.morvane-......$/.test(name)) continue;
+      entries.push({handle: handle, name: (droppedIn[card] || '') + below + name, card: Number(card.slice('card-'.length))});
     }
+  };
+  for await (const [card, folder] of sessionFolder.entries()) {
+    if (folder.kind === 'directory') await gather(folder, card, '');
   }
   entries.sort((a, b) => a.card - b.card || (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
   const taken = new Set();
@@ -368,7 +415,7 @@ onmessage = (event) => {
   } else if (message.type === 'convert') {
     droppedIn[message.id] = message.folder || '';
     fileNames[message.id] = message.file.name;
-    queue = queue.then(() => convert(message.id, message.file));
+    queue = queue.then(() => convert(message.id, message.file, message.companions));
   } else if (message.type === 'zip') {
     queue = queue.then(makeZip);
   } else if (message.type === 'film-index') {
