@@ -69,7 +69,7 @@ bool ModelStream(const Bytes& file, Model& model, std::optional<std::int64_t> ra
       if (sub == "SHDR") {
         if (n - pos < 64) return model.whole = false, true;
         const std::size_t number = model.outputs.size();
-        model.outputs.push_back({Id(file, pos + 52), Signed32(file, pos + 56), Signed32(file, pos + 44), {}});
+        model.outputs.push_back({Id(file, pos + 52), Signed32(file, pos + 48), Signed32(file, pos + 44), {}});
         live.erase(stream);
         if (live.size() >= kMostLive) {
           model.whole = false;

@@ -32,8 +32,9 @@ bool AllIntra(const Bytes& f) {
   std::size_t at = 10;
   for (std::size_t s = 0; s < strips; ++s) {
     if (at + 12 > f.size()) return false;
-    const std::size_t size = std::size_t{f[at + 2]} << 8 | f[at + 3];
-    if (f[at] != 0x10 || f[at + 1] != 0 || size < 12 || at + size > f.size()) return false;
+    // An id byte, then a 24-bit size.
+    const std::size_t size = std::size_t{f[at + 1]} << 16 | std::size_t{f[at + 2]} << 8 | f[at + 3];
+    if (f[at] != 0x10 || size < 12 || at + size > f.size()) return false;
     at += size;
   }
   return strips > 0;

@@ -19,7 +19,8 @@ inline constexpr std::int64_t kSndsFieldsEnd = 20;
 // "SSMP": the data length, then the sound data.
 inline constexpr std::int64_t kSsmpLengthOffset = 20;
 inline constexpr std::int64_t kSsmpDataOffset = 24;
-// "SHDR": eleven 4-byte fields in this order, numbers big-endian.
+// "SHDR": eleven 4-byte fields in this order, numbers big-endian. Real
+// streams hold the channel count at 48 and the compression ratio at 56.
 inline constexpr std::int64_t kShdrVersionOffset = 20;
 inline constexpr std::int64_t kShdrBuffersOffset = 24;
 inline constexpr std::int64_t kShdrAmplitudeOffset = 28;
@@ -27,9 +28,9 @@ inline constexpr std::int64_t kShdrBalanceOffset = 32;
 inline constexpr std::int64_t kShdrDataFormatOffset = 36;
 inline constexpr std::int64_t kShdrSampleSizeOffset = 40;
 inline constexpr std::int64_t kShdrSampleRateOffset = 44;
-inline constexpr std::int64_t kShdrCompressionRatioOffset = 48;
+inline constexpr std::int64_t kShdrChannelsOffset = 48;
 inline constexpr std::int64_t kShdrCompressionTypeOffset = 52;
-inline constexpr std::int64_t kShdrChannelsOffset = 56;
+inline constexpr std::int64_t kShdrCompressionRatioOffset = 56;
 inline constexpr std::int64_t kShdrSamplesOffset = 60;
 inline constexpr std::int64_t kShdrEnd = 64;
 // "SSND": its body follows the chunk header.

@@ -50,8 +50,8 @@ void ShowFilm(ByteFile& input, std::int64_t chunkStart, Window& window, bool& fi
 
 void ReadSoundHeader(ByteFile& input, MapWriter& map, Window& window) {
   // Eleven fields in file order: version, buffers, amplitude, balance, data
-  // format, sample size, rate, compression ratio, compression type,
-  // channels, samples.
+  // format, sample size, rate, channels, compression type, compression
+  // ratio, samples.
   const std::int32_t version = ReadNumber(input);
   const std::int32_t buffers = ReadNumber(input);
   const std::int32_t amplitude = ReadNumber(input);
@@ -60,10 +60,10 @@ void ReadSoundHeader(ByteFile& input, MapWriter& map, Window& window) {
   input.Read(dataFormat, 4);
   const std::int32_t sampleSize = ReadNumber(input);
   const std::int32_t sampleRate = ReadNumber(input);
-  const std::int32_t compressionRatio = ReadNumber(input);
+  const std::int32_t channels = ReadNumber(input);
   unsigned char compressionType[4];
   input.Read(compressionType, 4);
-  const std::int32_t channels = ReadNumber(input);
+  const std::int32_t compressionRatio = ReadNumber(input);
   const std::int32_t samples = ReadNumber(input);
 
   window.SetLabel(ValueLabel::Label16, DecimalText(version));
@@ -78,9 +78,10 @@ void ReadSoundHeader(ByteFile& input, MapWriter& map, Window& window) {
   window.SetLabel(ValueLabel::Label23, DecimalText(channels));
   window.SetLabel(ValueLabel::Label22, DecimalText(samples));
 
-  // The record keeps nine of the fields; version and data format stay out.
-  MapSoundHeader record{buffers,          amplitude, balance,  sampleSize, sampleRate,
-                        compressionRatio, {},        channels, samples};
+  // The record keeps nine of the fields, in file order; version and data
+  // format stay out.
+  MapSoundHeader record{buffers,  amplitude, balance,          sampleSize, sampleRate,
+                        channels, {},        compressionRatio, samples};
   std::memcpy(record.compressionType, compressionType, 4);
   map.Shdr(record);
 }

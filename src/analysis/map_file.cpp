@@ -50,7 +50,7 @@ void MapWriter::Ssmp(std::int32_t dataPosition, std::int32_t dataLength) {
 
 void MapWriter::Shdr(const MapSoundHeader& h) {
   WriteRecord<kShdrRecordSize>(file_, "SHDR", h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate,
-                               h.compressionRatio, +h.compressionType, h.channels, h.samples);
+                               h.channels, +h.compressionType, h.compressionRatio, h.samples);
 }
 
 void MapWriter::Ssnd(std::int32_t chunkSize, std::int32_t bodyPosition) {
@@ -93,9 +93,9 @@ bool MapReader::Next(MapRecord& record) {
     header.balance = ValueAt(body, 2);
     header.sampleSize = ValueAt(body, 3);
     header.sampleRate = ValueAt(body, 4);
-    header.compressionRatio = ValueAt(body, 5);
+    header.channels = ValueAt(body, 5);
     std::memcpy(header.compressionType, body + 6 * kValueSize, kIdSize);
-    header.channels = ValueAt(body, 7);
+    header.compressionRatio = ValueAt(body, 7);
     header.samples = ValueAt(body, 8);
   }
   // Anything else is a step of 4 bytes: an "SSND" record takes three steps,

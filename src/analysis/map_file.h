@@ -16,7 +16,7 @@ class Window;
 //   "SNDS" chunk size                                               8 bytes
 //   "SSMP" data position, data length                              12 bytes
 //   "SHDR" buffers, amplitude, balance, sample size, sample rate,
-//          compression ratio, compression type, channels, samples  40 bytes
+//          channels, compression type, compression ratio, samples  40 bytes
 //   "SSND" chunk size, body position                               12 bytes
 inline constexpr char kMapSuffix[] = ".MAP";
 inline constexpr int kSndsRecordSize = 8;
@@ -24,11 +24,12 @@ inline constexpr int kSsmpRecordSize = 12;
 inline constexpr int kShdrRecordSize = 40;
 inline constexpr int kSsndRecordSize = 12;
 
-// The nine values of the stream's sound header that a "SHDR" record keeps.
+// The nine values of the stream's sound header that a "SHDR" record keeps,
+// in the header's order.
 struct MapSoundHeader {
-  std::int32_t buffers = 0, amplitude = 0, balance = 0, sampleSize = 0, sampleRate = 0, compressionRatio = 0;
+  std::int32_t buffers = 0, amplitude = 0, balance = 0, sampleSize = 0, sampleRate = 0, channels = 0;
   unsigned char compressionType[4] = {};
-  std::int32_t channels = 0, samples = 0;
+  std::int32_t compressionRatio = 0, samples = 0;
 };
 
 // Writes records to a map created for writing; each record goes to the file

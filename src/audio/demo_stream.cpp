@@ -210,9 +210,9 @@ void WriteSoundHeader(ChunkWriter& writer, std::int32_t time, std::int32_t strea
   id("SDX2");  // data format
   number(h.sampleSize);
   number(h.sampleRate);
-  number(h.compressionRatio);
-  id("SDX2");  // compression type
   number(h.channels);
+  id("SDX2");  // compression type
+  number(h.compressionRatio);
   number(h.samples);
   writer.Header("SNDS", kShdrChunkSize);
   writer.Write(body, sizeof body);

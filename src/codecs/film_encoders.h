@@ -8,6 +8,9 @@
 
 namespace morvane {
 
+// How a WebM movie names the picture's codec.
+inline constexpr char kVp9CodecId[] = "V_VP9";
+
 // What an encoder gives back: one packet of the codec, ready for a block of
 // the movie.
 struct EncodedPacket {

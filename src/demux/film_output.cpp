@@ -6,7 +6,7 @@
 #include "analysis/chunk_layout.h"
 #include "core/errors.h"
 #include "core/support.h"
-#include "video/cinepak.h"
+#include "video/film_codec.h"
 
 namespace morvane {
 
@@ -48,21 +48,25 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 
 FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path,
                        std::uint64_t seed, ConvertSink& sink)
-    : number_(number), header_(header), path_(path), sink_(sink) {
+    : number_(number), header_(header), codec_(FindFilmCodec(header.compression)), path_(path), sink_(sink) {
   MovieVideo video;
-  std::memcpy(video.codec, header.compression, 4);
   video.width = static_cast<std::uint32_t>(std::max(header.width, 1));
   video.height = static_cast<std::uint32_t>(std::max(header.height, 1));
+  FilmTrackCodec codec = MovieTrackCodec(header.compression, video.width, video.height);
+  video.codecId = std::move(codec.codecId);
+  video.codecPrivate = std::move(codec.codecPrivate);
   try {
     writer_ = std::make_unique<MatroskaWriter>(path, seed, video);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
   }
-  if (!IsId(header.compression, "cvid")) {
-    sink_.Tell(path_, "compression type '" + IdText(header.compression) +
-                          "' is not Cinepak: its frames are copied as they are, and no common player may "
-                          "know them");
+  if (codec_ == nullptr) {
+    std::string known;
+    for (const FilmCodec& each : FilmCodecs())
+      known += (known.empty() ? "" : " or ") + std::string(each.name);
+    sink_.Tell(path_, "compression type '" + IdText(header.compression) + "' is not " + known +
+                          ": its frames are copied as they are, and no common player may know them");
     notWhole_ = true;
   }
   if (header.width <= 0 || header.height <= 0) {
@@ -89,7 +93,7 @@ bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes
   // Until a "DFRM" shows that the film has difference frames, the frames
   // themselves tell.
   if (usesDifference_ || frames_ == 0) return true;
-  return IsId(header_.compression, "cvid") && bytes != nullptr && IsCinepakIntraFrame(bytes, size);
+  return codec_ != nullptr && bytes != nullptr && codec_->isKeyFrame(bytes, size);
 }
 
 void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, std::size_t size) {

@@ -9,6 +9,7 @@
 
 #include "demux/sound_output.h"
 #include "movie/matroska_writer.h"
+#include "video/film_codec.h"
 
 namespace morvane {
 
@@ -51,8 +52,8 @@ class FilmOutput {
 
   // Whether the frame needs no earlier one: "FRME" in a film that uses
   // "DFRM", a frame whose key flag is set, or, where neither tells, the
-  // film's first frame and every Cinepak frame that is intra-coded
-  // whole (`bytes` may be null for a frame too large to look into).
+  // film's first frame and every frame its codec's key-frame test takes
+  // (`bytes` may be null for a frame too large to look into).
   bool IsKey(bool difference, bool flagged, const unsigned char* bytes, std::size_t size);
   // A frame at `time` lasting `duration` ticks; its bytes follow through
   // FrameBytes.
@@ -103,6 +104,7 @@ class FilmOutput {
 
   std::size_t number_;
   FilmHeader header_;
+  const FilmCodec* codec_;  // null: a codec Morvane knows not
   std::string path_;
   ConvertSink& sink_;
   std::unique_ptr<MatroskaWriter> writer_;

@@ -89,19 +89,6 @@ std::uint64_t Mixed(std::uint64_t seed, std::uint64_t purpose) {
   return x == 0 ? 1 : x;
 }
 
-// Video for Windows' BITMAPINFOHEADER, little-endian: the codec's private
-// data of a V_MS/VFW/FOURCC track.
-EbmlBytes BitmapInfoHeader(const MovieVideo& video) {
-  EbmlBytes header(40, 0);
-  WriteLittleEndian32(header.data(), 40);
-  WriteLittleEndian32(header.data() + 4, video.width);
-  WriteLittleEndian32(header.data() + 8, video.height);
-  WriteLittleEndian16(header.data() + 12, 1);   // planes
-  WriteLittleEndian16(header.data() + 14, 24);  // bits per pixel
-  std::copy(video.codec, video.codec + 4, header.begin() + 16);
-  return header;
-}
-
 EbmlBytes SeekEntry(std::uint32_t id, std::int64_t position) {
   EbmlBytes idBytes, body, seek;
   AppendEbmlId(idBytes, id);
@@ -274,13 +261,9 @@ EbmlBytes MatroskaWriter::TracksBody(const MovieVideo& video, const std::vector<
   AppendUnsigned(entry, kTrackUid, Mixed(seed_, 100));
   AppendUnsigned(entry, kTrackType, kVideoType);
   AppendUnsigned(entry, kFlagLacing, 0);
-  if (kind_ == MovieKind::kWebm) {
-    AppendString(entry, kCodecId, "V_VP9");
-  } else {
-    AppendString(entry, kCodecId, "V_MS/VFW/FOURCC");
-    const EbmlBytes bitmap = BitmapInfoHeader(video);
-    AppendBinary(entry, kCodecPrivate, bitmap.data(), bitmap.size());
-  }
+  AppendString(entry, kCodecId, video.codecId);
+  if (!video.codecPrivate.empty())
+    AppendBinary(entry, kCodecPrivate, video.codecPrivate.data(), video.codecPrivate.size());
   if (frameDurationNs > 0) AppendUnsigned(entry, kDefaultDuration, frameDurationNs);
   AppendUnsigned(inner, kPixelWidth, video.width);
   AppendUnsigned(inner, kPixelHeight, video.height);

@@ -14,11 +14,12 @@ namespace morvane {
 // its subset for VP9 and Opus that browsers play.
 enum class MovieKind { kMatroska, kWebm };
 
-// The picture of a movie: in a Matroska movie, frames under the four
-// characters of their codec (Video for Windows' tag); in a WebM movie, VP9
-// frames. And its size.
+// The picture of a movie: its codec as Matroska names it, the codec's
+// private data (both from the film's codec description, video/film_codec.h,
+// or "V_VP9" and none in a WebM movie) and the picture's size.
 struct MovieVideo {
-  unsigned char codec[4] = {0, 0, 0, 0};
+  std::string codecId;
+  std::vector<unsigned char> codecPrivate;
   std::uint32_t width = 0, height = 0;
 };
 

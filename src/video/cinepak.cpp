@@ -16,18 +16,30 @@ std::uint16_t BigEndian16(const unsigned char* bytes) {
   return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
 }
 
+std::size_t BigEndian24(const unsigned char* bytes) {
+  return std::size_t{bytes[0]} << 16 | std::size_t{bytes[1]} << 8 | bytes[2];
+}
+
 void Put16(std::vector<unsigned char>& out, std::size_t value) {
   out.push_back(static_cast<unsigned char>(value >> 8));
   out.push_back(static_cast<unsigned char>(value));
 }
 
-void Patch16(std::vector<unsigned char>& out, std::size_t at, std::size_t value) {
-  out[at] = static_cast<unsigned char>(value >> 8);
-  out[at + 1] = static_cast<unsigned char>(value);
+// A strip's or a chunk's header: its id byte and its 24-bit size.
+void PutHeader(std::vector<unsigned char>& out, std::uint8_t id, std::size_t size) {
+  out.push_back(id);
+  out.push_back(static_cast<unsigned char>(size >> 16));
+  Put16(out, size & 0xFFFF);
 }
 
-constexpr std::size_t kEntryBytes = 6;         // four lumas, then U and V as signed bytes
-constexpr std::size_t kMaxChunkSize = 0xFFFF;  // a strip's size is a 16-bit field
+void PatchSize(std::vector<unsigned char>& out, std::size_t header, std::size_t size) {
+  for (std::size_t i = 0; i < 3; ++i) out[header + 1 + i] = static_cast<unsigned char>(size >> (16 - 8 * i));
+}
+
+constexpr std::size_t kEntryBytes = 6;  // four lumas, then U and V as signed bytes
+// The encoder keeps each strip within 64 KiB, as the decoders of Cinepak's
+// first years expect, though the size field holds 24 bits.
+constexpr std::size_t kMaxChunkSize = 0xFFFF;
 constexpr std::size_t kFlagBits = 32;
 // A block whose quarters are this near to flat (8 squared luma steps a
 // pixel) is drawn well enough from one V1 entry; the V4 codebook is kept
@@ -72,13 +84,12 @@ struct Block {
   std::array<std::size_t, 4> indices{};  // one for V1, four for V4
 };
 
-void PutChunk(std::vector<unsigned char>& out, std::uint16_t id, const std::vector<unsigned char>& body) {
-  Put16(out, id);
-  Put16(out, kCinepakChunkHeaderSize + body.size());
+void PutChunk(std::vector<unsigned char>& out, std::uint8_t id, const std::vector<unsigned char>& body) {
+  PutHeader(out, id, kCinepakChunkHeaderSize + body.size());
   out.insert(out.end(), body.begin(), body.end());
 }
 
-void PutCodebook(std::vector<unsigned char>& out, std::uint16_t id, const std::vector<Patch>& codebook) {
+void PutCodebook(std::vector<unsigned char>& out, std::uint8_t id, const std::vector<Patch>& codebook) {
   std::vector<unsigned char> body;
   for (const Patch& entry : codebook) {
     for (int a = 0; a < 4; ++a) body.push_back(static_cast<unsigned char>(std::clamp(entry[a], 0, 255)));
@@ -115,7 +126,7 @@ std::size_t StripBound(std::size_t blocks) {
 }
 
 // Rows of blocks in each strip: as few strips as keep every strip's size
-// within its 16-bit field, their heights as even as whole rows allow.
+// within kMaxChunkSize, their heights as even as whole rows allow.
 std::vector<int> StripRows(int width, int height) {
   const auto perRow = static_cast<std::size_t>(width / 4);
   const int blockRows = height / 4;
@@ -197,15 +208,14 @@ void EncodeStrip(std::vector<unsigned char>& out, const std::vector<Patch>& patc
   }
 
   const std::size_t start = out.size();
-  Put16(out, kCinepakIntraStrip);
-  Put16(out, 0);  // the size, once known
+  PutHeader(out, kCinepakIntraStrip, 0);  // the size, once known
   // Top 0 and bottom the strip's height: each strip starts where the one
   // above it ended.
   for (const int field : {0, 0, 4 * rows, width}) Put16(out, static_cast<std::size_t>(field));
   if (anyV4) PutCodebook(out, kCinepakV4Codebook, v4Book);
   if (anyV1) PutCodebook(out, kCinepakV1Codebook, v1Book);
   PutVectors(out, blocks, anyV4);
-  Patch16(out, start + 2, out.size() - start);
+  PatchSize(out, start, out.size() - start);
 }
 
 }  // namespace
@@ -217,8 +227,8 @@ bool IsCinepakIntraFrame(const unsigned char* frame, std::size_t size) {
   std::size_t at = kCinepakFrameHeaderSize;
   for (std::size_t strip = 0; strip < strips; ++strip) {
     if (size - at < kCinepakStripHeaderSize) return false;
-    const std::uint16_t id = BigEndian16(frame + at);
-    const std::size_t stripSize = BigEndian16(frame + at + 2);
+    const std::uint8_t id = frame[at];
+    const std::size_t stripSize = BigEndian24(frame + at + 1);
     if (id != kCinepakIntraStrip || stripSize < kCinepakStripHeaderSize || stripSize > size - at)
       return false;
     at += stripSize;

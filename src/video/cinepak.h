@@ -8,30 +8,31 @@ namespace morvane {
 
 // Cinepak ("cvid"), the codec of the films in most streams: a frame is a
 // 10-byte header (flags, 24-bit length, width, height, strip count) and its
-// strips, each a 12-byte header (id, size counting the header, then top,
-// left, bottom, right) and its chunks (id, size counting the 4-byte header).
-// Numbers big-endian. The demo's encoder writes frames through this layout
-// and the converter reads it to tell key frames.
+// strips, each a 12-byte header (a 1-byte id, a 24-bit size counting the
+// header, then top, left, bottom, right) and its chunks (a 1-byte id, a
+// 24-bit size counting the 4-byte header). Numbers big-endian. The demo's
+// encoder writes frames through this layout and the converter reads it to
+// tell key frames.
 inline constexpr std::size_t kCinepakFrameHeaderSize = 10;
 inline constexpr std::size_t kCinepakStripHeaderSize = 12;
 inline constexpr std::size_t kCinepakChunkHeaderSize = 4;
-inline constexpr std::uint16_t kCinepakIntraStrip = 0x1000;
-inline constexpr std::uint16_t kCinepakInterStrip = 0x1100;
+inline constexpr std::uint8_t kCinepakIntraStrip = 0x10;
+inline constexpr std::uint8_t kCinepakInterStrip = 0x11;
 // The chunks of a strip that the encoder writes: a full codebook of 2x2
 // colour vectors for the blocks drawn from four of them (V4) and one for the
 // blocks drawn from one, each of its four lumas covering 2x2 pixels (V1);
 // then the blocks' indices, with a flag bit per block (set: V4), or
 // without flags when every block is V1.
-inline constexpr std::uint16_t kCinepakV4Codebook = 0x2000;
-inline constexpr std::uint16_t kCinepakV1Codebook = 0x2200;
-inline constexpr std::uint16_t kCinepakIntraVectors = 0x3000;
-inline constexpr std::uint16_t kCinepakV1Vectors = 0x3200;
+inline constexpr std::uint8_t kCinepakV4Codebook = 0x20;
+inline constexpr std::uint8_t kCinepakV1Codebook = 0x22;
+inline constexpr std::uint8_t kCinepakIntraVectors = 0x30;
+inline constexpr std::uint8_t kCinepakV1Vectors = 0x32;
 // The largest picture the encoder takes, either way.
 inline constexpr int kCinepakMaxSide = 1024;
 
 // Whether the frame holds at least one strip and every strip it holds is
 // intra-coded: such a frame needs no earlier one. A frame whose strips run
-// past its bytes is not.
+// past its bytes is not. Strips of any size count, those over 64 KiB too.
 bool IsCinepakIntraFrame(const unsigned char* frame, std::size_t size);
 
 // Encodes a picture as one key frame: every strip intra-coded with its own

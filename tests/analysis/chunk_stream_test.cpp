@@ -321,6 +321,28 @@ TEST(AnalyzeStreamTest, LabelsShowTheSoundHeader) {
   }
 }
 
+// A mono voice stream's header as real streams lay it out, byte by byte:
+// the word at 48 is the channel count (1), the word at 56 the compression
+// ratio (2). The map keeps the header's words in file order, as it always has.
+TEST(AnalyzeStreamTest, AMonoHeaderShowsOneChannelAndItsMapKeepsTheFileOrder) {
+  const Bytes stream = {'S', 'N', 'D', 'S', 0, 0, 0, 64, 0, 0, 0,    0,    0, 0, 0, 0,
+                        'S', 'H', 'D', 'R',                                             // time, stream
+                        0,   0,   0,   0,   0, 0, 0, 1,  0, 0, 0,    0,    0, 0, 0, 0,  // version, buffers..
+                        'S', 'D', 'X', '2', 0, 0, 0, 16, 0, 0, 0x56, 0x22,              // 16 bits, 22050 Hz
+                        0,   0,   0,   1,                                               // 48: channels
+                        'S', 'D', 'X', '2',                                             // 52: compression
+                        0,   0,   0,   2,                                               // 56: ratio
+                        0,   0,   0,   0};
+  AnalysisRun run;
+  EXPECT_EQ("", run.Analyze(stream));
+  EXPECT_EQ("1", run.window.Label(ValueLabel::Label23));  // "Number Of Channels:"
+  EXPECT_EQ("2", run.window.Label(ValueLabel::Label24));  // "Compression Ratio:"
+  const Bytes map = {'S', 'N', 'D', 'S', 64, 0, 0,  0, 'S', 'H', 'D',  'R',  1, 0, 0, 0, 0, 0,
+                     0,   0,   0,   0,   0,  0, 16, 0, 0,   0,   0x22, 0x56, 0, 0, 1, 0, 0, 0,  // 48
+                     'S', 'D', 'X', '2', 2,  0, 0,  0, 0,   0,   0,    0};  // 52, 56, samples
+  EXPECT_EQ(map, run.Map());
+}
+
 TEST(AnalyzeStreamTest, HeaderRecordKeepsNineFieldsLittleEndian) {
   StreamBuilder::Header header;
   header.version = 0x01020304;  // not recorded
@@ -344,9 +366,9 @@ TEST(AnalyzeStreamTest, HeaderRecordKeepsNineFieldsLittleEndian) {
       0x7F, 0x00, 0x00, 0x00,                          // balance
       0x08, 0x00, 0x00, 0x00,                          // sample size
       0x22, 0x56, 0x00, 0x00,                          // rate
-      0x03, 0x00, 0x00, 0x00,                          // compression ratio
+      0x01, 0x00, 0x00, 0x00,                          // channels, the word at 48
       'S',  'D',  'X',  '2',                           // compression type, as its bytes
-      0x01, 0x00, 0x00, 0x00,                          // channels
+      0x03, 0x00, 0x00, 0x00,                          // compression ratio, the word at 56
       0xEF, 0xCD, 0xAB, 0x00,                          // samples
   };
   EXPECT_EQ(expected, run.Map());

@@ -276,9 +276,9 @@ TEST(MapWriterTest, ReaderGivesBackWhatTheWriterWrote) {
                         header.balance,
                         header.sampleSize,
                         header.sampleRate,
-                        header.compressionRatio,
-                        {},
                         header.channels,
+                        {},
+                        header.compressionRatio,
                         header.samples};
   std::copy_n(header.compressionType.begin(), 4, values.compressionType);
   writer.Snds(-1);
@@ -295,9 +295,9 @@ TEST(MapWriterTest, ReaderGivesBackWhatTheWriterWrote) {
   ASSERT_TRUE(reader.Next(record) && reader.Next(record));
   ASSERT_TRUE(record.header.has_value());
   const MapSoundHeader& read = *record.header;
-  EXPECT_EQ(std::vector<std::int32_t>({-3, 100, 0, 16, 11025, 2, 1, 123456}),
+  EXPECT_EQ(std::vector<std::int32_t>({-3, 100, 0, 16, 11025, 1, 2, 123456}),
             std::vector<std::int32_t>({read.buffers, read.amplitude, read.balance, read.sampleSize,
-                                       read.sampleRate, read.compressionRatio, read.channels, read.samples}));
+                                       read.sampleRate, read.channels, read.compressionRatio, read.samples}));
   EXPECT_EQ(0, std::memcmp(read.compressionType, "SDX2", 4));
 }
 

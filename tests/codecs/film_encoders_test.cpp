@@ -60,9 +60,11 @@ TEST(FilmEncodersTest, Vp9AndOpusInWebmAsFfmpegReadsThem) {
         Noise(static_cast<std::size_t>((length - c.soundFromMs) * c.rate / 1000 * c.channels), 7);
     std::vector<Bytes> pictures;
     {
-      MatroskaWriter writer(path, 1,
-                            MovieVideo{{0, 0, 0, 0}, std::uint32_t(c.width), std::uint32_t(c.height)},
-                            MovieKind::kWebm);
+      MovieVideo video;
+      video.codecId = kVp9CodecId;
+      video.width = static_cast<std::uint32_t>(c.width);
+      video.height = static_cast<std::uint32_t>(c.height);
+      MatroskaWriter writer(path, 1, video, MovieKind::kWebm);
       std::string failure;
       auto picture = MakePictureEncoder(c.width, c.height, EncoderSettings{}, failure);
       ASSERT_TRUE(picture) << failure;

@@ -88,6 +88,22 @@ std::vector<FilmCase> Cases() {
                      {}});
   }
   {
+    // An older film: flags 0 and no "DFRM"; its intra frames hold a strip
+    // of 70000 bytes, whose size needs the strip header's 24 bits.
+    const Bytes big = CinepakLikeFrame(true, 1, 70000, 11), big2 = CinepakLikeFrame(true, 2, 69990, 12);
+    StreamBuilder b;
+    b.Fhdr({.frameCount = 4}).Shdr(Header(0, 22050));
+    Interleave(b, 0, 0, {{0, big}, {16, kInter}, {32, big2}, {48, kMixed}}, 600);
+    cases.push_back({"an older Cinepak film: intra frames with strips over 64 KiB are key",
+                     b.bytes(),
+                     true,
+                     {{"0.film.mkv",
+                       "cvid",
+                       {{0, true, big}, {67, false, kInter}, {133, true, big2}, {200, false, kMixed}},
+                       {{"0.sound.wav", 0}}}},
+                     {}});
+  }
+  {
     StreamBuilder b;
     b.Fhdr({.compression = "cvid", .frameCount = 4, .time = 90});
     for (const auto& [time, kind, data] : std::vector<std::tuple<std::int32_t, std::string, Bytes>>{

@@ -11,15 +11,19 @@
 
 #include "support/matroska_reader.h"
 #include "support/temp_dir.h"
+#include "video/film_codec.h"
 
 namespace morvane::test {
 namespace {
 
 MovieVideo Cinepak() {
   MovieVideo video;
-  std::copy_n("cvid", 4, video.codec);
+  const unsigned char cvid[4] = {'c', 'v', 'i', 'd'};
   video.width = 320;
   video.height = 240;
+  FilmTrackCodec codec = MovieTrackCodec(cvid, video.width, video.height);
+  video.codecId = codec.codecId;
+  video.codecPrivate = codec.codecPrivate;
   return video;
 }
 
@@ -80,7 +84,11 @@ TEST(MatroskaWriterTest, AWebmMovieNamesVp9AndOpusWithTheirDelays) {
   const std::string path = dir.File("a.webm");
   const Bytes head = PatternBytes(19, 5);
   {
-    MatroskaWriter writer(path, 3, Cinepak(), MovieKind::kWebm);
+    MovieVideo vp9;
+    vp9.codecId = "V_VP9";
+    vp9.width = 320;
+    vp9.height = 240;
+    MatroskaWriter writer(path, 3, vp9, MovieKind::kWebm);
     for (int i = 0; i < 10; ++i) writer.Block(1, i * 100, i % 5 == 0, PatternBytes(9, 1).data(), 9);
     for (int t = 0; t < MatroskaWriter::kMostSoundTracks; ++t) {
       MovieSound opus(22050, 1 + t % 2);

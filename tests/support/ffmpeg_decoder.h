@@ -8,21 +8,26 @@
 namespace morvane::test {
 
 // Cinepak frames decoded by Debian's FFmpeg, the reference for what players
-// accept: each frame given to it as a packet of its own.
+// accept.
 struct FfmpegDecoding {
   std::string skipReason;       // not empty: FFmpeg cannot run here, and why
   std::string messages;         // what FFmpeg printed at "-v error": nothing for clean frames
   std::vector<Bytes> pictures;  // each frame decoded, RGB, rows top to bottom
 };
+// Each frame given to it as a packet of its own.
 FfmpegDecoding DecodeCinepakFrames(const std::vector<Bytes>& frames, int width, int height);
+// Every frame of a movie, as `ffmpeg -i MOVIE -f rawvideo -pix_fmt rgb24` gives them.
+FfmpegDecoding DecodeMovieFrames(const std::string& movie, int width, int height);
+
+// Frames of FFmpeg's own Cinepak encoder, one a packet: `count` frames of the
+// lavfi source `source` (such as "testsrc2=size=320x240:rate=15"), encoded
+// with the encoder's `options` (such as "-g 10 -max_strips 3"). Its
+// `pictures` are the encoded frames.
+FfmpegDecoding EncodeCinepakWithFfmpeg(const std::string& source, const std::string& options, int count);
 
 // Peak signal to noise of b against a, in dB, over all bytes (infinity
 // when equal).
 double PeakSignalToNoise(const Bytes& a, const Bytes& b);
-
-}  // namespace morvane::test
-
-namespace morvane::test {
 
 // A movie as Debian's ffprobe and FFmpeg read it: what a player finds.
 struct FfmpegReading {

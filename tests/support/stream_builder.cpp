@@ -49,9 +49,9 @@ StreamBuilder& StreamBuilder::Shdr(const Header& h) {
   AppendId(body, h.dataFormat);
   AppendBigEndian32(body, h.sampleSize);
   AppendBigEndian32(body, h.sampleRate);
-  AppendBigEndian32(body, h.compressionRatio);
+  AppendBigEndian32(body, h.channels);  // at 48, as real streams hold it
   AppendId(body, h.compressionType);
-  AppendBigEndian32(body, h.channels);
+  AppendBigEndian32(body, h.compressionRatio);
   AppendBigEndian32(body, h.samples);
   return Sized("SNDS", body);
 }
@@ -169,8 +169,8 @@ Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, s
                  static_cast<unsigned char>(strips)};
   for (std::size_t strip = 0; strip < strips; ++strip) {
     const std::size_t stripSize = 12 + stripBytes;
-    const Bytes head = {0x10,
-                        static_cast<unsigned char>(intra ? 0x00 : 0x10),
+    const Bytes head = {static_cast<unsigned char>(intra ? 0x10 : 0x11),
+                        static_cast<unsigned char>(stripSize >> 16),
                         static_cast<unsigned char>(stripSize >> 8),
                         static_cast<unsigned char>(stripSize),
                         0,
@@ -196,10 +196,9 @@ MapBuilder& MapBuilder::Ssmp(std::int32_t position, std::int32_t length) {
 
 MapBuilder& MapBuilder::Shdr(const StreamBuilder::Header& h) {
   Id("SHDR");
-  for (std::int32_t value :
-       {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.compressionRatio})
+  for (std::int32_t value : {h.buffers, h.amplitude, h.balance, h.sampleSize, h.sampleRate, h.channels})
     Value(value);
-  return Id(h.compressionType).Value(h.channels).Value(h.samples);
+  return Id(h.compressionType).Value(h.compressionRatio).Value(h.samples);
 }
 
 MapBuilder& MapBuilder::Ssnd(std::int32_t size, std::int32_t bodyPosition) {

@@ -103,9 +103,10 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count);
 Bytes PatternBytes(std::size_t count, std::uint32_t seed);
 
 // A frame laid out as Cinepak's: its 10-byte header, then `strips` strips of
-// `stripBytes` pattern bytes each behind their 12-byte headers, intra-coded
-// (0x1000) or not (0x1100). Its codebooks are noise: for the routing and
-// the key frames, not for a decoder.
+// `stripBytes` pattern bytes each behind their 12-byte headers (an id byte,
+// intra-coded 0x10 or not 0x11, and a 24-bit size: a strip may pass 64 KiB).
+// Its codebooks are noise: for the routing and the key frames, not for a
+// decoder.
 Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, std::uint32_t seed);
 
 }  // namespace morvane::test

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/ffmpeg_decoder.h"
+#include "video/film_codec.h"
 #include "video/test_pattern.h"
 
 namespace morvane {
@@ -18,15 +19,17 @@ void Put16(Bytes& out, int value) {
   out.push_back(static_cast<unsigned char>(value));
 }
 
-// A frame header (its length field left 0) and strips of the given ids,
-// each with `body` bytes after its header; `sizeDelta` is added to the last
-// strip's size field.
+// A frame header (its length field left 0) and strips of the given id
+// bytes, each with `body` bytes after its header; `sizeDelta` is added to
+// the last strip's size field (24 bits after the id).
 Bytes Frame(int stripCount, const std::vector<int>& ids, int body = 8, int sizeDelta = 0) {
   Bytes frame = {0, 0, 0, 0};
   for (const int field : {16, 16, stripCount}) Put16(frame, field);  // width, height
   for (std::size_t i = 0; i < ids.size(); ++i) {
-    Put16(frame, ids[i]);
-    Put16(frame, 12 + body + (i + 1 == ids.size() ? sizeDelta : 0));
+    const int size = 12 + body + (i + 1 == ids.size() ? sizeDelta : 0);
+    frame.push_back(static_cast<unsigned char>(ids[i]));
+    frame.push_back(static_cast<unsigned char>(size >> 16));
+    Put16(frame, size & 0xFFFF);
     for (const int field : {0, 0, 16, 16}) Put16(frame, field);
     frame.insert(frame.end(), static_cast<std::size_t>(body), 0x22);
   }
@@ -73,9 +76,15 @@ TEST(CinepakTest, IntraFramesAreFramesWhoseStripsAreAllIntraAndWhole) {
       {"a strip that ends the frame exactly", Frame(1, {intra}, 0), true},
       {"padding after the strips", test::Concat({Frame(1, {intra}), Bytes(3, 0)}), true},
       {"the encoder's frame", encoded, true},
+      // 0x10 0x01 0x00 0x14: id 0x10, 65556 bytes (a 16-bit reading saw id
+      // 0x1001 and 20 bytes).
+      {"an intra strip over 64 KiB", Frame(1, {intra}, 65544), true},
+      {"two intra strips over 64 KiB", Frame(2, {intra, intra}, 70000), true},
+      {"an inter strip over 64 KiB", Frame(1, {inter}, 65544), false},
+      {"a strip over 64 KiB whose size passes the frame", Frame(1, {intra}, 65544, 1), false},
       {"one inter strip", Frame(1, {inter}), false},
       {"intra then inter", Frame(2, {intra, inter}), false},
-      {"an unknown strip id", Frame(1, {0x1001}), false},
+      {"an unknown strip id", Frame(1, {0x12}), false},
       {"no strips", Frame(0, {}), false},
       {"shorter than a frame header", Bytes(9, 0), false},
       {"a strip count past the strips", Frame(2, {intra}), false},
@@ -86,6 +95,42 @@ TEST(CinepakTest, IntraFramesAreFramesWhoseStripsAreAllIntraAndWhole) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.intra, IsCinepakIntraFrame(c.frame.data(), c.frame.size())) << c.name;
+  // The large strip's header as the comment above spells it.
+  EXPECT_EQ(Bytes({0x10, 0x01, 0x00, 0x14}), test::Slice(Frame(1, {intra}, 65544), 10, 4));
+}
+
+TEST(CinepakTest, TheFilmCodecTableDescribesCinepak) {
+  const unsigned char cvid[4] = {'c', 'v', 'i', 'd'}, other[4] = {'r', 'l', 'e', ' '};
+  const FilmCodec* codec = FindFilmCodec(cvid);
+  ASSERT_NE(nullptr, codec);
+  EXPECT_STREQ("cvid", codec->fourcc);
+  EXPECT_STREQ("Cinepak", codec->name);
+  EXPECT_STREQ("V_MS/VFW/FOURCC", codec->matroskaCodecId);
+  EXPECT_EQ(nullptr, FindFilmCodec(other));
+  // A BITMAPINFOHEADER: its size 40, 320 x 240, 1 plane, 24 bits, "cvid".
+  Bytes header(40, 0);
+  for (const auto& [at, value] : std::vector<std::pair<std::size_t, unsigned char>>{{0, 40},
+                                                                                    {4, 0x40},
+                                                                                    {5, 0x01},
+                                                                                    {8, 240},
+                                                                                    {12, 1},
+                                                                                    {14, 24},
+                                                                                    {16, 'c'},
+                                                                                    {17, 'v'},
+                                                                                    {18, 'i'},
+                                                                                    {19, 'd'}})
+    header[at] = value;
+  EXPECT_EQ(header, codec->codecPrivate(cvid, 320, 240));
+  EXPECT_EQ(header, MovieTrackCodec(cvid, 320, 240).codecPrivate);
+  // Another type goes under Video for Windows' tag with its own characters.
+  const FilmTrackCodec copied = MovieTrackCodec(other, 320, 240);
+  EXPECT_EQ("V_MS/VFW/FOURCC", copied.codecId);
+  std::copy(other, other + 4, header.begin() + 16);
+  EXPECT_EQ(header, copied.codecPrivate);
+  // The key-frame test is Cinepak's.
+  const Bytes big = Frame(1, {kCinepakIntraStrip}, 65544), inter = Frame(1, {kCinepakInterStrip});
+  EXPECT_TRUE(codec->isKeyFrame(big.data(), big.size()));
+  EXPECT_FALSE(codec->isKeyFrame(inter.data(), inter.size()));
 }
 
 TEST(CinepakTest, KeyFramesDecodeInFfmpegCloseToThePicture) {
