@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "codecs/film_encoders.h"
 #include "core/byte_file.h"
 #include "core/platform.h"
 #include "core/support.h"
@@ -25,7 +26,7 @@ const char kUsage[] =
     "       morvane-cli extract FILE\n"
     "       morvane-cli wav FILE --rate TEXT\n"
     "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies] [--null]\n"
-    "                           [--rate TEXT] FILE...\n"
+    "                           [--webm [--all-tracks]] [--rate TEXT] FILE...\n"
     "       morvane-cli make-demo FILE\n"
     "       morvane-cli --help | --version\n";
 
@@ -72,6 +73,11 @@ const char kHelp[] =
     "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
     "  --map            convert: also writes FILE.MAP as analyze does.\n"
     "  --no-movies      convert: writes no movie; the films are passed over.\n"
+    "  --webm           convert: also writes each Cinepak film as FILEn.film.webm,\n"
+    "                   VP9 and Opus, which browsers and phones play: the one to\n"
+    "                   share (the .mkv keeps every bit of the original). It holds\n"
+    "                   the movie's first sound track.\n"
+    "  --all-tracks     convert --webm: the WebM holds every sound track.\n"
     "  --null           convert: ends each printed name with a NUL byte instead of\n"
     "                   a line feed, unescaped (for xargs -0).\n"
     "  -h, --help       Shows this text.\n"
@@ -168,7 +174,8 @@ int main(int argc, char** argv) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false;
+  bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
+       webm = false, allTracks = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -182,6 +189,8 @@ int main(int argc, char** argv) {
   app.add_flag("--keep-sound", keepSound);
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
+  app.add_flag("--webm", webm);
+  app.add_flag("--all-tracks", allTracks);
   app.add_flag("--null", nullSeparated);
   app.add_option("arguments", positional);
   try {
@@ -232,11 +241,16 @@ int main(int argc, char** argv) {
                                                          {"keep-sound", keepSound},
                                                          {"map", map},
                                                          {"no-movies", noMovies},
+                                                         {"webm", webm},
+                                                         {"all-tracks", allTracks},
                                                          {"null", nullSeparated}};
   for (const auto& [name, given] : convertOptions) {
     if (given && command != "convert")
       return UsageError(std::string("--") + name + " belongs to convert only");
   }
+  if (allTracks && !webm) return UsageError("--all-tracks belongs to --webm");
+  if (webm && noMovies) return UsageError("--webm writes each film beside its movie; not with --no-movies");
+  if (webm && !morvane::FilmEncodersBuilt()) return UsageError("--webm: not in this build");
   if (files.empty()) return UsageError(command + " needs a FILE");
   if (command != "convert" && files.size() > 1) return UsageError(command + " takes one FILE");
   for (const std::string& file : files) {
@@ -261,6 +275,8 @@ int main(int argc, char** argv) {
     settings.keepSound = keepSound;
     settings.map = map;
     settings.movies = !noMovies;
+    settings.webm = webm;
+    settings.allTracks = allTracks;
     morvane::BatchPrinting printing;
     printing.nullSeparated = nullSeparated;
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();

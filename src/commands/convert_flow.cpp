@@ -63,6 +63,8 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
   options.outputBase = base;
   options.keepSound = settings.keepSound;
   options.movies = settings.movies;
+  options.webm = settings.webm;
+  options.allTracks = settings.allTracks;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
   if (!DemuxFile(path, options, sink)) whole = false;
   return whole;

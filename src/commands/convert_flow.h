@@ -15,6 +15,8 @@ struct ConvertSettings {
   bool keepSound = false;                // also FILEn.sound
   bool map = false;                      // also FILE.MAP, as Analyze File writes it
   bool movies = true;                    // each film as FILEn.film.mkv
+  bool webm = false;                     // and as FILEn.film.webm, to share
+  bool allTracks = false;                // every sound track in the WebM, not the first alone
 };
 
 // Where a batch reports: what the converter tells, and the start of each

@@ -79,11 +79,17 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
 
 FilmOutput::~FilmOutput() = default;
 
+void FilmOutput::ShareAsWebm(std::unique_ptr<FilmWebm> webm) {
+  if (writer_) webm_ = std::move(webm);
+}
+
 void FilmOutput::Failed(const std::string& cause) {
   if (writer_) writer_->Discard();
   writer_.reset();
   failed_ = true;
   sink_.Tell(path_, cause);
+  if (webm_) sink_.Tell(webm_->Path(), "its film's movie could not be written; no WebM written");
+  webm_.reset();
 }
 
 bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes, std::size_t size) {
@@ -110,12 +116,15 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   lastEnd_ = frames_ == 1 ? std::int64_t{time} + lasting : std::max(lastEnd_, std::int64_t{time} + lasting);
   endMs_ = std::max(endMs_, MovieMs(from + lasting, 0, 1));
   if (!writer_) return;
+  // A frame stored before the first one is shown at the film's start.
+  const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
   try {
-    // A frame stored before the first one is shown at the film's start.
-    writer_->BeginBlock(kPictureTrack, std::max<std::int64_t>(MovieMs(from, 0, 1), 0), key, size);
+    writer_->BeginBlock(kPictureTrack, ms, key, size);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
+    return;
   }
+  if (webm_) webm_->BeginFrame(ms, std::max<std::int64_t>(MovieMs(from + lasting, 0, 1), 0) - ms, size);
 }
 
 void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
@@ -124,7 +133,9 @@ void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
     writer_->BlockBytes(bytes, count);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
+    return;
   }
+  if (webm_) webm_->FrameBytes(bytes, count);
 }
 
 bool FilmOutput::EndedBy(std::int32_t time) const {
@@ -205,13 +216,14 @@ void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
   bytes -= static_cast<std::size_t>(dropped) * frameBytes;
   if (bytes == 0 || !writer_) return;
   const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
+  const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
   try {
-    writer_->Block(track.number, std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0),
-                   true, pcm, bytes);
+    writer_->Block(track.number, ms, true, pcm, bytes);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
   }
+  if (webm_) webm_->Sound(track.sound.number, track.sound.rate, track.sound.channels, ms, pcm, bytes);
   track.samples += static_cast<std::int64_t>(bytes / frameBytes);
   endMs_ = std::max(endMs_, MovieMs(from, track.samples, track.sound.rate));
 }
@@ -254,6 +266,7 @@ bool FilmOutput::Finish() {
   if (frames_ == 0) {
     writer_->Discard();
     writer_.reset();
+    webm_.reset();
     sink_.Tell(path_, "the film has no frame; no movie written");
     return false;
   }
@@ -290,6 +303,8 @@ bool FilmOutput::Finish() {
   for (const auto& [number, track] : tracks_) facts.soundTracks += track.number != 0 ? 1 : 0;
   sink_.MovieDone(facts);
   sink_.Wrote(path_);
+  if (webm_ && !webm_->Finish(MovieEnd{endMs_, frameNs})) whole = false;
+  webm_.reset();
   return whole;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "demux/film_webm.h"
 #include "demux/sound_output.h"
 #include "movie/matroska_writer.h"
 #include "video/film_codec.h"
@@ -49,6 +50,11 @@ class FilmOutput {
   ~FilmOutput();
   FilmOutput(const FilmOutput&) = delete;
   FilmOutput& operator=(const FilmOutput&) = delete;
+
+  // The film is also shared as WebM: its frames and the sound put in the
+  // movie go to `webm` too, which is finished with the movie. When the
+  // movie fails, so does its WebM.
+  void ShareAsWebm(std::unique_ptr<FilmWebm> webm);
 
   // Whether the frame needs no earlier one: "FRME" in a film that uses
   // "DFRM", a frame whose key flag is set, or, where neither tells, the
@@ -108,6 +114,7 @@ class FilmOutput {
   std::string path_;
   ConvertSink& sink_;
   std::unique_ptr<MatroskaWriter> writer_;
+  std::unique_ptr<FilmWebm> webm_;
   bool failed_ = false, cut_ = false;
   bool notWhole_ = false;  // written, but not all of the film as the stream holds it
   bool usesDifference_ = false;

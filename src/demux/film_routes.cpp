@@ -85,9 +85,15 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
     skipped_.insert(channel);
     return;
   }
-  live_[channel] =
-      std::make_unique<FilmOutput>(number, header, outputBase_ + std::to_string(number) + kMovieSuffix,
-                                   Fnv1a(baseName_ + '\0' + std::to_string(number)), sink_);
+  const std::uint64_t seed = Fnv1a(baseName_ + '\0' + std::to_string(number));
+  auto& film = live_[channel] = std::make_unique<FilmOutput>(
+      number, header, outputBase_ + std::to_string(number) + kMovieSuffix, seed, sink_);
+  if (webm_) {
+    film->ShareAsWebm(
+        std::make_unique<FilmWebm>(outputBase_ + std::to_string(number) + kWebmSuffix,
+                                   Fnv1a(baseName_ + '\0' + std::to_string(number) + kWebmSuffix),
+                                   header.compression, header.width, header.height, allTracks_, sink_));
+  }
 }
 
 bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint16_t channel,

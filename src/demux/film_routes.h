@@ -43,6 +43,12 @@ class FilmRoutes {
   // The walk has ended; `cut` when the file ended inside a chunk.
   void Finish(bool cut);
 
+  // Each film is also written as BASEn.film.webm (FilmWebm).
+  void ShareAsWebm(bool allTracks) {
+    webm_ = true;
+    allTracks_ = allTracks;
+  }
+
   bool AnyFilm() const { return headers_ > 0; }
   bool Whole() const { return whole_; }
 
@@ -64,6 +70,7 @@ class FilmRoutes {
   std::vector<FilmOutput*> takers_;               // of the sound chunk in hand
   std::unique_ptr<unsigned char[]> frame_;
   bool whole_ = true;
+  bool webm_ = false, allTracks_ = false;
 };
 
 }  // namespace morvane

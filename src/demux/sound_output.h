@@ -16,6 +16,7 @@ namespace morvane {
 inline constexpr char kSoundSuffix[] = ".sound";
 inline constexpr char kWavSuffix[] = ".sound.wav";
 inline constexpr char kMovieSuffix[] = ".film.mkv";
+inline constexpr char kWebmSuffix[] = ".film.webm";
 
 // What a WAV written whole holds, told just before its name.
 struct SoundFacts {

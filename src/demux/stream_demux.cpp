@@ -20,7 +20,7 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
 // Every output file alive is one the end of the program can remove.
-static_assert(2 * kMostLiveStreams + FilmRoutes::kMostLiveFilms <= kMostLiveTemporaries);
+static_assert(2 * kMostLiveStreams + 2 * FilmRoutes::kMostLiveFilms <= kMostLiveTemporaries);
 
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
@@ -83,6 +83,7 @@ class ChunkStreamDemux {
         size_(input.Size()),
         buffer_(new unsigned char[kReadPiece]) {
     if (options.movies) films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink);
+    if (films_ && options.webm) films_->ShareAsWebm(options.allTracks);
   }
 
   bool Run() {

@@ -24,6 +24,8 @@ struct DemuxOptions {
   bool keepSound = false;            // also write each stream's raw data
   std::optional<std::int32_t> rate;  // instead of each header's rate
   bool movies = true;                // each film as BASEn.film.mkv
+  bool webm = false;                 // and as BASEn.film.webm, to share
+  bool allTracks = false;            // the WebM holds every sound track, not the first alone
 };
 
 // The batch conversion of one file: a stream's sound headers each start an
