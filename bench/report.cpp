@@ -45,7 +45,7 @@ Row TimeRow(const std::string& figure, const Samples& value, const std::string& 
   row.reference = reference + ": " + Seconds(base.Median());
   const double ratio = value.Median() / base.Median();
   row.ratio = Format("%.2f×", ratio);
-  row.target = (atMost ? "≤ " : "≥ ") + Format("%.2g×", limit);
+  row.target = (atMost ? "≤ " : "≥ ") + Format("%.3g×", limit);
   row.met = atMost ? ratio <= limit : ratio >= limit;
   return row;
 }
