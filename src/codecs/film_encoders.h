@@ -42,7 +42,11 @@ class SoundEncoder {
   // Encodes what is left, the encoder's delay flushed with silence.
   virtual std::string Finish(std::vector<EncodedPacket>& out) = 0;
   virtual int PreSkip() const = 0;
-  // The "OpusHead" a WebM track gives as its codec's private data.
+  virtual std::int32_t Rate() const = 0;
+  virtual int Channels() const = 0;
+  // The "OpusHead" a WebM track gives as its codec's private data (and
+  // PreSkip its delay): known from the start, or only once the first packet
+  // is out.
   virtual std::vector<unsigned char> Head() const = 0;
 };
 

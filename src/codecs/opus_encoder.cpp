@@ -75,6 +75,8 @@ class OpusSoundEncoder final : public SoundEncoder {
   }
 
   int PreSkip() const override { return preSkip_; }
+  std::int32_t Rate() const override { return rate_; }
+  int Channels() const override { return channels_; }
   std::vector<unsigned char> Head() const override { return OpusHead(channels_, preSkip_, rate_); }
 
  private:

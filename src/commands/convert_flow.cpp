@@ -65,6 +65,7 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
   options.movies = settings.movies;
   options.webm = settings.webm;
   options.allTracks = settings.allTracks;
+  options.shareFilm = settings.shareFilm;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
   if (!DemuxFile(path, options, sink)) whole = false;
   return whole;

@@ -17,6 +17,8 @@ struct ConvertSettings {
   bool movies = true;                    // each film as FILEn.film.mkv
   bool webm = false;                     // and as FILEn.film.webm, to share
   bool allTracks = false;                // every sound track in the WebM, not the first alone
+  // Only FILEn.film.webm of this film (the page's WebM of a film card).
+  std::optional<std::size_t> shareFilm;
 };
 
 // Where a batch reports: what the converter tells, and the start of each

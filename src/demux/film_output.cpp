@@ -55,6 +55,8 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
   FilmTrackCodec codec = MovieTrackCodec(header.compression, video.width, video.height);
   video.codecId = std::move(codec.codecId);
   video.codecPrivate = std::move(codec.codecPrivate);
+  // No path: the film is only shared (ShareAsWebm), with no movie of its own.
+  if (path.empty()) return;
   try {
     writer_ = std::make_unique<MatroskaWriter>(path, seed, video);
   } catch (const CommandError& error) {
@@ -80,7 +82,7 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
 FilmOutput::~FilmOutput() = default;
 
 void FilmOutput::ShareAsWebm(std::unique_ptr<FilmWebm> webm) {
-  if (writer_) webm_ = std::move(webm);
+  if (writer_ || path_.empty()) webm_ = std::move(webm);
 }
 
 void FilmOutput::Failed(const std::string& cause) {
@@ -115,11 +117,11 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   const std::int64_t lasting = std::max(duration, 0);
   lastEnd_ = frames_ == 1 ? std::int64_t{time} + lasting : std::max(lastEnd_, std::int64_t{time} + lasting);
   endMs_ = std::max(endMs_, MovieMs(from + lasting, 0, 1));
-  if (!writer_) return;
+  if (!Live()) return;
   // A frame stored before the first one is shown at the film's start.
   const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
   try {
-    writer_->BeginBlock(kPictureTrack, ms, key, size);
+    if (writer_) writer_->BeginBlock(kPictureTrack, ms, key, size);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
@@ -128,9 +130,9 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
 }
 
 void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
-  if (!writer_) return;
+  if (!Live()) return;
   try {
-    writer_->BlockBytes(bytes, count);
+    if (writer_) writer_->BlockBytes(bytes, count);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
@@ -143,7 +145,7 @@ bool FilmOutput::EndedBy(std::int32_t time) const {
 }
 
 bool FilmOutput::SoundBegins(const TrackSound& sound, std::int32_t time, std::int64_t frames) {
-  if (!writer_) return false;
+  if (!Live()) return false;
   if (sound.coding == SoundCoding::kUndecoded) {
     Track& track = tracks_[sound.number];
     if (!track.told) {
@@ -191,7 +193,8 @@ bool FilmOutput::Route(const TrackSound& sound, std::int32_t time, std::int64_t 
       // It ends before the film begins.
       if (track.skip >= frames) return false;
     }
-    track.number = writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number);
+    track.number = writer_ ? writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number)
+                           : kPictureTrack + 1 + static_cast<int>(tracks_.size());
     if (track.number == 0) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) + ": more than " +
                             std::to_string(MatroskaWriter::kMostSoundTracks) +
@@ -214,11 +217,11 @@ void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
   track.samples += dropped;
   pcm += static_cast<std::size_t>(dropped) * frameBytes;
   bytes -= static_cast<std::size_t>(dropped) * frameBytes;
-  if (bytes == 0 || !writer_) return;
+  if (bytes == 0 || !Live()) return;
   const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
   const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
   try {
-    writer_->Block(track.number, ms, true, pcm, bytes);
+    if (writer_) writer_->Block(track.number, ms, true, pcm, bytes);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
@@ -247,7 +250,7 @@ void FilmOutput::SoundEnds() {
 
 void FilmOutput::ReleaseHeld() {
   for (const Held& held : held_) {
-    if (writer_ && Route(held.sound, held.time, held.frames)) PutSound(held.pcm.data(), held.pcm.size());
+    if (Live() && Route(held.sound, held.time, held.frames)) PutSound(held.pcm.data(), held.pcm.size());
     current_ = nullptr;
   }
   held_.clear();
@@ -262,8 +265,13 @@ void FilmOutput::ReleaseHeld() {
 }
 
 bool FilmOutput::Finish() {
-  if (!writer_) return false;
+  if (!Live()) return false;
   if (frames_ == 0) {
+    if (!writer_) {
+      sink_.Tell(webm_->Path(), "the film has no frame; no WebM written");
+      webm_.reset();
+      return false;
+    }
     writer_->Discard();
     writer_.reset();
     webm_.reset();
@@ -274,6 +282,12 @@ bool FilmOutput::Finish() {
       durationsAlike_ && frameDuration_ > 0
           ? (std::uint64_t(frameDuration_) * 1000000000 + kTicksPerSecond / 2) / kTicksPerSecond
           : 0;
+  if (!writer_) {
+    // Only shared: its WebM is all there is.
+    const bool shared = webm_->Finish(MovieEnd{endMs_, frameNs});
+    webm_.reset();
+    return shared;
+  }
   try {
     writer_->Finish(MovieEnd{endMs_, frameNs});
   } catch (const CommandError& error) {

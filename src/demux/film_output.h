@@ -45,6 +45,7 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 // is told to the sink and the film goes on unwritten.
 class FilmOutput {
  public:
+  // An empty `path` writes no movie: the film is then only shared as WebM.
   FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path, std::uint64_t seed,
              ConvertSink& sink);
   ~FilmOutput();
@@ -103,6 +104,8 @@ class FilmOutput {
   };
 
   void Failed(const std::string& cause);
+  // Whether anything is still written: the movie, or a film only shared.
+  bool Live() const { return writer_ || (path_.empty() && webm_); }
   // Sends the chunk to its track, joining the movie if it plays during it.
   bool Route(const TrackSound& sound, std::int32_t time, std::int64_t frames);
   void PutSound(const unsigned char* pcm, std::size_t bytes);

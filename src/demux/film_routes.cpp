@@ -85,9 +85,14 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
     skipped_.insert(channel);
     return;
   }
+  if (only_ && number != *only_) {
+    skipped_.insert(channel);
+    return;
+  }
   const std::uint64_t seed = Fnv1a(baseName_ + '\0' + std::to_string(number));
   auto& film = live_[channel] = std::make_unique<FilmOutput>(
-      number, header, outputBase_ + std::to_string(number) + kMovieSuffix, seed, sink_);
+      number, header, only_ ? std::string() : outputBase_ + std::to_string(number) + kMovieSuffix, seed,
+      sink_);
   if (webm_) {
     film->ShareAsWebm(
         std::make_unique<FilmWebm>(outputBase_ + std::to_string(number) + kWebmSuffix,

@@ -21,11 +21,20 @@ constexpr std::int64_t kInterleaveMs = 1000;
 constexpr std::size_t kLargestFrame = 64 * 1024 * 1024;
 constexpr std::uint64_t kOpusSeekPreRollNs = 80000000;
 
+// The WebM's entry of an Opus track.
+MovieSound TrackOf(const SoundEncoder& encoder) {
+  MovieSound sound(encoder.Rate(), encoder.Channels());
+  sound.opusHead = encoder.Head();
+  sound.codecDelayNs = (static_cast<std::uint64_t>(encoder.PreSkip()) * 1000000000 + 24000) / 48000;
+  sound.seekPreRollNs = kOpusSeekPreRollNs;
+  return sound;
+}
+
 }  // namespace
 
 FilmWebm::FilmWebm(const std::string& path, std::uint64_t seed, const unsigned char compression[4],
                    std::int32_t width, std::int32_t height, bool allTracks, ConvertSink& sink)
-    : path_(path), sink_(sink), allTracks_(allTracks), width_(width), height_(height) {
+    : path_(path), sink_(sink), allTracks_(allTracks) {
   if (!IsId(compression, "cvid")) {
     Failed("compression type '" + IdText(compression) + "' is not Cinepak; no WebM written");
     return;
@@ -114,12 +123,7 @@ void FilmWebm::Sound(std::size_t number, std::int32_t rate, int channels, std::i
       track.encoder = MakeSoundEncoder(rate, channels, EncoderSettings{}, failure);
       if (!track.encoder)
         return Failed("sound " + std::to_string(number) + ": " + failure + "; no WebM written");
-      MovieSound sound(rate, channels);
-      sound.opusHead = track.encoder->Head();
-      sound.codecDelayNs =
-          (static_cast<std::uint64_t>(track.encoder->PreSkip()) * 1000000000 + 24000) / 48000;
-      sound.seekPreRollNs = kOpusSeekPreRollNs;
-      track.number = writer_->AddSound(sound, number);
+      track.number = writer_->AddSound(TrackOf(*track.encoder), number);
     }
     found = tracks_.emplace(number, std::move(track)).first;
   }
@@ -173,6 +177,9 @@ bool FilmWebm::Finish(const MovieEnd& end) {
       return false;
     }
     Queue(track.number, packets, track.startMs);
+    // The head as the encoder tells it at its end (the browser's tells it
+    // only with its first packet).
+    writer_->UpdateSound(track.number, TrackOf(*track.encoder));
   }
   WriteUpTo(std::numeric_limits<std::int64_t>::max());
   if (failed_) return false;

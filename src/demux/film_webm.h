@@ -64,7 +64,6 @@ class FilmWebm {
   std::string path_;
   ConvertSink& sink_;
   bool allTracks_;
-  int width_ = 0, height_ = 0;
   std::unique_ptr<MatroskaWriter> writer_;
   std::unique_ptr<CinepakDecoder> decoder_;
   std::unique_ptr<PictureEncoder> pictures_;

@@ -45,6 +45,9 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
   if (options.rate) used.rate = *options.rate;
   const SoundCoding coding = CodingOf(used);
   const std::string rawPath = options.outputBase + std::to_string(number) + kSoundSuffix;
+  // Only a film shared: the sound is decoded for it, and written nowhere.
+  if (options.shareFilm)
+    return std::make_unique<SoundOutput>(coding, used.rate, std::string(), std::string(), sink);
   const bool keepRaw = options.keepSound || coding == SoundCoding::kUndecoded;
   if (coding == SoundCoding::kUndecoded) {
     sink.Tell(rawPath, FormatText(used) + ": kept undecoded");
@@ -83,7 +86,8 @@ class ChunkStreamDemux {
         size_(input.Size()),
         buffer_(new unsigned char[kReadPiece]) {
     if (options.movies) films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink);
-    if (films_ && options.webm) films_->ShareAsWebm(options.allTracks);
+    if (films_ && (options.webm || options.shareFilm))
+      films_->ShareAsWebm(options.allTracks, options.shareFilm);
   }
 
   bool Run() {

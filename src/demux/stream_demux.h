@@ -26,6 +26,9 @@ struct DemuxOptions {
   bool movies = true;                // each film as BASEn.film.mkv
   bool webm = false;                 // and as BASEn.film.webm, to share
   bool allTracks = false;            // the WebM holds every sound track, not the first alone
+  // Only BASEn.film.webm of this film is written (the page's WebM of a
+  // film): no WAV, raw sound or movie.
+  std::optional<std::size_t> shareFilm;
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

@@ -171,6 +171,13 @@ int MatroskaWriter::AddSound(const MovieSound& sound, std::size_t order) {
   return number;
 }
 
+void MatroskaWriter::UpdateSound(int number, const MovieSound& sound) {
+  if (sound.opusHead.size() > kLongestOpusHead) throw std::logic_error("an OpusHead longer than its room");
+  for (SoundTrack& track : sounds_) {
+    if (track.number == number) track.sound = sound;
+  }
+}
+
 void MatroskaWriter::Patch(std::int64_t at, const EbmlBytes& bytes) {
   // A cluster's size is patched when the next one starts: most often still
   // in the file's buffer, so that no write call is spent on it.

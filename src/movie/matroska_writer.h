@@ -70,6 +70,9 @@ class MatroskaWriter {
   // Adds a sound track; its entry is listed by `order` among the sound
   // tracks. Gives its track number, or 0 when kMostSoundTracks are there.
   int AddSound(const MovieSound& sound, std::size_t order);
+  // What a sound track's entry says, until Finish writes the list: an
+  // encoder may tell its head only once it has encoded.
+  void UpdateSound(int number, const MovieSound& sound);
 
   // A block of `size` bytes for the track (1 is the picture) at `ms`; its
   // bytes follow through BlockBytes. A key block of the picture starts a
