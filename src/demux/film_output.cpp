@@ -82,7 +82,11 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
 FilmOutput::~FilmOutput() = default;
 
 void FilmOutput::ShareAsWebm(std::unique_ptr<FilmWebm> webm) {
-  if (writer_ || path_.empty()) webm_ = std::move(webm);
+  if (writer_ || path_.empty()) {
+    webm_ = std::move(webm);
+  } else {
+    sink_.Tell(webm->Path(), "its film's movie could not be written; no WebM written");
+  }
 }
 
 void FilmOutput::Failed(const std::string& cause) {

@@ -11,6 +11,9 @@ let nextCard = 0;
 let running = 0;
 let written = 0;
 let troubled = 0;
+// The WebMs being made, by job: what their worker's reports go to.
+const webmJobs = new Map();
+let nextWebm = 0;
 
 // The session's outputs are cleared by a later page once this one is gone.
 navigator.locks.request(session, () => new Promise(() => {}));
@@ -104,6 +107,7 @@ function drawWaveform(canvas, envelope) {
 class Card {
   constructor(id, file, title) {
     this.id = id;
+    this.file = file;
     this.facts = new Map();
     this.outputs = 0;
     this.adding = [];  // outputs whose links are still being made
@@ -217,6 +221,7 @@ class Card {
       line.textContent = facts.codec + ' ' + facts.width + 'x' + facts.height + ', ' + facts.frames +
         (facts.frames === 1 ? ' frame, ' : ' frames, ') + durationText(facts.durationMs / 1000);
       item.append(line);
+      if (facts.codec === 'cvid') this.addWebmControl(item, name);
     }
     const link = document.createElement('a');
     link.href = stored.url;
@@ -227,6 +232,86 @@ class Card {
     const row = document.createElement('p');
     row.append(link, size);
     item.append(row);
+  }
+
+  // The film re-encoded in this browser as WebM (VP9 and Opus), to share:
+  // named as morvane-cli convert --webm names it, beside the movie.
+  addWebmControl(item, movieName) {
+    const film = Number(movieName.slice(this.file.name.length, -'.film.mkv'.length));
+    const name = this.file.name + film + '.film.webm';
+    const box = document.createElement('div');
+    box.className = 'webm';
+    const make = document.createElement('button');
+    make.type = 'button';
+    make.textContent = 'WebM';
+    make.setAttribute('aria-label', 'Make ' + name + ', to share: VP9 and Opus, which browsers and phones play');
+    const progress = document.createElement('progress');
+    progress.max = 1000;
+    progress.value = 0;
+    progress.hidden = true;
+    progress.setAttribute('aria-label', 'Progress of ' + name);
+    const cancel = document.createElement('button');
+    cancel.type = 'button';
+    cancel.textContent = 'Cancel';
+    cancel.hidden = true;
+    cancel.setAttribute('aria-label', 'Cancel ' + name);
+    const status = document.createElement('span');
+    status.className = 'webm-status';
+    status.setAttribute('aria-live', 'polite');
+    const problems = document.createElement('ul');
+    problems.className = 'webm-problems';
+    box.append(make, progress, cancel, status, problems);
+    item.append(box);
+    make.addEventListener('click', () => {
+      make.disabled = true;
+      progress.hidden = false;
+      progress.value = 0;
+      cancel.hidden = false;
+      cancel.disabled = false;
+      problems.replaceChildren();
+      const old = $('a', status);
+      if (old) URL.revokeObjectURL(old.href);
+      status.textContent = 'Waiting…';
+      const job = 'webm-' + nextWebm++;
+      webmJobs.set(job, {
+        report: (kind, facts) => {
+          if (kind === 'progress') {
+            progress.value = facts.total > 0 ? (1000 * facts.done) / facts.total : 1000;
+            status.textContent = 'Encoding… ' + Math.floor(progress.value / 10) + '%';
+          } else if (kind === 'problem') {
+            const line = document.createElement('li');
+            line.textContent = facts.line;
+            problems.append(line);
+          }
+        },
+        done: async (message) => {
+          progress.hidden = true;
+          cancel.hidden = true;
+          make.disabled = false;
+          if (message.cancelled) {
+            status.textContent = 'Cancelled; no WebM written.';
+          } else if (message.wrote) {
+            const stored = await storedFileUrl(this.id, name);
+            const link = document.createElement('a');
+            link.href = stored.url;
+            link.download = name;
+            link.textContent = 'Download ' + name;
+            status.textContent = '';
+            status.append(link, ' (' + sizeText(stored.size) + ')' +
+              (message.result === 0 ? '' : '; not whole, see the problems'));
+          } else {
+            status.textContent = 'No WebM written' + (message.failure ? ': ' + message.failure : '; see the problems.');
+          }
+          make.focus();
+        },
+      });
+      cancel.onclick = () => {
+        cancel.disabled = true;
+        status.textContent = 'Cancelling…';
+        worker.postMessage({type: 'cancel-webm', job: job});
+      };
+      worker.postMessage({type: 'webm', job: job, id: this.id, file: this.file, film: film});
+    });
   }
 
   async finish(message) {
@@ -255,7 +340,13 @@ function addFiles(entries) {
 
 worker.onmessage = async (event) => {
   const message = event.data;
-  if (message.type === 'report') {
+  if (message.type === 'webm-report') {
+    webmJobs.get(message.job).report(message.kind, message.facts);
+  } else if (message.type === 'webm-done') {
+    const job = webmJobs.get(message.job);
+    webmJobs.delete(message.job);
+    await job.done(message);
+  } else if (message.type === 'report') {
     cards.get(message.id).report(message.kind, message.facts);
   } else if (message.type === 'done') {
     await cards.get(message.id).finish(message);
