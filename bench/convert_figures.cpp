@@ -11,6 +11,7 @@
 #include "report.h"
 #include "support/film_stream.h"
 #include "support/matroska_reader.h"
+#include "support/stream_builder.h"
 
 namespace morvane::bench {
 
@@ -41,11 +42,42 @@ void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what);
 }
 
+// A stream of sound alone, about 200 MB (2 MB when small): a header, then
+// data chunks of 64 KiB of noise, the hardest input for a delta codec.
+std::int64_t WriteSoundStream(std::ofstream& out, const std::string& codec, bool small) {
+  test::StreamBuilder::Header header = test::Header(0, 22050, codec == "ADP4" ? 1 : 2, codec);
+  header.sampleSize = codec == "ADP4" ? 4 : 16;
+  std::int64_t size = 0;
+  const auto write = [&](const test::Bytes& bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    size += static_cast<std::int64_t>(bytes.size());
+  };
+  write(test::StreamBuilder().Shdr(header).bytes());
+  const int chunks = small ? 32 : 3200;
+  for (int i = 0; i < chunks; ++i)
+    write(test::StreamBuilder()
+              .Ssmp(test::PatternBytes(64 * 1024, static_cast<std::uint32_t>(i)), i * 120)
+              .bytes());
+  return size;
+}
+
 }  // namespace
 
 std::vector<FilmShape> MakeFilmInputs(const std::string& folder, bool small) {
   std::vector<FilmShape> shapes;
   std::ofstream list(folder + "/" + kFilmShapesName, std::ios::trunc);
+  for (const std::string codec : {"CBD2", "ADP4"}) {
+    FilmShape shape;
+    shape.name = codec + "-sound";
+    shape.file = "sound-" + codec + ".str";
+    shape.codec = codec;
+    std::ofstream out(folder + "/" + shape.file, std::ios::binary | std::ios::trunc);
+    shape.size = WriteSoundStream(out, codec, small);
+    Check(static_cast<bool>(out.flush()), "cannot write " + shape.file);
+    list << shape.name << " " << shape.file << " " << shape.size << " " << shape.films << " " << shape.frames
+         << " " << shape.codec << "\n";
+    shapes.push_back(shape);
+  }
   for (const ShapeMade& made : Shapes(small)) {
     FilmShape shape;
     shape.name = made.name;
@@ -58,7 +90,7 @@ std::vector<FilmShape> MakeFilmInputs(const std::string& folder, bool small) {
     });
     Check(static_cast<bool>(out.flush()), "cannot write " + shape.file);
     list << shape.name << " " << shape.file << " " << shape.size << " " << shape.films << " " << shape.frames
-         << "\n";
+         << " " << shape.codec << "\n";
     shapes.push_back(shape);
   }
   Check(static_cast<bool>(list.flush()), std::string("cannot write ") + kFilmShapesName);
@@ -68,7 +100,8 @@ std::vector<FilmShape> MakeFilmInputs(const std::string& folder, bool small) {
 std::vector<FilmShape> LoadFilmShapes(const std::string& folder) {
   std::ifstream in(folder + "/" + kFilmShapesName);
   std::vector<FilmShape> shapes;
-  for (FilmShape shape; in >> shape.name >> shape.file >> shape.size >> shape.films >> shape.frames;)
+  for (FilmShape shape;
+       in >> shape.name >> shape.file >> shape.size >> shape.films >> shape.frames >> shape.codec;)
     shapes.push_back(shape);
   Check(!shapes.empty(), std::string("cannot read ") + kFilmShapesName + "; make the inputs first");
   return shapes;
@@ -97,26 +130,47 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
     const std::string stream = folder + "/" + shape.file;
     const std::string copied = folder + "/copy-films.out";
     std::string movieNames, wavNames;
-    for (int n = 0; n < shape.films; ++n) {
-      movieNames += stream + std::to_string(n) + ".film.mkv\n";
-      wavNames += stream + std::to_string(n) + ".sound.wav\n";
-    }
+    for (int n = 0; n < shape.films; ++n) movieNames += stream + std::to_string(n) + ".film.mkv\n";
+    for (int n = 0; n < shape.Wavs(); ++n) wavNames += stream + std::to_string(n) + ".sound.wav\n";
+    // Each poster is printed as soon as it is written, before its movie.
+    const auto withoutPosters = [](const std::string& names) {
+      std::string kept;
+      for (std::size_t at = 0, end; at < names.size(); at = end + 1) {
+        end = names.find('\n', at);
+        const std::string line = names.substr(at, end - at);
+        if (!line.ends_with(".film.png")) kept += line + "\n";
+      }
+      return kept;
+    };
     std::vector<FileDigest> wavs, movies;
     const auto outputs = [&](bool withMovies, const std::string& who) {
-      Check(ReadText(out) == (withMovies ? movieNames : "") + wavNames,
+      Check(withoutPosters(ReadText(out)) == (withMovies ? movieNames : "") + wavNames,
             who + " printed other names: " + ReadText(out));
-      std::vector<FileDigest> wavNow, moviesNow;
       for (int n = 0; n < shape.films; ++n) {
+        const std::string poster = stream + std::to_string(n) + ".film.png";
+        Check((ReadText(out).find(poster + "\n") != std::string::npos) == withMovies, who + ": " + poster);
+      }
+      std::vector<FileDigest> wavNow, moviesNow;
+      for (int n = 0; n < shape.Wavs(); ++n) {
         wavNow.push_back(DigestOfFile(stream + std::to_string(n) + ".sound.wav"));
         const std::string movie = stream + std::to_string(n) + ".film.mkv";
-        Check((::access(movie.c_str(), F_OK) == 0) == withMovies, who + ": " + movie);
-        if (withMovies) moviesNow.push_back(DigestOfFile(movie));
+        Check((::access(movie.c_str(), F_OK) == 0) == (withMovies && !shape.SoundAlone()),
+              who + ": " + movie);
+        if (withMovies && !shape.SoundAlone()) moviesNow.push_back(DigestOfFile(movie));
       }
       if (wavs.empty()) {
         wavs = wavNow;
         for (const FileDigest& wav : wavNow) timings.written += wav.length;
+        // The WAV holds every sample of the stream: 16-bit, two a byte for
+        // ADP4, one a byte for CBD2.
+        if (shape.SoundAlone()) {
+          const std::int64_t data = (shape.size - 64) / (24 + 64 * 1024) * 64 * 1024;
+          Check(wavNow[0].length == 44 + (shape.codec == "ADP4" ? 4 : 2) * data,
+                who + ": the WAV holds another number of samples");
+        }
       }
-      for (int n = 0; n < shape.films; ++n) {
+      if (shape.SoundAlone()) withMovies = false;
+      for (int n = 0; n < shape.Wavs(); ++n) {
         Check(wavNow[n].length == wavs[n].length && wavNow[n].value == wavs[n].value,
               who + ": a WAV differs from the first run's");
       }
@@ -143,8 +197,9 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
     };
     // Every output is a new file.
     const auto removeOutputs = [&] {
-      for (int n = 0; n < shape.films; ++n) {
+      for (int n = 0; n < shape.Wavs(); ++n) {
         ::unlink((stream + std::to_string(n) + ".film.mkv").c_str());
+        ::unlink((stream + std::to_string(n) + ".film.png").c_str());
         ::unlink((stream + std::to_string(n) + ".sound.wav").c_str());
       }
     };
@@ -177,9 +232,11 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
       const ProcessRun convert = timed({cli, "convert", stream}, "morvane-cli convert");
       outputs(true, "morvane-cli convert");
       removeOutputs();
-      const ProcessRun noMovies =
-          timed({cli, "convert", "--no-movies", stream}, "morvane-cli convert --no-movies");
-      outputs(false, "morvane-cli convert --no-movies");
+      ProcessRun noMovies;
+      if (!shape.SoundAlone()) {
+        noMovies = timed({cli, "convert", "--no-movies", stream}, "morvane-cli convert --no-movies");
+        outputs(false, "morvane-cli convert --no-movies");
+      }
       if (i == 0) continue;
       const std::string peakFile = folder + "/peak.txt";
       removeOutputs();
@@ -209,6 +266,25 @@ std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings) {
       noMovies.Add(t.noMovies[i]);
       floor.Add(t.floor[i]);
       peak.Add(t.peak[i]);
+    }
+    if (t.shape.SoundAlone()) {
+      const double mb = static_cast<double>(t.shape.size) / kMegabyte;
+      rows.push_back(
+          TimeRow("convert of a " + Format("%.0f MB", mb) + " stream of " + t.shape.codec +
+                      (t.shape.codec == "ADP4" ? " mono" : " stereo") + " sound alone (morvane-cli), " +
+                      Format("%.0f MB", static_cast<double>(t.written) / kMegabyte) + " of WAV written",
+                  convert, "bare floor: the stream read and the same bytes written (bare-convert-floor)",
+                  floor, 1.25, true));
+      rows.push_back(DdRow(mb, dd, copy));
+      Row row;
+      row.figure = "peak memory of that convert (morvane-cli, max RSS, worst run)";
+      row.value = Format("%.1f MB", peak.Worst() / kMegabyte);
+      row.reference = Format("stream %.0f MB", mb);
+      row.ratio = "—";
+      row.target = "< 64 MB";
+      row.met = peak.Worst() < 64 * kMegabyte;
+      rows.push_back(row);
+      continue;
     }
     const std::string stream = Format("%.0f MB", static_cast<double>(t.shape.size) / kMegabyte) + ", " +
                                t.shape.name + " (" + std::to_string(t.shape.films) + " film(s) of " +

@@ -9,13 +9,18 @@
 
 namespace morvane::bench {
 
-// The streams with films that convert is measured on, made by `generate`
-// beside the other inputs: one film of large frames, and two films at once
-// of small frames interleaved with their sound, each with an SDX2 stream.
+// The streams that convert is measured on, made by `generate` beside the
+// other inputs: one film of large frames, and two films at once of small
+// frames interleaved with their sound, each with an SDX2 stream; and a
+// stream of sound alone in each of the codecs that cost the most to decode
+// (CBD2 stereo, ADP4 mono), with no film.
 struct FilmShape {
   std::string name, file;
   std::int64_t size = 0;
   int films = 0, frames = 0;  // frames of each film
+  std::string codec = "-";    // of a stream of sound alone; "-" for the films
+  bool SoundAlone() const { return codec != "-"; }
+  int Wavs() const { return SoundAlone() ? 1 : films; }
 };
 inline constexpr char kFilmShapesName[] = "films.txt";
 
@@ -42,7 +47,9 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
                                            const std::function<void(const std::string&)>& progress);
 
 // The table's rows of those timings: convert beside `cp` (judged), `dd`, the
-// bare floor and --no-movies beside it, and its peak memory (judged).
+// bare floor and --no-movies beside it, and its peak memory (judged); for a
+// stream of sound alone, convert beside the bare floor (judged, within 1.25
+// times it) and its peak memory.
 std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings);
 
 // convert --webm of the demo stream (its film of 4 s, 320x240, and its two

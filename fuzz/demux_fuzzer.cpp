@@ -1,6 +1,9 @@
 // The batch converter over any stream bytes and any FORM file. Input: one
 // byte of options (bit 0 keeps the raw data, bit 1 gives one rate for all,
-// taken from the high bits), then the file. Every file written must be the
+// taken from the high bits), then the file. A sound header whose compression
+// type begins with a byte below 8 draws its type by that byte from every
+// type the codecs know and two they do not, and its sample size by the next
+// byte. Every file written must be the
 // one a plain model of the routing and the decoders gives, each movie must
 // hold the frames, key flags and times and the sound the model gives it, no
 // other file may appear, and the pass must call itself whole exactly when it
@@ -20,6 +23,7 @@
 #include "film_model.h"
 #include "fuzz_support.h"
 #include "support/matroska_reader.h"
+#include "support/sound_models.h"
 
 namespace {
 
@@ -29,9 +33,54 @@ constexpr std::size_t kMostLive = 32;
 
 struct ModelOutput {
   std::string compression;
-  std::int64_t channels = 0, rate = 0;
+  std::int64_t channels = 0, rate = 0, sampleSize = 0;
   Bytes data;
 };
+
+// The types a header may draw.
+const std::string kDrawnTypes[8] = {"SDX2", "CBD2", "ADP4", "NONE", std::string(4, '\0'),
+                                    "    ", "MAC3", "sdx2"};
+const std::int32_t kDrawnSizes[4] = {8, 16, 16, 12};
+
+// Rewrites the drawn headers of a chunk stream in place.
+void DrawTypes(Bytes& file) {
+  const std::size_t n = file.size();
+  for (std::size_t pos = 0; pos + 8 <= n;) {
+    const std::uint32_t size = std::uint32_t{file[pos + 4]} << 24 | std::uint32_t{file[pos + 5]} << 16 |
+                               std::uint32_t{file[pos + 6]} << 8 | file[pos + 7];
+    if (size < 8 || size > n - pos) return;
+    if (pos + 56 <= n && std::equal(file.begin() + pos, file.begin() + pos + 4, "SNDS") &&
+        std::equal(file.begin() + pos + 16, file.begin() + pos + 20, "SHDR") && file[pos + 52] < 8) {
+      const std::int32_t bits = kDrawnSizes[file[pos + 53] & 3];
+      std::copy_n(kDrawnTypes[file[pos + 52]].begin(), 4, file.begin() + pos + 52);
+      for (int i = 0; i < 4; ++i) file[pos + 40 + i] = static_cast<unsigned char>(bits >> (24 - 8 * i));
+    }
+    pos += size;
+  }
+}
+
+// The model's name of the codec that decodes the output, empty for none:
+// SDX2 and CBD2 in mono and stereo, ADP4 in mono, uncompressed sound
+// ("NONE", four zero bytes or blanks) of 8 or 16 bits in mono and stereo.
+std::string ModelCodec(const ModelOutput& output, std::optional<std::int64_t> rate) {
+  const std::int64_t used = rate ? *rate : output.rate;
+  if (used <= 0 || output.channels < 1 || output.channels > 2) return "";
+  const std::string& type = output.compression;
+  if (type == "SDX2" || type == "CBD2") return type;
+  if (type == "ADP4") return output.channels == 1 ? type : "";
+  if (type == "NONE" || type == std::string(4, '\0') || type == "    ") {
+    if (output.sampleSize == 16) return "PCM16";
+    if (output.sampleSize == 8) return "PCM8";
+  }
+  return "";
+}
+
+// Sample frames in `bytes` bytes of the codec's data.
+std::int64_t ModelFrames(const std::string& codec, std::int64_t channels, std::int64_t bytes) {
+  if (codec == "ADP4") return 2 * bytes;
+  if (codec == "PCM16") return bytes / (2 * channels);
+  return bytes / channels;
+}
 
 struct Model {
   std::vector<ModelOutput> outputs;
@@ -49,8 +98,7 @@ std::int64_t Unsigned32(const Bytes& b, std::size_t at) {
 std::string Id(const Bytes& b, std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 
 bool Decoded(const ModelOutput& output, std::optional<std::int64_t> rate) {
-  const std::int64_t used = rate ? *rate : output.rate;
-  return output.compression == "SDX2" && (output.channels == 1 || output.channels == 2) && used > 0;
+  return !ModelCodec(output, rate).empty();
 }
 
 // Gives true when the walk ended early (a cut file, a size below 8).
@@ -69,7 +117,11 @@ bool ModelStream(const Bytes& file, Model& model, std::optional<std::int64_t> ra
       if (sub == "SHDR") {
         if (n - pos < 64) return model.whole = false, true;
         const std::size_t number = model.outputs.size();
-        model.outputs.push_back({Id(file, pos + 52), Signed32(file, pos + 48), Signed32(file, pos + 44), {}});
+        model.outputs.push_back({Id(file, pos + 52),
+                                 Signed32(file, pos + 48),
+                                 Signed32(file, pos + 44),
+                                 Signed32(file, pos + 40),
+                                 {}});
         live.erase(stream);
         if (live.size() >= kMostLive) {
           model.whole = false;
@@ -93,10 +145,11 @@ bool ModelStream(const Bytes& file, Model& model, std::optional<std::int64_t> ra
             const auto before = static_cast<std::int64_t>(data.size());
             data.insert(data.end(), file.begin() + pos + 24, file.begin() + pos + 24 + available);
             const auto after = static_cast<std::int64_t>(data.size());
-            const bool stereo = output.channels == 2;
-            const std::int64_t first = stereo ? before / 2 : before;
-            model.films.SoundData(*target->second, Decoded(output, rate), rate ? *rate : output.rate,
-                                  Signed32(file, pos + 8), first, (stereo ? after / 2 : after) - first);
+            const std::string codec = ModelCodec(output, rate);
+            const std::int64_t first = codec.empty() ? 0 : ModelFrames(codec, output.channels, before);
+            model.films.SoundData(*target->second, !codec.empty(), rate ? *rate : output.rate,
+                                  Signed32(file, pos + 8), first,
+                                  codec.empty() ? 0 : ModelFrames(codec, output.channels, after) - first);
           }
           if (available < length) return model.whole = false, true;
         }
@@ -138,6 +191,7 @@ void ModelForm(const Bytes& file, Model& model) {
       comm = ModelOutput{aifc ? Id(file, body + 18) : "NONE",
                          file[body] << 8 | file[body + 1],
                          ModelExtendedRate(file, body + 8),
+                         file[body + 6] << 8 | file[body + 7],
                          {}};
     } else if (Id(file, pos) == "SSND" && ssnd < 0) {
       ssnd = body;
@@ -173,39 +227,25 @@ Model ModelFile(const Bytes& file, std::optional<std::int64_t> rate) {
   return model;
 }
 
-// The samples of a decoded output, 16-bit little-endian, as its WAV holds them.
-Bytes ModelSamples(const ModelOutput& output) {
-  Bytes samples;
-  std::uint16_t left = 0, right = 0;
-  const auto put = [&](std::uint16_t value) {
-    samples.push_back(static_cast<unsigned char>(value));
-    samples.push_back(static_cast<unsigned char>(value >> 8));
-  };
-  if (output.channels == 1) {
-    for (const unsigned char byte : output.data) put(morvane::fuzz::ModelDecodeByte(left, byte));
-  } else {
-    for (std::size_t i = 0; i + 1 < output.data.size(); i += 2) {
-      put(morvane::fuzz::ModelDecodeByte(left, output.data[i + 1]));  // crossed
-      put(morvane::fuzz::ModelDecodeByte(right, output.data[i]));
-    }
-  }
-  return samples;
-}
-
-Bytes ModelWav(const ModelOutput& output, std::int64_t rate) {
-  const Bytes samples = ModelSamples(output);
+// The WAV of a decoded output: 16-bit, or 8-bit with a pad byte after an
+// odd number of samples.
+Bytes ModelWav(const ModelOutput& output, const std::string& codec, std::int64_t rate) {
+  const Bytes samples = morvane::test::ModelWavSamples(codec, static_cast<int>(output.channels), output.data);
   const auto channels = static_cast<std::uint32_t>(output.channels);
+  const std::uint32_t bytesPerSample = codec == "PCM8" ? 1 : 2;
+  const auto padded = static_cast<std::uint32_t>(samples.size() + samples.size() % 2);
   Bytes wav = {'R', 'I', 'F', 'F'};
-  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(36 + samples.size()));
+  morvane::fuzz::AppendLittleEndian(wav, 36 + padded);
   for (const char c : std::string("WAVEfmt ")) wav.push_back(static_cast<unsigned char>(c));
   morvane::fuzz::AppendLittleEndian(wav, 16);
   morvane::fuzz::AppendLittleEndian(wav, 1 | channels << 16);
   morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(rate));
-  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(rate) * 2 * channels);
-  morvane::fuzz::AppendLittleEndian(wav, 2 * channels | 16u << 16);
+  morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(rate) * bytesPerSample * channels);
+  morvane::fuzz::AppendLittleEndian(wav, bytesPerSample * channels | (8 * bytesPerSample) << 16);
   for (const char c : std::string("data")) wav.push_back(static_cast<unsigned char>(c));
   morvane::fuzz::AppendLittleEndian(wav, static_cast<std::uint32_t>(samples.size()));
   wav.insert(wav.end(), samples.begin(), samples.end());
+  wav.resize(44 + padded, 0);
   return wav;
 }
 
@@ -225,7 +265,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool keepSound = (data[0] & 1) != 0;
   std::optional<std::int32_t> rate;
   if ((data[0] & 2) != 0) rate = (data[0] >> 2) * 1000 - 3000;
-  const Bytes file(data + 1, data + size);
+  Bytes file(data + 1, data + size);
+  if (file.size() < 4 || !std::equal(file.begin(), file.begin() + 4, "FORM")) DrawTypes(file);
 
   static const std::string input = fuzz::InFolder("d");
   static const std::string base = fuzz::InFolder("o");
@@ -245,10 +286,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ModelOutput& output = model.outputs[n];
     if (output.compression.empty()) continue;  // skipped: too many streams at once
     const std::int64_t used = rate ? *rate : output.rate;
-    const bool decoded =
-        output.compression == "SDX2" && (output.channels == 1 || output.channels == 2) && used > 0;
+    const bool decoded = Decoded(output, rate);
     const std::string name = "o" + std::to_string(n) + ".sound";
-    if (decoded) expected[name + ".wav"] = ModelWav(output, used);
+    if (decoded) expected[name + ".wav"] = ModelWav(output, ModelCodec(output, rate), used);
     if (keepSound || !decoded) expected[name] = output.data;
     if (!decoded) model.whole = false;
   }
@@ -291,7 +331,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t t = 1;
     for (const auto& [sound, blocks] : want.tracks) {
       const ModelOutput& output = model.outputs[sound];
-      const Bytes samples = ModelSamples(output);
+      const Bytes samples =
+          test::ModelSamples(ModelCodec(output, rate), static_cast<int>(output.channels), output.data);
       const auto frameBytes = static_cast<std::size_t>(2 * output.channels);
       const auto got = movie.BlocksOf(movie.tracks[t++].number);
       FUZZ_CHECK(got.size() == blocks.size(), name + ": the blocks of sound " + std::to_string(sound));

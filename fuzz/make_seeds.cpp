@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets, built with the test helpers:
-// make_seeds <folder> fills <folder>/analysis, <folder>/map_walk and
-// <folder>/wav_conversion. Nothing binary is kept in the tree; the seeds are
-// made afresh for every run.
+// make_seeds <folder> fills <folder>/analysis, <folder>/map_walk,
+// <folder>/wav_conversion, <folder>/demux and <folder>/cinepak. Nothing binary is kept in the tree; the seeds
+// are made afresh for every run.
 
 #include <cstdint>
 #include <cstdio>
@@ -138,6 +138,42 @@ Bytes WavInput(const std::string& rate, bool play, const Bytes& sound) {
 
 }  // namespace
 
+// A Cinepak frame of one strip over the picture: a codebook chunk of
+// `book` (full: 32 entries; partial: a flag word for the first 32), then a
+// vectors chunk of `vectors` whose flag words ask for V1, V4 and skipped
+// blocks in turn.
+Bytes CinepakFrame(int width, int height, int strip, int book, int vectors, std::uint32_t seed) {
+  const auto put = [](Bytes& out, std::size_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  Bytes codebook;
+  if (book & 1) put(codebook, 0xA5A5A5A5u, 4);
+  const Bytes entries = PatternBytes(32 * ((book & 4) ? 4 : 6), seed);
+  codebook.insert(codebook.end(), entries.begin(), entries.end());
+  Bytes indices;
+  const std::size_t blocks = static_cast<std::size_t>(width / 4 * height / 4);
+  for (std::size_t first = 0; first < blocks; first += 16) {
+    if (vectors != 0x32) put(indices, vectors == 0x31 ? 0xD2D2D2D2u : 0x55555555u, 4);
+    const Bytes picks = PatternBytes(40, seed + static_cast<std::uint32_t>(first));
+    indices.insert(indices.end(), picks.begin(), picks.end());
+  }
+  Bytes frame = {0};
+  put(frame, 0, 3);
+  for (const int field : {width, height, 1}) put(frame, static_cast<std::size_t>(field), 2);
+  frame.push_back(static_cast<unsigned char>(strip));
+  put(frame, 12 + 8 + codebook.size() + indices.size(), 3);
+  for (const int field : {0, 0, height, width}) put(frame, static_cast<std::size_t>(field), 2);
+  frame.push_back(static_cast<unsigned char>(book));
+  put(frame, 4 + codebook.size(), 3);
+  frame.insert(frame.end(), codebook.begin(), codebook.end());
+  frame.push_back(static_cast<unsigned char>(vectors));
+  put(frame, 4 + indices.size(), 3);
+  frame.insert(frame.end(), indices.begin(), indices.end());
+  for (int i = 0; i < 3; ++i)
+    frame[static_cast<std::size_t>(1 + i)] = static_cast<unsigned char>(frame.size() >> (16 - 8 * i));
+  return frame;
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_seeds <folder>\n");
@@ -190,6 +226,37 @@ int main(int argc, char** argv) {
                            .Shdr(raw)
                            .Ssmp(PatternBytes(10, 23), 0, 2)
                            .bytes());
+  // Every codec: CBD2 stereo, ADP4 mono, uncompressed 8-bit mono, a type no
+  // codec knows; then headers that draw their types (0 to 7) and sizes.
+  const auto coded = [](const char* type, std::int32_t channels, std::int32_t bits) {
+    StreamBuilder::Header header = HeaderAt(22050, 0);
+    header.compressionType = std::string(type, 4);
+    header.channels = channels;
+    header.sampleSize = bits;
+    return header;
+  };
+  StreamBuilder::Header cbd2 = coded("CBD2", 2, 16), adp4 = coded("ADP4", 1, 4), eight = coded("NONE", 1, 8),
+                        other = coded("MAC3", 2, 16);
+  adp4.stream = 1;
+  eight.stream = 2;
+  other.stream = 3;
+  demuxFiles.push_back(StreamBuilder()
+                           .Shdr(cbd2)
+                           .Shdr(adp4)
+                           .Ssmp(PatternBytes(33, 40), 0, 0)
+                           .Ssmp(PatternBytes(20, 41), 0, 1)
+                           .Shdr(eight)
+                           .Ssmp(PatternBytes(15, 42), 0, 2)
+                           .Shdr(other)
+                           .Ssmp(PatternBytes(12, 43), 0, 3)
+                           .bytes());
+  StreamBuilder drawn;
+  for (std::int32_t type = 0; type < 8; ++type) {
+    StreamBuilder::Header header = coded("SDX2", 1 + type % 2, 16);
+    header.compressionType = std::string{static_cast<char>(type), static_cast<char>(type), 0, 0};
+    drawn.Shdr(header).Ssmp(PatternBytes(17 + static_cast<std::size_t>(type), 50 + type));
+  }
+  demuxFiles.push_back(drawn.bytes());
   // Films: one with its sound met before its first frame and beside it,
   // difference frames and a key flag; two at once on two channels with two
   // sounds; one whose sound comes after it.
@@ -273,5 +340,26 @@ int main(int argc, char** argv) {
   };
   number = 0;
   for (const Bytes& input : conversions) Save(wav, number++, input);
+
+  // The Cinepak decoder: a size, then frames behind their 2-byte lengths.
+  const auto cinepak = top / "cinepak";
+  std::filesystem::create_directories(cinepak);
+  const auto films = [](int width, int height, const std::vector<Bytes>& frames) {
+    Bytes input = {static_cast<unsigned char>(width - 1), static_cast<unsigned char>(height - 1)};
+    for (const Bytes& frame : frames) {
+      input.push_back(static_cast<unsigned char>(frame.size() >> 8));
+      input.push_back(static_cast<unsigned char>(frame.size()));
+      input.insert(input.end(), frame.begin(), frame.end());
+    }
+    return input;
+  };
+  const std::vector<Bytes> cinepakInputs = {
+      films(16, 16, {CinepakFrame(16, 16, 0x10, 0x20, 0x30, 41), CinepakFrame(16, 16, 0x11, 0x21, 0x31, 42)}),
+      films(13, 7, {CinepakFrame(16, 8, 0x10, 0x24, 0x30, 43), CinepakFrame(16, 8, 0x11, 0x27, 0x32, 44)}),
+      films(8, 8, {CinepakFrame(8, 8, 0x11, 0x23, 0x31, 45)}),
+      films(16, 16, {morvane::test::CinepakLikeFrame(true, 3, 8, 46)}),
+  };
+  number = 0;
+  for (const Bytes& input : cinepakInputs) Save(cinepak, number++, input);
   return 0;
 }

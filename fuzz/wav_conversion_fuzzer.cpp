@@ -66,9 +66,9 @@ Bytes ModelWav(const std::uint8_t* sound, std::size_t size, std::uint32_t rate) 
   for (std::size_t frame = 0; frame < frames; ++frame) {
     const std::uint8_t first = sound[kSkipped + 2 * frame];
     const std::uint8_t second = sound[kSkipped + 2 * frame + 1];
-    // Crossed: the second byte of a pair is the left channel.
-    half(morvane::fuzz::ModelDecodeByte(left, second));
-    half(morvane::fuzz::ModelDecodeByte(right, first));
+    // Left first: the first byte of a pair is the left channel.
+    half(morvane::fuzz::ModelDecodeByte(left, first));
+    half(morvane::fuzz::ModelDecodeByte(right, second));
   }
   return out;
 }

@@ -18,7 +18,7 @@ rm -rf "$build/seeds"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()
-for target in analysis demux map_walk wav_conversion; do
+for target in analysis cinepak demux map_walk wav_conversion; do
   corpus=$build/corpus/$target
   findings=$build/findings/$target
   mkdir -p "$corpus" "$findings"

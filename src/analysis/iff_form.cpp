@@ -11,6 +11,7 @@ namespace morvane {
 namespace {
 
 constexpr std::int64_t kCommChannels = 0;
+constexpr std::int64_t kCommSampleSize = 6;
 constexpr std::int64_t kCommRate = 8;
 constexpr std::int64_t kCommCompression = 18;
 constexpr std::int64_t kCommAiffSize = 18;
@@ -52,6 +53,7 @@ std::optional<CommonChunk> ReadCommonChunk(ByteFile& input, const IffChunk& chun
   input.Seek(chunk.body);
   input.Read(fields, static_cast<std::size_t>(comm.hasCompression ? kCommAifcSize : kCommAiffSize));
   comm.channels = fields[kCommChannels] << 8 | fields[kCommChannels + 1];
+  comm.sampleSize = fields[kCommSampleSize] << 8 | fields[kCommSampleSize + 1];
   std::copy(fields + kCommRate, fields + kCommRate + 10, comm.rate);
   if (comm.hasCompression)
     std::copy(fields + kCommCompression, fields + kCommCompression + 4, comm.compression);

@@ -51,6 +51,7 @@ class IffChunks {
 // extended), and in an AIFF-C file the compression type.
 struct CommonChunk {
   int channels = 0;
+  int sampleSize = 0;  // bits
   unsigned char rate[10] = {};
   unsigned char compression[4] = {'N', 'O', 'N', 'E'};  // a plain AIFF's
   bool hasCompression = false;

@@ -33,8 +33,8 @@ inline std::uint16_t Output(std::uint16_t channel) { return static_cast<std::uin
 }  // namespace
 
 Sdx2Frame DecodeSdx2Frame(Sdx2State& state, std::uint8_t firstByte, std::uint8_t secondByte) {
-  const std::uint16_t left = NextState(static_cast<std::uint16_t>(state.channel[0]), secondByte);
-  const std::uint16_t right = NextState(static_cast<std::uint16_t>(state.channel[1]), firstByte);
+  const std::uint16_t left = NextState(static_cast<std::uint16_t>(state.channel[0]), firstByte);
+  const std::uint16_t right = NextState(static_cast<std::uint16_t>(state.channel[1]), secondByte);
   state.channel[0] = static_cast<std::int16_t>(left);
   state.channel[1] = static_cast<std::int16_t>(right);
   return {static_cast<std::int16_t>(Output(left)), static_cast<std::int16_t>(Output(right))};
@@ -61,9 +61,9 @@ void DecodeSdx2Frames(Sdx2State& state, const std::uint8_t* in, std::size_t fram
   for (const std::uint8_t* end = in + 2 * frames; in != end; in += 2, out += 4) {
     const std::uint8_t first = in[0];
     const std::uint8_t second = in[1];
-    left = kSquare32[second] + (left & kKeep[second]);
-    right = kSquare32[first] + (right & kKeep[first]);
-    // Output sample 1 in the low half, sample 2 in the high half: both
+    left = kSquare32[first] + (left & kKeep[first]);
+    right = kSquare32[second] + (right & kKeep[second]);
+    // The left sample in the low half, the right in the high half: both
     // doubled, little-endian.
     const std::uint32_t word = ((left << 1) & 0xFFFFu) | (right << 17);
     if constexpr (std::endian::native == std::endian::little) {

@@ -101,9 +101,9 @@ std::vector<std::uint8_t> EncodeSdx2(const std::int16_t* interleaved, std::size_
   for (std::size_t frame = 0; frame < frames; ++frame) {
     const std::int16_t left = interleaved[2 * frame];
     const std::int16_t right = interleaved[2 * frame + 1];
-    // The decoder crosses the channels: the second byte is the left one.
-    const std::uint8_t secondByte = ChooseByte(state.channel[0], left);
-    const std::uint8_t firstByte = ChooseByte(state.channel[1], right);
+    // Left first, as the decoder reads the pair.
+    const std::uint8_t firstByte = ChooseByte(state.channel[0], left);
+    const std::uint8_t secondByte = ChooseByte(state.channel[1], right);
     // The decoder itself moves the state on, so the two can never drift apart.
     DecodeSdx2Frame(state, firstByte, secondByte);
     out[0] = firstByte;

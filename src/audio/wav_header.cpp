@@ -36,11 +36,12 @@ void WriteWavHeader(unsigned char* image, std::int32_t sampleRate) {
 }
 
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
-                    std::uint32_t dataSize) {
+                    std::uint32_t dataSize, std::uint16_t bits) {
   std::copy(std::begin(kHeaderTemplate), std::end(kHeaderTemplate), image);
-  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * WavHeader::kBytesPerSample);
+  const auto bytesPerFrame = static_cast<std::uint16_t>(channels * (bits / 8));
   WriteLittleEndian32(image + WavHeader::kRiffSize,
-                      dataSize + static_cast<std::uint32_t>(kWavHeaderSize - 8));
+                      dataSize + (dataSize & 1) + static_cast<std::uint32_t>(kWavHeaderSize - 8));
+  WriteLittleEndian16(image + WavHeader::kBitsPerSample, bits);
   WriteLittleEndian16(image + WavHeader::kChannelCount, channels);
   // Any rate is taken as it is, in 32-bit two's complement.
   const auto rate = static_cast<std::uint32_t>(sampleRate);

@@ -8,13 +8,15 @@ namespace morvane {
 // The 44-byte RIFF WAVE header of a 16-bit PCM stereo file, numbers
 // little-endian: "RIFF", RIFF size, "WAVE", "fmt ", 16, format 1 (PCM),
 // 2 channels, sample rate, byte rate, 4 bytes a frame, 16 bits, "data",
-// data size; the samples follow.
+// data size; the samples follow. Other files change the channels, the bits
+// (8-bit samples are unsigned) and what follows from them.
 struct WavHeader {
   static constexpr std::size_t kRiffSize = 4;  // image length - 8, patched at the end
   static constexpr std::size_t kChannelCount = 22;
   static constexpr std::size_t kSampleRate = 24;
   static constexpr std::size_t kByteRate = 28;
   static constexpr std::size_t kBlockAlign = 32;
+  static constexpr std::size_t kBitsPerSample = 34;
   static constexpr std::size_t kDataSize = 40;  // image length - 44, patched at the end
   static constexpr std::size_t kSize = 44;
   static constexpr std::uint16_t kPcm = 1;
@@ -27,10 +29,11 @@ inline constexpr std::size_t kWavHeaderSize = WavHeader::kSize;
 // Writes the header into its first 44 bytes, both sizes 0. Any rate is
 // taken as it is, in 32-bit two's complement.
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate);
-// Writes the header of a 16-bit PCM file of `channels` channels whose
-// samples take `dataSize` bytes; the sizes wrap in 32 bits.
+// Writes the header of a PCM file of `channels` channels of `bits` (16 or
+// 8) whose samples take `dataSize` bytes; the sizes wrap in 32 bits. An odd
+// data size is followed by a pad byte, which the RIFF size counts.
 void WriteWavHeader(unsigned char* image, std::int32_t sampleRate, std::uint16_t channels,
-                    std::uint32_t dataSize);
+                    std::uint32_t dataSize, std::uint16_t bits = 16);
 // Sets the RIFF and data sizes for an image of that length.
 void PatchWavSizes(unsigned char* image, std::size_t length);
 

@@ -25,8 +25,9 @@ const char kUsage[] =
     "Usage: morvane-cli analyze FILE\n"
     "       morvane-cli extract FILE\n"
     "       morvane-cli wav FILE --rate TEXT\n"
-    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies] [--null]\n"
-    "                           [--webm [--all-tracks]] [--rate TEXT] FILE...\n"
+    "       morvane-cli convert [-o DIR] [--keep-sound] [--map] [--no-movies]\n"
+    "                           [--no-posters] [--webm [--all-tracks]] [--null]\n"
+    "                           [--rate TEXT] FILE...\n"
     "       morvane-cli make-demo FILE\n"
     "       morvane-cli --help | --version\n";
 
@@ -51,7 +52,8 @@ const char kHelp[] =
     "                   undecoded as FILEn.sound and reported. Each film header n\n"
     "                   starts FILEn.film.mkv, a Matroska movie of the film's frames\n"
     "                   (copied as they are, each at its own time) with a 16-bit\n"
-    "                   PCM track of each decoded sound stream that plays beside it.\n"
+    "                   PCM track of each decoded sound stream that plays beside it,\n"
+    "                   and FILEn.film.png, the picture of its first key frame.\n"
     "                   An AIFC file (FORM) with SDX2 sound gives FILE0.sound.wav.\n"
     "                   A cut file converts as far as its data goes. Prints the name\n"
     "                   of every file written, one a line (control characters\n"
@@ -73,6 +75,7 @@ const char kHelp[] =
     "  --keep-sound     convert: also writes each stream's raw data, FILEn.sound.\n"
     "  --map            convert: also writes FILE.MAP as analyze does.\n"
     "  --no-movies      convert: writes no movie; the films are passed over.\n"
+    "  --no-posters     convert: writes no FILEn.film.png beside the movies.\n"
     "  --webm           convert: also writes each Cinepak film as FILEn.film.webm,\n"
     "                   VP9 and Opus, which browsers and phones play: the one to\n"
     "                   share (the .mkv keeps every bit of the original). It holds\n"
@@ -175,7 +178,7 @@ int main(int argc, char** argv) {
   app.set_help_flag();
   app.allow_extras();
   bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
-       webm = false, allTracks = false;
+       noPosters = false, webm = false, allTracks = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -189,6 +192,7 @@ int main(int argc, char** argv) {
   app.add_flag("--keep-sound", keepSound);
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
+  app.add_flag("--no-posters", noPosters);
   app.add_flag("--webm", webm);
   app.add_flag("--all-tracks", allTracks);
   app.add_flag("--null", nullSeparated);
@@ -241,6 +245,7 @@ int main(int argc, char** argv) {
                                                          {"keep-sound", keepSound},
                                                          {"map", map},
                                                          {"no-movies", noMovies},
+                                                         {"no-posters", noPosters},
                                                          {"webm", webm},
                                                          {"all-tracks", allTracks},
                                                          {"null", nullSeparated}};
@@ -275,6 +280,7 @@ int main(int argc, char** argv) {
     settings.keepSound = keepSound;
     settings.map = map;
     settings.movies = !noMovies;
+    settings.posters = !noPosters;
     settings.webm = webm;
     settings.allTracks = allTracks;
     morvane::BatchPrinting printing;

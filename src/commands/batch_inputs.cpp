@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 // What a run writes after a stream's name: a number and one of these, or
 // the map's suffix alone.
-constexpr std::string_view kNumberedSuffixes[] = {kSoundSuffix, kWavSuffix, kMovieSuffix, kWebmSuffix};
+constexpr std::string_view kNumberedSuffixes[] = {kSoundSuffix, kWavSuffix, kMovieSuffix, kWebMovieSuffix};
 
 bool EndsWith(const std::string& text, std::string_view tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;

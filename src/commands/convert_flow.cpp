@@ -66,6 +66,7 @@ bool ConvertOne(const std::string& path, const std::string& base, const ConvertS
   options.webm = settings.webm;
   options.allTracks = settings.allTracks;
   options.shareFilm = settings.shareFilm;
+  options.posters = settings.posters;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
   if (!DemuxFile(path, options, sink)) whole = false;
   return whole;

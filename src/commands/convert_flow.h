@@ -19,6 +19,7 @@ struct ConvertSettings {
   bool allTracks = false;                // every sound track in the WebM, not the first alone
   // Only FILEn.film.webm of this film (the page's WebM of a film card).
   std::optional<std::size_t> shareFilm;
+  bool posters = true;  // and its first key frame as FILEn.film.png
 };
 
 // Where a batch reports: what the converter tells, and the start of each

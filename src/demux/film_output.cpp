@@ -47,8 +47,11 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 }
 
 FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path,
-                       std::uint64_t seed, ConvertSink& sink)
+                       std::uint64_t seed, ConvertSink& sink, const std::string& posterPath)
     : number_(number), header_(header), codec_(FindFilmCodec(header.compression)), path_(path), sink_(sink) {
+  if (!posterPath.empty() && codec_ != nullptr && codec_->makeDecoder != nullptr)
+    poster_ = std::make_unique<FilmPoster>(*codec_, header.width, header.height, posterPath, sink);
+  PosterDone();
   MovieVideo video;
   video.width = static_cast<std::uint32_t>(std::max(header.width, 1));
   video.height = static_cast<std::uint32_t>(std::max(header.height, 1));
@@ -108,7 +111,17 @@ bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes
   return codec_ != nullptr && bytes != nullptr && codec_->isKeyFrame(bytes, size);
 }
 
+void FilmOutput::PosterDone() {
+  if (!poster_ || !poster_->Done()) return;
+  posterWhole_ = poster_->Whole();
+  poster_.reset();
+}
+
 void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, std::size_t size) {
+  if (poster_) {
+    poster_->BeginFrame(key, size);
+    PosterDone();
+  }
   if (!started_) {
     started_ = true;
     firstTime_ = time;
@@ -125,7 +138,9 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   // A frame stored before the first one is shown at the film's start.
   const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
   try {
-    if (writer_) writer_->BeginBlock(kPictureTrack, ms, key, size);
+    if (writer_)
+      sink_.MovieBlock(path_, kPictureTrack, ms, key, writer_->BeginBlock(kPictureTrack, ms, key, size),
+                       size);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
@@ -134,6 +149,10 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
 }
 
 void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
+  if (poster_) {
+    poster_->FrameBytes(bytes, count);
+    PosterDone();
+  }
   if (!Live()) return;
   try {
     if (writer_) writer_->BlockBytes(bytes, count);
@@ -150,7 +169,7 @@ bool FilmOutput::EndedBy(std::int32_t time) const {
 
 bool FilmOutput::SoundBegins(const TrackSound& sound, std::int32_t time, std::int64_t frames) {
   if (!Live()) return false;
-  if (sound.coding == SoundCoding::kUndecoded) {
+  if (sound.codec == nullptr) {
     Track& track = tracks_[sound.number];
     if (!track.told) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) +
@@ -199,6 +218,8 @@ bool FilmOutput::Route(const TrackSound& sound, std::int32_t time, std::int64_t 
     }
     track.number = writer_ ? writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number)
                            : kPictureTrack + 1 + static_cast<int>(tracks_.size());
+    if (writer_ && track.number != 0)
+      sink_.MovieTrack(path_, track.number, sound.number, sound.rate, sound.channels);
     if (track.number == 0) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) + ": more than " +
                             std::to_string(MatroskaWriter::kMostSoundTracks) +
@@ -225,7 +246,9 @@ void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
   const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
   const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
   try {
-    if (writer_) writer_->Block(track.number, ms, true, pcm, bytes);
+    if (writer_)
+      sink_.MovieBlock(path_, track.number, ms, true, writer_->Block(track.number, ms, true, pcm, bytes),
+                       bytes);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
@@ -269,6 +292,10 @@ void FilmOutput::ReleaseHeld() {
 }
 
 bool FilmOutput::Finish() {
+  if (poster_ && frames_ > 0) {
+    poster_->FilmEnds();
+    PosterDone();
+  }
   if (!Live()) return false;
   if (frames_ == 0) {
     if (!writer_) {
@@ -299,7 +326,7 @@ bool FilmOutput::Finish() {
     return false;
   }
   writer_.reset();
-  bool whole = !notWhole_;
+  bool whole = !notWhole_ && posterWhole_;
   const std::string count = std::to_string(frames_);
   if (header_.frameCount > 0 && frames_ < header_.frameCount) {
     sink_.Tell(path_, std::string(cut_ ? "cut short: the file ends" : "the stream ends the film") +

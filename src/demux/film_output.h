@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "demux/film_poster.h"
 #include "demux/film_webm.h"
 #include "demux/sound_output.h"
 #include "movie/matroska_writer.h"
@@ -23,8 +24,8 @@ struct FilmHeader {
 
 // A sound stream as a movie's track sees it.
 struct TrackSound {
-  std::size_t number = 0;  // the sound header's, as the WAV's
-  SoundCoding coding = SoundCoding::kUndecoded;
+  std::size_t number = 0;             // the sound header's, as the WAV's
+  const SoundCodec* codec = nullptr;  // null: kept undecoded
   std::int32_t rate = 0;
   int channels = 0;
 };
@@ -46,8 +47,9 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 class FilmOutput {
  public:
   // An empty `path` writes no movie: the film is then only shared as WebM.
+  // With a `posterPath`, the film's poster is written there too (FilmPoster).
   FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path, std::uint64_t seed,
-             ConvertSink& sink);
+             ConvertSink& sink, const std::string& posterPath = "");
   ~FilmOutput();
   FilmOutput(const FilmOutput&) = delete;
   FilmOutput& operator=(const FilmOutput&) = delete;
@@ -106,6 +108,8 @@ class FilmOutput {
   void Failed(const std::string& cause);
   // Whether anything is still written: the movie, or a film only shared.
   bool Live() const { return writer_ || (path_.empty() && webm_); }
+  // Lets the poster go once it is written or given up.
+  void PosterDone();
   // Sends the chunk to its track, joining the movie if it plays during it.
   bool Route(const TrackSound& sound, std::int32_t time, std::int64_t frames);
   void PutSound(const unsigned char* pcm, std::size_t bytes);
@@ -118,6 +122,8 @@ class FilmOutput {
   ConvertSink& sink_;
   std::unique_ptr<MatroskaWriter> writer_;
   std::unique_ptr<FilmWebm> webm_;
+  std::unique_ptr<FilmPoster> poster_;  // until it is written or given up
+  bool posterWhole_ = true;
   bool failed_ = false, cut_ = false;
   bool notWhole_ = false;  // written, but not all of the film as the stream holds it
   bool usesDifference_ = false;

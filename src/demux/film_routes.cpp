@@ -31,10 +31,11 @@ std::string Offset(std::int64_t offset) { return std::to_string(offset); }
 }  // namespace
 
 FilmRoutes::FilmRoutes(ByteFile& input, const std::string& path, const std::string& outputBase,
-                       ConvertSink& sink)
+                       ConvertSink& sink, bool posters)
     : input_(input),
       path_(path),
       outputBase_(outputBase),
+      posters_(posters),
       baseName_(platform::Utf8FromPath(platform::PathFromUtf8(path).filename())),
       sink_(sink),
       size_(input.Size()) {}
@@ -92,11 +93,11 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
   const std::uint64_t seed = Fnv1a(baseName_ + '\0' + std::to_string(number));
   auto& film = live_[channel] = std::make_unique<FilmOutput>(
       number, header, only_ ? std::string() : outputBase_ + std::to_string(number) + kMovieSuffix, seed,
-      sink_);
+      sink_, posters_ && !only_ ? outputBase_ + std::to_string(number) + kPosterSuffix : "");
   if (webm_) {
     film->ShareAsWebm(
-        std::make_unique<FilmWebm>(outputBase_ + std::to_string(number) + kWebmSuffix,
-                                   Fnv1a(baseName_ + '\0' + std::to_string(number) + kWebmSuffix),
+        std::make_unique<FilmWebm>(outputBase_ + std::to_string(number) + kWebMovieSuffix,
+                                   Fnv1a(baseName_ + '\0' + std::to_string(number) + kWebMovieSuffix),
                                    header.compression, header.width, header.height, allTracks_, sink_));
   }
 }
@@ -171,7 +172,7 @@ void FilmRoutes::TimeMet(std::int32_t time) {
 
 void FilmRoutes::SoundBegins(SoundOutput& output, std::size_t number, std::int32_t time, std::int64_t bytes) {
   takers_.clear();
-  const TrackSound sound{number, output.Coding(), output.Rate(), output.Channels()};
+  const TrackSound sound{number, output.Codec(), output.Rate(), output.Channels()};
   const std::int64_t frames = output.FramesFor(bytes);
   for (auto& [channel, film] : live_) {
     if (film->SoundBegins(sound, time, frames)) takers_.push_back(film.get());

@@ -26,7 +26,9 @@ class FilmRoutes {
   // Films that may be open at once; each holds a file buffer and its cues.
   static constexpr std::size_t kMostLiveFilms = 8;
 
-  FilmRoutes(ByteFile& input, const std::string& path, const std::string& outputBase, ConvertSink& sink);
+  // With `posters`, each film's poster BASEn.film.png is written too.
+  FilmRoutes(ByteFile& input, const std::string& path, const std::string& outputBase, ConvertSink& sink,
+             bool posters = false);
   ~FilmRoutes();
   FilmRoutes(const FilmRoutes&) = delete;
   FilmRoutes& operator=(const FilmRoutes&) = delete;
@@ -63,6 +65,7 @@ class FilmRoutes {
   ByteFile& input_;
   const std::string& path_;
   std::string outputBase_;
+  bool posters_;
   std::string baseName_;  // the input's name without its folder: the movies' identifiers
   ConvertSink& sink_;
   std::int64_t size_;

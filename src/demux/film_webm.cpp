@@ -6,7 +6,7 @@
 
 #include "core/errors.h"
 #include "core/support.h"
-#include "video/cinepak_decoder.h"
+#include "video/film_codec.h"
 
 namespace morvane {
 
@@ -35,8 +35,13 @@ MovieSound TrackOf(const SoundEncoder& encoder) {
 FilmWebm::FilmWebm(const std::string& path, std::uint64_t seed, const unsigned char compression[4],
                    std::int32_t width, std::int32_t height, bool allTracks, ConvertSink& sink)
     : path_(path), sink_(sink), allTracks_(allTracks) {
-  if (!IsId(compression, "cvid")) {
-    Failed("compression type '" + IdText(compression) + "' is not Cinepak; no WebM written");
+  const FilmCodec* codec = FindFilmCodec(compression);
+  if (codec == nullptr || codec->makeDecoder == nullptr) {
+    std::string decoded;
+    for (const FilmCodec& each : FilmCodecs()) {
+      if (each.makeDecoder != nullptr) decoded += (decoded.empty() ? "" : " or ") + std::string(each.name);
+    }
+    Failed("compression type '" + IdText(compression) + "' is not " + decoded + "; no WebM written");
     return;
   }
   if (width <= 0 || height <= 0) {
@@ -51,7 +56,7 @@ FilmWebm::FilmWebm(const std::string& path, std::uint64_t seed, const unsigned c
     return;
   }
   try {
-    decoder_ = std::make_unique<CinepakDecoder>(width, height);
+    decoder_ = codec->makeDecoder(width, height);
   } catch (const std::invalid_argument&) {
     Failed("the picture size " + DecimalText(width) + "x" + DecimalText(height) +
            " is larger than the decoder takes; no WebM written");

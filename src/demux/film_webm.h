@@ -13,10 +13,10 @@
 
 namespace morvane {
 
-class CinepakDecoder;
+class FilmDecoder;
 
-// One film made shareable, FILEn.film.webm beside its movie: each Cinepak
-// frame decoded and encoded into VP9 at its own time, and the movie's first
+// One film made shareable, FILEn.film.webm beside its movie: each frame
+// decoded by its codec's decoder (Cinepak's) and encoded into VP9 at its own time, and the movie's first
 // sound track (every one, with `allTracks`) encoded into Opus from where it
 // starts in the movie. The movie feeds it what it writes itself. Packets
 // are written in the order of their times (within a short window), so that
@@ -65,7 +65,7 @@ class FilmWebm {
   ConvertSink& sink_;
   bool allTracks_;
   std::unique_ptr<MatroskaWriter> writer_;
-  std::unique_ptr<CinepakDecoder> decoder_;
+  std::unique_ptr<FilmDecoder> decoder_;
   std::unique_ptr<PictureEncoder> pictures_;
   std::map<std::size_t, Track> tracks_;
   std::multimap<std::int64_t, Pending> queue_;  // by time, in the order they came

@@ -6,17 +6,19 @@
 #include <memory>
 #include <string>
 
-#include "audio/sdx2.h"
+#include "audio/codecs/sound_codec.h"
 #include "core/byte_file.h"
 
 namespace morvane {
 
 // What an output's name holds after the base and its number n: the raw
-// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv.
+// data BASEn.sound, its WAV BASEn.sound.wav, a film's movie BASEn.film.mkv,
+// its poster BASEn.film.png and its WebM movie BASEn.film.webm.
 inline constexpr char kSoundSuffix[] = ".sound";
 inline constexpr char kWavSuffix[] = ".sound.wav";
 inline constexpr char kMovieSuffix[] = ".film.mkv";
-inline constexpr char kWebmSuffix[] = ".film.webm";
+inline constexpr char kPosterSuffix[] = ".film.png";
+inline constexpr char kWebMovieSuffix[] = ".film.webm";
 
 // What a WAV written whole holds, told just before its name.
 struct SoundFacts {
@@ -51,24 +53,21 @@ class ConvertSink {
   // header gives it.
   virtual void ChunkMet(const unsigned char* /*id*/, std::int64_t /*start*/, std::int64_t /*size*/) {}
   // The samples of a WAV as they are decoded: 16-bit little-endian,
-  // channels interleaved, as the WAV holds them.
+  // channels interleaved (an 8-bit WAV's widened x256), as the movies take
+  // them.
   virtual void Decoded(const std::string& /*wavPath*/, const unsigned char* /*pcm*/, std::size_t /*bytes*/,
                        int /*channels*/) {}
   virtual void SoundDone(const SoundFacts& /*facts*/) {}
   virtual void MovieDone(const MovieFacts& /*facts*/) {}
+  // Where a movie's blocks lie, as they are written (for a player that reads
+  // the movie without reading Matroska): each sound track as it joins, and
+  // each block, its track (1 the picture), time, key flag, and its bytes'
+  // place in the file.
+  virtual void MovieTrack(const std::string& /*moviePath*/, int /*track*/, std::size_t /*soundNumber*/,
+                          std::int32_t /*rate*/, int /*channels*/) {}
+  virtual void MovieBlock(const std::string& /*moviePath*/, int /*track*/, std::int64_t /*ms*/, bool /*key*/,
+                          std::int64_t /*offset*/, std::size_t /*size*/) {}
 };
-
-// What a sound header says of its stream's data.
-struct SoundFormat {
-  unsigned char compression[4] = {0, 0, 0, 0};
-  std::int32_t channels = 0;
-  std::int32_t rate = 0;
-};
-
-// How a stream's data is written: decoded into a 16-bit PCM WAV, or kept
-// as it is because nothing here can decode it.
-enum class SoundCoding { kSdx2Stereo, kSdx2Mono, kUndecoded };
-SoundCoding CodingOf(const SoundFormat& format);
 
 // The four bytes of an id as text a user can read: printable ASCII as it is,
 // anything else as \xHH.
@@ -81,8 +80,10 @@ std::string IdText(const unsigned char* id);
 // the sink at once and left aside, and the others go on.
 class SoundOutput {
  public:
-  // `rawPath` or `wavPath` may be empty: that file is not written.
-  SoundOutput(SoundCoding coding, std::int32_t rate, std::string rawPath, std::string wavPath,
+  // `codec` decodes the format (null: the data is kept undecoded, and no
+  // WAV is written); `rawPath` or `wavPath` may be empty: that file is not
+  // written.
+  SoundOutput(const SoundCodec* codec, const SoundFormat& format, std::string rawPath, std::string wavPath,
               ConvertSink& sink);
   SoundOutput(const SoundOutput&) = delete;
   SoundOutput& operator=(const SoundOutput&) = delete;
@@ -92,9 +93,10 @@ class SoundOutput {
   // Gives false when a file of this output failed.
   bool Finish();
   const std::string& Name() const { return wavPath_.empty() ? rawPath_ : wavPath_; }
-  SoundCoding Coding() const { return coding_; }
+  // Null when the data is kept undecoded.
+  const SoundCodec* Codec() const { return codec_; }
   std::int32_t Rate() const { return rate_; }
-  int Channels() const;
+  int Channels() const { return channels_; }
   // The whole sample frames the next `count` bytes of data decode into.
   std::int64_t FramesFor(std::int64_t count) const;
   // Where the decoded samples go besides the WAV (the movies beside the
@@ -110,19 +112,17 @@ class SoundOutput {
   void Put(const unsigned char* pcm, std::size_t bytes);
   void Fail(ByteFile& file, const std::string& path, const std::string& cause);
 
-  SoundCoding coding_;
+  const SoundCodec* codec_;
+  std::unique_ptr<SoundDecoder> decoder_;
   std::int32_t rate_;
+  int channels_;
   std::string rawPath_, wavPath_;
   ConvertSink& sink_;
   ByteFile raw_, wav_;
   bool failed_ = false;
-  Sdx2State stereo_;
-  std::int16_t mono_ = 0;
-  // A stereo frame's first byte whose second byte has not come yet.
-  bool pending_ = false;
-  unsigned char pendingByte_ = 0;
-  std::uint64_t sampleBytes_ = 0;
+  std::uint64_t sampleBytes_ = 0;             // in the WAV
   std::unique_ptr<unsigned char[]> samples_;  // decoded samples, one piece at a time
+  std::unique_ptr<unsigned char[]> narrow_;   // an 8-bit WAV's samples
   std::function<void(const unsigned char*, std::size_t)> pcmTaker_;
 };
 

@@ -20,7 +20,8 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
 // Every output file alive is one the end of the program can remove.
-static_assert(2 * kMostLiveStreams + 2 * FilmRoutes::kMostLiveFilms <= kMostLiveTemporaries);
+// A poster is written while the others are open.
+static_assert(2 * kMostLiveStreams + 2 * FilmRoutes::kMostLiveFilms + 1 <= kMostLiveTemporaries);
 
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
@@ -43,17 +44,18 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
                                          const DemuxOptions& options, ConvertSink& sink, bool& whole) {
   SoundFormat used = format;
   if (options.rate) used.rate = *options.rate;
-  const SoundCoding coding = CodingOf(used);
+  std::string why;
+  const SoundCodec* codec = FindSoundCodec(used, why);
   const std::string rawPath = options.outputBase + std::to_string(number) + kSoundSuffix;
   // Only a film shared: the sound is decoded for it, and written nowhere.
   if (options.shareFilm)
-    return std::make_unique<SoundOutput>(coding, used.rate, std::string(), std::string(), sink);
-  const bool keepRaw = options.keepSound || coding == SoundCoding::kUndecoded;
-  if (coding == SoundCoding::kUndecoded) {
-    sink.Tell(rawPath, FormatText(used) + ": kept undecoded");
+    return std::make_unique<SoundOutput>(codec, used, std::string(), std::string(), sink);
+  const bool keepRaw = options.keepSound || codec == nullptr;
+  if (codec == nullptr) {
+    sink.Tell(rawPath, FormatText(used) + ": kept undecoded" + (why.empty() ? "" : " (" + why + ")"));
     whole = false;
   }
-  return std::make_unique<SoundOutput>(coding, used.rate, keepRaw ? rawPath : std::string(),
+  return std::make_unique<SoundOutput>(codec, used, keepRaw ? rawPath : std::string(),
                                        options.outputBase + std::to_string(number) + kWavSuffix, sink);
 }
 
@@ -85,7 +87,9 @@ class ChunkStreamDemux {
         sink_(sink),
         size_(input.Size()),
         buffer_(new unsigned char[kReadPiece]) {
-    if (options.movies) films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink);
+    if (options.movies)
+      films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink,
+                                            options.posters && !options.shareFilm);
     if (films_ && (options.webm || options.shareFilm))
       films_->ShareAsWebm(options.allTracks, options.shareFilm);
   }
@@ -196,6 +200,7 @@ class ChunkStreamDemux {
     std::copy(at(kShdrCompressionTypeOffset), at(kShdrCompressionTypeOffset) + 4, format.compression);
     format.channels = ReadBigEndian32(at(kShdrChannelsOffset));
     format.rate = ReadBigEndian32(at(kShdrSampleRateOffset));
+    format.sampleSize = ReadBigEndian32(at(kShdrSampleSizeOffset));
     const std::size_t number = headers_++;
     outputs_.resize(headers_);
     // A new header of a stream ends the stream's present output.
@@ -304,6 +309,7 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
       }
       format.emplace();
       format->channels = comm->channels;
+      format->sampleSize = comm->sampleSize;
       format->rate = ExtendedRate(comm->rate);
       std::copy(comm->compression, comm->compression + 4, format->compression);
     } else if (IsId(chunk.id, "SSND") && ssndBody < 0) {

@@ -29,6 +29,7 @@ struct DemuxOptions {
   // Only BASEn.film.webm of this film is written (the page's WebM of a
   // film): no WAV, raw sound or movie.
   std::optional<std::size_t> shareFilm;
+  bool posters = false;  // and its first key frame as BASEn.film.png
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

@@ -228,7 +228,7 @@ void MatroskaWriter::KeepCue(const Cue& cue) {
   cues_.push_back(cue);
 }
 
-void MatroskaWriter::BeginBlock(int track, std::int64_t ms, bool key, std::size_t size) {
+std::int64_t MatroskaWriter::BeginBlock(int track, std::int64_t ms, bool key, std::size_t size) {
   CloseBlock();
   ms = std::max<std::int64_t>(ms, 0);
   const std::int64_t relative = ms - clusterMs_;
@@ -252,6 +252,7 @@ void MatroskaWriter::BeginBlock(int track, std::int64_t ms, bool key, std::size_
   file_.Write(head.data(), head.size());
   blockLeft_ = size;
   blockGiven_ = 0;
+  return at + static_cast<std::int64_t>(head.size());
 }
 
 void MatroskaWriter::BlockBytes(const unsigned char* bytes, std::size_t count) {

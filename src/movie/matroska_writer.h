@@ -76,12 +76,13 @@ class MatroskaWriter {
 
   // A block of `size` bytes for the track (1 is the picture) at `ms`; its
   // bytes follow through BlockBytes. A key block of the picture starts a
-  // cluster and a cue point.
-  void BeginBlock(int track, std::int64_t ms, bool key, std::size_t size);
+  // cluster and a cue point. Gives where the block's bytes begin in the file.
+  std::int64_t BeginBlock(int track, std::int64_t ms, bool key, std::size_t size);
   void BlockBytes(const unsigned char* bytes, std::size_t count);
-  void Block(int track, std::int64_t ms, bool key, const unsigned char* bytes, std::size_t size) {
-    BeginBlock(track, ms, key, size);
+  std::int64_t Block(int track, std::int64_t ms, bool key, const unsigned char* bytes, std::size_t size) {
+    const std::int64_t at = BeginBlock(track, ms, key, size);
     BlockBytes(bytes, size);
+    return at;
   }
 
   // Writes the cues, the track list, the seek head and the sizes, and puts

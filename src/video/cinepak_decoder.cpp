@@ -5,15 +5,15 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "video/cinepak.h"
+
 namespace morvane {
 
 namespace {
 
-constexpr std::size_t kFrameHeader = 10;
-constexpr std::size_t kStripHeader = 12;
-constexpr std::size_t kChunkHeader = 4;
-constexpr unsigned kIntraStripId = 0x10;
-constexpr unsigned kInterStripId = 0x11;
+constexpr std::size_t kFrameHeader = kCinepakFrameHeaderSize;
+constexpr std::size_t kStripHeader = kCinepakStripHeaderSize;
+constexpr std::size_t kChunkHeader = kCinepakChunkHeaderSize;
 constexpr unsigned kFrameOwnCodebooks = 0x01;  // frame flag: no strip starts from the one above
 // Codebook chunks: 0x20 V4, 0x22 V1; bit 0 set: a partial update (a word of
 // flags before every 32 entries says which are loaded); bit 2 set: grey,
@@ -136,8 +136,8 @@ std::string CinepakDecoder::Decode(const unsigned char* frame, std::size_t size)
         area.top = previousBottom;
         area.bottom = (previousBottom + area.bottom) & 0xFFFF;
       }
-      if (id != kIntraStripId) allIntra = false;
-      if (id == kInterStripId && !keySeen_ && problem.empty())
+      if (id != kCinepakIntraStrip) allIntra = false;
+      if (id == kCinepakInterStrip && !keySeen_ && problem.empty())
         problem = "a difference frame before any key frame; drawn over what the picture held";
       at += kStripHeader;
       std::size_t body = stripSize - kStripHeader;
@@ -181,27 +181,16 @@ std::string CinepakDecoder::DecodeStrip(Codebooks& books, const Rectangle& area,
     data += kChunkHeader;
     size -= kChunkHeader;
     const std::size_t body = std::min(chunkSize - kChunkHeader, size);
-    switch (id) {
-      case 0x20:
-      case 0x21:
-      case 0x24:
-      case 0x25:
-        LoadCodebook(books.v4, id, data, body);
-        break;
-      case 0x22:
-      case 0x23:
-      case 0x26:
-      case 0x27:
-        LoadCodebook(books.v1, id, data, body);
-        break;
-      case 0x30:
-      case 0x31:
-      case 0x32:
-        // The vectors end the strip.
-        return DecodeVectors(books, area, static_cast<int>(id), data, body);
-      default:
-        break;  // a chunk no decoder knows is passed over
-    }
+    const unsigned book = id & ~(kPartialBit | kGreyBit);
+    if (book == kCinepakV4Codebook) {
+      LoadCodebook(books.v4, id, data, body);
+    } else if (book == kCinepakV1Codebook) {
+      LoadCodebook(books.v1, id, data, body);
+    } else if (id == kCinepakIntraVectors || id == (kCinepakIntraVectors | kSkipsBit) ||
+               id == kCinepakV1Vectors) {
+      // The vectors end the strip.
+      return DecodeVectors(books, area, static_cast<int>(id), data, body);
+    }  // a chunk of another id is passed over
     data += body;
     size -= body;
   }

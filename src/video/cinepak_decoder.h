@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "video/film_codec.h"
+
 namespace morvane {
 
 // The largest picture the decoder takes, either way: it keeps two pictures
@@ -26,7 +28,7 @@ inline constexpr int kCinepakMaxDecodeSide = 2048;
 // as it is loaded, with the codec's integer steps: R = Y + 2V,
 // G = Y - U/2 - V (U/2 rounded toward zero), B = Y + 2U, each clamped to
 // 0..255, so that the picture is byte for byte what FFmpeg's decoder gives.
-class CinepakDecoder {
+class CinepakDecoder final : public FilmDecoder {
  public:
   // The film's picture size, from 1 to kCinepakMaxDecodeSide either way;
   // raises std::invalid_argument for another.
@@ -34,11 +36,11 @@ class CinepakDecoder {
   // Decodes one frame (its bytes as the movie stores them) onto the picture. Gives "" when the
   // frame decoded whole, else what was wrong (the picture then holds what could be decoded).
   // The text names the frame by its place among the frames given ("frame 3: ...", from 1).
-  std::string Decode(const unsigned char* frame, std::size_t size);
+  std::string Decode(const unsigned char* frame, std::size_t size) override;
   // The picture: Width() x Height() pixels, three bytes each (red, green, blue), rows top to bottom.
-  const std::vector<unsigned char>& Rgb() const;
-  int Width() const;
-  int Height() const;
+  const std::vector<unsigned char>& Rgb() const override;
+  int Width() const override;
+  int Height() const override;
 
   // Whether a frame whose strips are all intra-coded has been decoded: until
   // then, parts of the picture may be the black it starts from.

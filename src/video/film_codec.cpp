@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "video/cinepak.h"
+#include "video/cinepak_decoder.h"
 
 namespace morvane {
 
@@ -12,6 +13,11 @@ namespace {
 void PutLittleEndian(std::vector<unsigned char>& out, std::size_t at, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i)
     out[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+template <typename Decoder>
+std::unique_ptr<FilmDecoder> MakeDecoder(int width, int height) {
+  return std::make_unique<Decoder>(width, height);
 }
 
 }  // namespace
@@ -30,7 +36,7 @@ std::vector<unsigned char> VfwBitmapInfoHeader(const unsigned char fourcc[4], st
 
 const std::vector<FilmCodec>& FilmCodecs() {
   static const std::vector<FilmCodec> codecs = {
-      {"cvid", "Cinepak", kVfwCodecId, VfwBitmapInfoHeader, IsCinepakIntraFrame},
+      {"cvid", "Cinepak", kVfwCodecId, VfwBitmapInfoHeader, IsCinepakIntraFrame, MakeDecoder<CinepakDecoder>},
   };
   return codecs;
 }

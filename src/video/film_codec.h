@@ -2,10 +2,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace morvane {
+
+// A film's decoder: keeps what the codec carries from frame to frame.
+class FilmDecoder {
+ public:
+  virtual ~FilmDecoder() = default;
+  // Decodes one frame (its bytes as the movie stores them) onto the picture. Gives "" when the
+  // frame decoded whole, else what was wrong, naming the frame (the picture then holds what
+  // could be decoded).
+  virtual std::string Decode(const unsigned char* frame, std::size_t size) = 0;
+  // The picture: Width() x Height() pixels, three bytes each (red, green, blue), rows top to bottom.
+  virtual const std::vector<unsigned char>& Rgb() const = 0;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+};
 
 // What Morvane knows of a film codec, found by the four characters of the
 // film header's compression type: how a Matroska movie names it and what
@@ -21,6 +36,9 @@ struct FilmCodec {
   // Whether the frame needs no earlier one, from its bytes alone; false
   // for bytes that are not a whole frame.
   bool (*isKeyFrame)(const unsigned char* frame, std::size_t size);
+  // A decoder for a film of that picture size; raises std::invalid_argument
+  // for a size it does not take.
+  std::unique_ptr<FilmDecoder> (*makeDecoder)(int width, int height);
 };
 
 // The codecs Morvane knows, in the table's order.

@@ -32,6 +32,17 @@ mergeInto(LibraryManager.library, {
     });
   },
 
+  morvane_report_movie_track__deps: ['$MorvaneReport'],
+  morvane_report_movie_track: function(path, track, sound, rate, channels) {
+    MorvaneReport('movie-track', {path: UTF8ToString(path), track: track, sound: sound, rate: rate, channels: channels});
+  },
+
+  morvane_report_movie_block__deps: ['$MorvaneReport'],
+  morvane_report_movie_block: function(path, track, ms, key, offset, size) {
+    MorvaneReport('movie-block', {path: UTF8ToString(path), track: track, ms: ms, key: key !== 0, offset: offset,
+      size: size});
+  },
+
   morvane_report_strip__deps: ['$MorvaneReport'],
   morvane_report_strip: function(shares, count) {
     MorvaneReport('strip', {shares: HEAPU8.slice(shares, shares + count)});

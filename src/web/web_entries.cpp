@@ -5,8 +5,11 @@
 #include <emscripten/emscripten.h>
 
 #include <map>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "analysis/map_file.h"
 #include "commands/command_flow.h"
@@ -15,6 +18,7 @@
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/support.h"
+#include "video/film_codec.h"
 #include "web/chunk_strip.h"
 #include "web/sound_envelope.h"
 
@@ -26,6 +30,8 @@ void morvane_report_sound(const char* path, int rate, int channels, double frame
                           const std::int16_t* envelope, int values);
 void morvane_report_movie(const char* path, const char* codec, int width, int height, double frames,
                           double durationMs, int soundTracks);
+void morvane_report_movie_track(const char* path, int track, int sound, int rate, int channels);
+void morvane_report_movie_block(const char* path, int track, double ms, int key, double offset, double size);
 void morvane_report_strip(const unsigned char* shares, int count);
 void morvane_report_line(const char* line);
 void morvane_report_row(const char* caption, const char* value);
@@ -72,6 +78,16 @@ class PageSink final : public BatchSink {
                          facts.soundTracks);
   }
 
+  void MovieTrack(const std::string& moviePath, int track, std::size_t soundNumber, std::int32_t rate,
+                  int channels) override {
+    morvane_report_movie_track(moviePath.c_str(), track, static_cast<int>(soundNumber), rate, channels);
+  }
+  void MovieBlock(const std::string& moviePath, int track, std::int64_t ms, bool key, std::int64_t offset,
+                  std::size_t size) override {
+    morvane_report_movie_block(moviePath.c_str(), track, static_cast<double>(ms), key ? 1 : 0,
+                               static_cast<double>(offset), static_cast<double>(size));
+  }
+
   void ReportStrip() const {
     if (!strip_ || strip_->Empty()) return;
     const std::vector<unsigned char> shares = strip_->Shares();
@@ -89,6 +105,17 @@ void ReportLines(const std::string& printed) {
   std::size_t start = 0;
   for (std::size_t end; (end = printed.find('\n', start)) != std::string::npos; start = end + 1)
     morvane_report_line(printed.substr(start, end - start).c_str());
+}
+
+// The films' decoders of the page's players, by handle.
+struct PlayerFilm {
+  std::unique_ptr<FilmDecoder> decoder;
+  std::vector<unsigned char> frame;  // the bytes of the frame to decode next
+  std::string problem;
+};
+std::map<int, PlayerFilm>& PlayerFilms() {
+  static std::map<int, PlayerFilm> films;
+  return films;
 }
 
 }  // namespace
@@ -126,7 +153,7 @@ EMSCRIPTEN_KEEPALIVE int morvane_share_film(const char* path, int film) {
       morvane_report_wrote(path.c_str());
     }
     void Tell(const std::string& name, const std::string& text) override {
-      if (!name.ends_with(kWebmSuffix)) return;
+      if (!name.ends_with(kWebMovieSuffix)) return;
       told = true;
       morvane_report_problem((EscapedName(name) + ": " + text).c_str());
     }
@@ -170,5 +197,45 @@ EMSCRIPTEN_KEEPALIVE int morvane_analyze(const char* path) {
   if (result.error) morvane_report_notice(ErrorBoxText(*result.error).c_str());
   return result.Failed() ? 1 : 0;
 }
+
+// A decoder for a film of that compression type and size: a handle, or 0
+// when Morvane has none for it.
+EMSCRIPTEN_KEEPALIVE int morvane_film_open(const char* compression, int width, int height) {
+  using namespace morvane;
+  unsigned char id[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 4 && compression[i] != 0; ++i) id[i] = static_cast<unsigned char>(compression[i]);
+  const FilmCodec* codec = FindFilmCodec(id);
+  if (codec == nullptr || codec->makeDecoder == nullptr) return 0;
+  static int next = 0;
+  PlayerFilm film;
+  try {
+    film.decoder = codec->makeDecoder(width, height);
+  } catch (const std::invalid_argument&) {
+    return 0;
+  }
+  PlayerFilms()[++next] = std::move(film);
+  return next;
+}
+
+// Room for a frame of `size` bytes, which the page copies in before decoding it.
+EMSCRIPTEN_KEEPALIVE unsigned char* morvane_film_frame(int handle, int size) {
+  std::vector<unsigned char>& frame = morvane::PlayerFilms().at(handle).frame;
+  frame.resize(static_cast<std::size_t>(size));
+  return frame.data();
+}
+
+// Decodes the frame copied in; gives "" when it decoded whole, else what was wrong.
+EMSCRIPTEN_KEEPALIVE const char* morvane_film_decode(int handle) {
+  morvane::PlayerFilm& film = morvane::PlayerFilms().at(handle);
+  film.problem = film.decoder->Decode(film.frame.data(), film.frame.size());
+  return film.problem.c_str();
+}
+
+// The picture, width x height RGB.
+EMSCRIPTEN_KEEPALIVE const unsigned char* morvane_film_rgb(int handle) {
+  return morvane::PlayerFilms().at(handle).decoder->Rgb().data();
+}
+
+EMSCRIPTEN_KEEPALIVE void morvane_film_close(int handle) { morvane::PlayerFilms().erase(handle); }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 
 #include "app/form1.h"
 #include "form_fixture.h"
+#include "support/sound_models.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
@@ -35,10 +36,11 @@ Bytes OneFrameSound() {
   sound.push_back(0x20);
   return sound;
 }
-const Bytes kOneFrameWav = {0x52, 0x49, 0x46, 0x46, 0x28, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45,
-                            0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00,
-                            0x22, 0x56, 0x00, 0x00, 0x88, 0x58, 0x01, 0x00, 0x04, 0x00, 0x10, 0x00,
-                            0x64, 0x61, 0x74, 0x61, 0x04, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x02};
+const Bytes
+    kOneFrameWav = {0x52, 0x49, 0x46, 0x46, 0x28, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66,
+                    0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x22, 0x56,
+                    0x00, 0x00, 0x88, 0x58, 0x01, 0x00, 0x04, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74,
+                    0x61, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x08};  // 10 20: left 512, right 2048
 
 }  // namespace
 
@@ -50,6 +52,7 @@ class CommandsTest : public QObject {
   void stopEndsTheWalkAfterTheCurrentRecord();
   void missingMapIsToldOnceAndKeepsTheMemo();
   void sdx2ToWavWritesTheWaveAndFillsTheGauge();
+  void sdx2ToWavPutsTheLeftToneOnTheLeft();
   void playHandsTheSameImageToThePlayer();
   void closingDuringAWalkStopsIt();
 };
@@ -131,6 +134,24 @@ void CommandsTest::missingMapIsToldOnceAndKeepsTheMemo() {
   QCOMPARE(f.form->MemoText(), std::string("Information about file:"));
   QVERIFY(!f.state.MapMissing);
   QCOMPARE(ButtonStates(*f.form), QStringLiteral("EEEdE"));
+}
+
+// Even offsets of each pair carry 440 Hz, odd offsets 660 Hz: 440 Hz is the
+// left channel of the WAV.
+void CommandsTest::sdx2ToWavPutsTheLeftToneOnTheLeft() {
+  TempDir dir;
+  Fixture f;
+  const Bytes sound = test::Concat({test::PatternBytes(140, 5), TwoToneSdx2(440, 660, 22050, 11025)});
+  const std::string path = dir.Write("tones.sound", sound);
+  f.form->Edit1->setText(QStringLiteral("22050"));
+  f.Pick(path);
+  f.form->BitBtn3Click();
+  const Bytes wav = test::ReadAll(path + ".wav");
+  QCOMPARE(wav.size(), std::size_t{44 + 4 * 11025});
+  const Bytes pcm(wav.begin() + 44, wav.end());
+  QVERIFY(ToneLevel(pcm, 2, 0, 440, 22050) > 0.4);
+  QVERIFY(ToneLevel(pcm, 2, 0, 660, 22050) < 0.01);
+  QVERIFY(ToneLevel(pcm, 2, 1, 660, 22050) > 0.4);
 }
 
 void CommandsTest::sdx2ToWavWritesTheWaveAndFillsTheGauge() {

@@ -17,7 +17,7 @@ int BestReachable(std::int16_t channel, std::int16_t target) {
   for (int byte = 0; byte < 256; ++byte) {
     Sdx2State trial;
     trial.channel[0] = channel;
-    const std::int16_t output = DecodeSdx2Frame(trial, 0, static_cast<std::uint8_t>(byte)).sample1;
+    const std::int16_t output = DecodeSdx2Frame(trial, static_cast<std::uint8_t>(byte), 0).sample1;
     best = std::min(best, std::abs(int{output} - int{target}));
   }
   return best;

@@ -27,13 +27,15 @@ void ExpectSequence(const std::vector<FrameRow>& rows) {
   }
 }
 
+// Left first: the byte at the lower offset of each pair gives the left
+// sample (sample1), the other the right one.
 TEST(Sdx2Test, WorkedExample) {
   ExpectSequence({
-      {0x10, 0x20, 2048, 512, 1024, 256},
-      {0x03, 0x05, 2098, 530, 1049, 265},
-      {0xF0, 0xE1, 176, -512, 88, -256},
-      {0x7F, 0x81, -32082, 31746, -16041, 15873},
-      {0x80, 0x7E, 31752, -32768, 15876, -16384},
+      {0x10, 0x20, 512, 2048, 256, 1024},
+      {0x03, 0x05, 530, 2098, 265, 1049},
+      {0xF0, 0xE1, -512, 176, -256, 88},
+      {0x7F, 0x81, 31746, -32082, 15873, -16041},
+      {0x80, 0x7E, -32768, 31752, -16384, 15876},
   });
 }
 
@@ -42,7 +44,7 @@ TEST(Sdx2Test, WrapAroundExample) {
       {0x7F, 0x7F, 32258, 32258, 16129, 16129},
       {0x7F, 0x7F, -1020, -1020, 32258, 32258},
       {0x7F, 0x7F, 31238, 31238, -17149, -17149},
-      {0x00, 0x80, -32768, 0, -16384, 0},
+      {0x80, 0x00, -32768, 0, -16384, 0},
   });
 }
 
@@ -78,19 +80,19 @@ TEST(Sdx2Test, ExactBytesIgnoreHistoryAndDeltaBytesAdd) {
       {30000, 0x7F, -19407, 26722},   // 46129 wraps to -19407
   };
   for (const Case& c : cases) {
-    // The same byte through either channel: first byte feeds channel[1].
+    // The same byte through either channel: the first byte feeds channel[0].
     Sdx2State left;
     left.channel[0] = c.before;
-    EXPECT_EQ(c.output, DecodeSdx2Frame(left, 0x00, c.byte).sample1) << c.before << " " << int{c.byte};
+    EXPECT_EQ(c.output, DecodeSdx2Frame(left, c.byte, 0x00).sample1) << c.before << " " << int{c.byte};
     EXPECT_EQ(c.after, left.channel[0]);
     Sdx2State right;
     right.channel[1] = c.before;
-    EXPECT_EQ(c.output, DecodeSdx2Frame(right, c.byte, 0x00).sample2) << c.before << " " << int{c.byte};
+    EXPECT_EQ(c.output, DecodeSdx2Frame(right, 0x00, c.byte).sample2) << c.before << " " << int{c.byte};
     EXPECT_EQ(c.after, right.channel[1]);
   }
 }
 
-TEST(Sdx2Test, ExtremePairsAndTheCrossedChannels) {
+TEST(Sdx2Test, ExtremePairsAndLeftFirst) {
   Sdx2State state;
   state.channel[0] = 777;
   state.channel[1] = -777;
@@ -100,10 +102,10 @@ TEST(Sdx2Test, ExtremePairsAndTheCrossedChannels) {
   frame = DecodeSdx2Frame(state, 0x7E, 0x7E);
   EXPECT_EQ(31752, frame.sample1);
   EXPECT_EQ(31752, frame.sample2);
-  // The second byte of the pair is the left channel.
+  // The first byte of the pair is the left channel.
   frame = DecodeSdx2Frame(state, 0x10, 0x20);
-  EXPECT_EQ(2048, frame.sample1);
-  EXPECT_EQ(512, frame.sample2);
+  EXPECT_EQ(512, frame.sample1);
+  EXPECT_EQ(2048, frame.sample2);
 }
 
 // The run decoder gives what the frame decoder gives frame after frame, and

@@ -118,7 +118,9 @@ TEST(MovieTest, PlayersDecodeSeekAndFindEveryFrameAndSampleInPlace) {
   const std::string path = dir.Write("fîlm strêam.str", stream.bytes());
   CliRun run = RunCli({"convert", path});
   ASSERT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(path + "0.film.mkv\n" + path + "1.film.mkv\n" + path + "0.sound.wav\n" + path + "1.sound.wav\n",
+  // Each poster as soon as its film's first key frame has come.
+  EXPECT_EQ(path + "0.film.png\n" + path + "0.film.mkv\n" + path + "1.film.png\n" + path + "1.film.mkv\n" +
+                path + "0.sound.wav\n" + path + "1.sound.wav\n",
             run.out);
   EXPECT_EQ("", run.err);
 
@@ -156,6 +158,12 @@ TEST(MovieTest, PlayersDecodeSeekAndFindEveryFrameAndSampleInPlace) {
       std::snprintf(name, sizeof name, "/p%03d.cvid", static_cast<int>(i + 1));
       EXPECT_EQ(film.frames[i], ReadAll(copied + name)) << "frame " << i;
     }
+    // The poster: the first frame as FFmpeg decodes the movie.
+    const FfmpegDecoding poster = DecodeFileFrames(path + std::to_string(n) + ".film.png", 160, 120);
+    const FfmpegDecoding first = DecodeFileFrames(movie, 160, 120);
+    ASSERT_EQ(1u, poster.pictures.size());
+    ASSERT_EQ(film.frames.size(), first.pictures.size());
+    EXPECT_EQ(first.pictures[0], poster.pictures[0]);
     // The sound: the WAV's samples, every one.
     const std::string pcm = dir.File("track" + std::to_string(n) + ".raw");
     EXPECT_EQ("", Shell("ffmpeg -v error -i " + Quoted(movie) + " -map 0:a:0 -f s16le " + Quoted(pcm)));
@@ -184,6 +192,11 @@ TEST(MovieTest, PlayersDecodeSeekAndFindEveryFrameAndSampleInPlace) {
   EXPECT_EQ(path + "0.sound.wav\n" + path + "1.sound.wav\n", run.out);
   EXPECT_EQ(wav0, ReadAll(path + "0.sound.wav"));
   EXPECT_FALSE(Exists(path + "0.film.mkv"));
+  // Without posters, the movies alone.
+  run = RunCli({"convert", "--no-posters", path});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(path + "0.film.mkv\n" + path + "1.film.mkv\n" + path + "0.sound.wav\n" + path + "1.sound.wav\n",
+            run.out);
 }
 
 // The film shared as WebM: a film at 12 frames a second beside two sound
@@ -228,7 +241,9 @@ TEST(MovieTest, TheWebmHoldsTheFilmInVp9AndItsSoundInOpusInPlace) {
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_EQ("", run.err);
     const std::string movie = path + "0.film.mkv", webm = path + "0.film.webm";
-    EXPECT_EQ(movie + "\n" + webm + "\n" + path + "0.sound.wav\n" + path + "1.sound.wav\n", run.out);
+    EXPECT_EQ(
+        path + "0.film.png\n" + movie + "\n" + webm + "\n" + path + "0.sound.wav\n" + path + "1.sound.wav\n",
+        run.out);
     int status = -1;
     const std::string info = Shell("mkvinfo -v " + Quoted(webm), &status);
     EXPECT_EQ(0, status);

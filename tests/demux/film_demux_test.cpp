@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -13,10 +15,13 @@
 #include "core/byte_file.h"
 #include "demux/film_output.h"
 #include "demux/stream_demux.h"
+#include "support/ffmpeg_decoder.h"
 #include "support/matroska_reader.h"
+#include "support/sound_models.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 #include "video/cinepak.h"
+#include "video/cinepak_decoder.h"
 #include "video/test_pattern.h"
 
 namespace morvane::test {
@@ -27,8 +32,30 @@ class FilmSink : public ConvertSink {
   void Wrote(const std::string& path) override { written.push_back(path); }
   void Tell(const std::string& name, const std::string& text) override { told.push_back(name + ": " + text); }
   void MovieDone(const MovieFacts& facts) override { movies.push_back(facts); }
+  void MovieTrack(const std::string& movie, int track, std::size_t, std::int32_t rate,
+                  int channels) override {
+    tracks[movie].push_back({track, rate, channels});
+  }
+  void MovieBlock(const std::string& movie, int track, std::int64_t ms, bool key, std::int64_t offset,
+                  std::size_t size) override {
+    blocks[movie].push_back({track, ms, key, offset, size});
+  }
+  struct Track {
+    int number;
+    std::int32_t rate;
+    int channels;
+  };
+  struct Block {
+    int track;
+    std::int64_t ms;
+    bool key;
+    std::int64_t offset;
+    std::size_t size;
+  };
   std::vector<std::string> written, told;
   std::vector<MovieFacts> movies;
+  std::map<std::string, std::vector<Track>> tracks;
+  std::map<std::string, std::vector<Block>> blocks;
 };
 
 using Film = StreamBuilder::FilmHeader;
@@ -188,6 +215,31 @@ std::vector<FilmCase> Cases() {
                        {{"0.sound.wav", 0}, {"1.sound.wav", 0}}}},
                      {"in.str1.film.mkv: compression type 'rle ' is not Cinepak"}});
   }
+  {
+    // Every codec beside one film: CBD2 stereo, ADP4 mono, uncompressed
+    // 16-bit stereo and 8-bit mono (its WAV 8-bit, its track widened).
+    StreamBuilder b;
+    StreamBuilder::Header eight = Header(3, 8000, 1, "NONE");
+    eight.sampleSize = 8;
+    b.Fhdr({.frameCount = 2})
+        .Shdr(Header(0, 22050, 2, "CBD2"))
+        .Shdr(Header(1, 11025, 1, "ADP4"))
+        .Shdr(Header(2, 22050, 2, "NONE"))
+        .Shdr(eight);
+    for (const std::int32_t time : {0, 24}) {
+      for (std::int32_t stream = 0; stream < 4; ++stream)
+        b.Ssmp(PatternBytes(400, static_cast<std::uint32_t>(time + stream)), time, stream);
+      b.FilmFrame({.data = time == 0 ? kIntra : kInter, .time = time, .duration = 24});
+    }
+    cases.push_back({"every codec's samples in the movie beside it, as its WAV holds them",
+                     b.bytes(),
+                     true,
+                     {{"0.film.mkv",
+                       "cvid",
+                       {{0, true, kIntra}, {100, false, kInter}},
+                       {{"0.sound.wav", 0}, {"1.sound.wav", 0}, {"2.sound.wav", 0}, {"3.sound.wav", 0}}}},
+                     {}});
+  }
   cases.push_back({"a film without sound is whole",
                    StreamBuilder().Fhdr({}).FilmFrame({.data = kIntra, .time = 5}).Sized("FILL", {}).bytes(),
                    true,
@@ -231,13 +283,13 @@ std::vector<FilmCase> Cases() {
        {"in.str: film channel 0: 1 frame(s) outside any film", "in.str: stream 9: 1 data block(s)"}});
   {
     StreamBuilder b;
-    b.Fhdr({.frameCount = 1}).Shdr(Header(0, 22050, 2, "NONE"));
+    b.Fhdr({.frameCount = 1}).Shdr(Header(0, 22050, 2, "MAC3"));
     Interleave(b, 0, 0, {{0, kIntra}}, 100);
     cases.push_back({"sound kept undecoded gets no track",
                      b.bytes(),
                      false,
                      {{"0.film.mkv", "cvid", {{0, true, kIntra}}, {}}},
-                     {"in.str0.sound: compression type 'NONE', 2 channels, 22050 Hz: kept undecoded",
+                     {"in.str0.sound: compression type 'MAC3', 2 channels, 22050 Hz: kept undecoded",
                       "in.str0.film.mkv: sound 0 is kept undecoded; the movie holds no track of it"}});
   }
   FilmCase none{"no movies asked for",
@@ -291,6 +343,27 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
         EXPECT_EQ(want.frames[i].key, frames[i]->key) << "frame " << i;
         EXPECT_EQ(want.frames[i].data, frames[i]->data) << "frame " << i;
       }
+      // What the sink was told of each block: the movie's blocks, in file
+      // order, each where its bytes lie.
+      const Bytes file = ReadAll(input + want.suffix);
+      const std::vector<FilmSink::Block>& told = sink.blocks[input + want.suffix];
+      ASSERT_EQ(movie.blocks.size(), told.size());
+      for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_EQ(movie.blocks[i].track, static_cast<std::uint64_t>(told[i].track)) << "block " << i;
+        EXPECT_EQ(movie.blocks[i].ms, told[i].ms) << "block " << i;
+        EXPECT_EQ(movie.blocks[i].key, told[i].key) << "block " << i;
+        ASSERT_LE(static_cast<std::size_t>(told[i].offset) + told[i].size, file.size());
+        EXPECT_EQ(movie.blocks[i].data,
+                  Bytes(file.begin() + told[i].offset,
+                        file.begin() + told[i].offset + static_cast<long>(told[i].size)))
+            << "block " << i;
+      }
+      ASSERT_EQ(want.tracks.size(), sink.tracks[input + want.suffix].size());
+      for (const FilmSink::Track& track : sink.tracks[input + want.suffix]) {
+        ASSERT_NE(nullptr, movie.Track(static_cast<std::uint64_t>(track.number)));
+        EXPECT_EQ(static_cast<double>(track.rate),
+                  movie.Track(static_cast<std::uint64_t>(track.number))->rate);
+      }
       EXPECT_EQ(std::string(sink.movies[m].codec), want.codec);
       EXPECT_EQ(static_cast<std::int64_t>(want.frames.size()), sink.movies[m].frames);
       EXPECT_EQ(static_cast<int>(want.tracks.size()), sink.movies[m].soundTracks);
@@ -299,8 +372,17 @@ TEST(FilmDemuxTest, EveryMovieHoldsItsFramesAndTheSoundBesideIt) {
       for (std::size_t t = 0; t < want.tracks.size(); ++t) {
         const MkvTrack& track = movie.tracks[t + 1];
         const TrackWanted& wantTrack = want.tracks[t];
-        const Bytes wav = ReadAll(input + wantTrack.wav);
+        Bytes wav = ReadAll(input + wantTrack.wav);
         ASSERT_GT(wav.size(), 44u);
+        if (wav[34] == 8) {
+          // An 8-bit WAV: its unsigned samples widened x256, as the track holds them.
+          Bytes widened(wav.begin(), wav.begin() + 44);
+          for (std::size_t i = 44; i < wav.size(); ++i) {
+            widened.push_back(0);
+            widened.push_back(static_cast<unsigned char>(wav[i] ^ 0x80));
+          }
+          wav = widened;
+        }
         const std::size_t frameBytes = 2 * (wav[22] | wav[23] << 8);
         EXPECT_EQ("A_PCM/INT/LIT", track.codec);
         EXPECT_EQ(16u, track.bitDepth);
@@ -457,6 +539,122 @@ TEST(FilmDemuxTest, MillisecondsAreRoundedFromTicksAndSamplesWithoutOverflow) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.ms, MovieMs(c.ticks, c.samples, c.rate)) << c.ticks << " " << c.samples;
+}
+
+// Posters: the picture after the film's first key frame, decoded with the
+// frames before it; what keeps a film from a whole poster is told.
+TEST(FilmDemuxTest, EachFilmsPosterIsItsFirstKeyFrameOrWhyNot) {
+  const Bytes pattern = TestPatternPicture(5, 160, 120), other = TestPatternPicture(60, 160, 120);
+  const Bytes key = EncodeCinepakKeyFrame(pattern.data(), 160, 120),
+              key2 = EncodeCinepakKeyFrame(other.data(), 160, 120);
+  Bytes damaged = key;
+  damaged.resize(key.size() - 40);
+  struct Case {
+    std::string name;
+    std::string compression = "cvid";
+    std::int32_t width = 160;
+    std::vector<Frame> frames;
+    std::size_t posterFrames;  // frames decoded into the poster; 0: none
+    std::string told;          // a piece of the one line told; empty: none
+    bool folderInTheWay = false;
+  };
+  const Case cases[] = {
+      {"the first frame", "cvid", 160, {{.data = key}, {.data = key2, .time = 16}}, 1, ""},
+      {"a difference frame, then the first key frame",
+       "cvid",
+       160,
+       {{.data = kInter, .kind = "DFRM"}, {.data = key, .time = 16}, {.data = key2, .time = 32}},
+       2,
+       ""},
+      {"a damaged key frame", "cvid", 160, {{.data = damaged}}, 1, "frame 1: strip 1 of"},
+      {"no key frame",
+       "cvid",
+       160,
+       {{.data = kInter, .kind = "DFRM"}},
+       0,
+       "no poster: the film has no key frame"},
+      {"a picture too wide to decode",
+       "cvid",
+       4000,
+       {{.data = key}},
+       0,
+       "no poster: a Cinepak picture of 4000x120"},
+      {"a codec Morvane cannot decode", "rle ", 160, {{.data = key}}, 0, "is not Cinepak"},
+      {"a folder in the poster's way", "cvid", 160, {{.data = key}}, 0, "in.str0.film.png: ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    StreamBuilder b;
+    b.Fhdr({.compression = c.compression,
+            .width = c.width,
+            .frameCount = static_cast<std::int32_t>(c.frames.size())});
+    for (const Frame& frame : c.frames) b.FilmFrame(frame);
+    const std::string input = dir.Write("in.str", b.bytes());
+    const std::string poster = input + "0.film.png";
+    if (c.folderInTheWay) std::filesystem::create_directory(PathOf(poster));
+    FilmSink sink;
+    DemuxOptions options;
+    options.outputBase = input;
+    options.posters = true;
+    EXPECT_EQ(c.told.empty(), DemuxFile(input, options, sink));
+    ASSERT_EQ(c.told.empty() ? 0u : 1u, sink.told.size());
+    if (!c.told.empty()) {
+      EXPECT_NE(std::string::npos, sink.told[0].find(c.told)) << sink.told[0];
+    }
+    EXPECT_TRUE(Exists(input + "0.film.mkv"));
+    const bool written = c.posterFrames > 0;
+    EXPECT_EQ(written, std::find(sink.written.begin(), sink.written.end(), poster) != sink.written.end());
+    if (!written) {
+      EXPECT_EQ(c.folderInTheWay, Exists(poster));
+      continue;
+    }
+    CinepakDecoder decoder(160, 120);
+    for (std::size_t i = 0; i < c.posterFrames; ++i)
+      decoder.Decode(c.frames[i].data.data(), c.frames[i].data.size());
+    const FfmpegDecoding read = DecodeFileFrames(poster, 160, 120);
+    if (!read.skipReason.empty()) continue;  // FFmpeg is not here to read the PNG
+    ASSERT_EQ(1u, read.pictures.size());
+    EXPECT_EQ(decoder.Rgb(), read.pictures[0]);
+  }
+  // Without posters asked for, none.
+  TempDir dir;
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 1}).FilmFrame({.data = key});
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  EXPECT_TRUE(DemuxFile(input, options, sink));
+  EXPECT_FALSE(Exists(input + "0.film.png"));
+}
+
+// A stream whose even offsets of each stereo pair carry 440 Hz and odd
+// offsets 660 Hz: 440 Hz on the left in the WAV and in the movie beside it.
+TEST(FilmDemuxTest, TheLeftToneComesOutOnTheLeftInTheWavAndTheMovie) {
+  const Bytes sound = TwoToneSdx2(440, 660, 22050, 11025);
+  StreamBuilder b;
+  b.Fhdr({.frameCount = 2}).Shdr(Header(0, 22050));
+  b.Ssmp(Slice(sound, 0, 11026), 0).FilmFrame({.data = kIntra, .time = 0, .duration = 60});
+  b.Ssmp(Slice(sound, 11026, sound.size() - 11026), 60)
+      .FilmFrame({.data = kInter, .time = 60, .duration = 60});
+  TempDir dir;
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  ASSERT_TRUE(DemuxFile(input, options, sink));
+  const Bytes wav = ReadAll(input + "0.sound.wav");
+  ASSERT_EQ(44u + 4 * 11025, wav.size());
+  const MkvFile movie = ReadMatroska(ReadAll(input + "0.film.mkv"));
+  ASSERT_EQ(2u, movie.tracks.size());
+  const Bytes pcms[] = {Bytes(wav.begin() + 44, wav.end()), movie.Concatenated(movie.tracks[1].number)};
+  for (const Bytes& pcm : pcms) {
+    EXPECT_GT(ToneLevel(pcm, 2, 0, 440, 22050), 0.4);
+    EXPECT_LT(ToneLevel(pcm, 2, 0, 660, 22050), 0.01);
+    EXPECT_GT(ToneLevel(pcm, 2, 1, 660, 22050), 0.4);
+    EXPECT_LT(ToneLevel(pcm, 2, 1, 440, 22050), 0.01);
+  }
 }
 
 }  // namespace

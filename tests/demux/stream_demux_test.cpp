@@ -11,6 +11,7 @@
 #include <set>
 
 #include "audio/sdx2.h"
+#include "support/sound_models.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
@@ -60,10 +61,11 @@ Bytes Cut(const Bytes& bytes, std::size_t dropped) {
 
 // One file the pass writes: its name after the base, and what it must hold.
 struct Output {
-  std::string suffix;      // "0.sound.wav" (decoded) or "0.sound" (raw)
-  std::uint16_t channels;  // of a WAV
-  std::uint32_t rate;      // of a WAV
-  Bytes data;              // the stream's own data, before decoding
+  std::string suffix;          // "0.sound.wav" (decoded) or "0.sound" (raw)
+  std::uint16_t channels;      // of a WAV
+  std::uint32_t rate;          // of a WAV
+  Bytes data;                  // the stream's own data, before decoding
+  std::string codec = "SDX2";  // of a WAV: as the models name it
 };
 
 struct DemuxCase {
@@ -86,6 +88,13 @@ struct DemuxCase {
 };
 
 const Bytes kA = PatternBytes(300, 1), kB = PatternBytes(211, 2), kC = PatternBytes(64, 3);
+
+// A header of another sample size.
+StreamBuilder::Header Sized(StreamBuilder::Header header, std::int32_t bits) {
+  header.sampleSize = bits;
+  return header;
+}
+StreamBuilder::Header Eight(const StreamBuilder::Header& header) { return Sized(header, 8); }
 
 std::vector<DemuxCase> Cases() {
   const Bytes a1(kA.begin(), kA.begin() + 101), a2(kA.begin() + 101, kA.begin() + 200),
@@ -145,16 +154,76 @@ std::vector<DemuxCase> Cases() {
        {},
        true,
        8000},
-      {"uncompressed samples are kept undecoded",
+      {"a compression type no codec knows is kept undecoded, its four characters told",
        StreamBuilder()
-           .Shdr(Header(0, 22050, 2, "NONE"))
+           .Shdr(Header(0, 22050, 2, "MAC3"))
            .Ssmp(kA)
            .Shdr(Header(1, 22050, 1))
            .Ssmp(kC, 0, 1)
            .bytes(),
        false,
        {{"0.sound", 0, 0, kA}, {"1.sound.wav", 1, 22050, kC}},
-       {"in.str0.sound: compression type 'NONE', 2 channels, 22050 Hz: kept undecoded"}},
+       {"in.str0.sound: compression type 'MAC3', 2 channels, 22050 Hz: kept undecoded"}},
+      {"CBD2 stereo, frames straddling blocks",
+       StreamBuilder().Shdr(Header(0, 22050, 2, "CBD2")).Ssmp(a1).Ssmp(a2).Ssmp(a3).bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kA, "CBD2"}},
+       {}},
+      {"CBD2 mono",
+       StreamBuilder().Shdr(Header(0, 11025, 1, "CBD2")).Ssmp(b1).Ssmp(b2).bytes(),
+       true,
+       {{"0.sound.wav", 1, 11025, kB, "CBD2"}},
+       {}},
+      {"ADP4 mono, its state carried from chunk to chunk",
+       StreamBuilder().Shdr(Header(0, 22050, 1, "ADP4")).Ssmp(a1).Sized("FILL", {}).Ssmp(a2).Ssmp(a3).bytes(),
+       true,
+       {{"0.sound.wav", 1, 22050, kA, "ADP4"}},
+       {}},
+      {"stereo ADP4 is kept raw and told",
+       StreamBuilder().Shdr(Header(0, 22050, 2, "ADP4")).Ssmp(kC).bytes(),
+       false,
+       {{"0.sound", 0, 0, kC}},
+       {"in.str0.sound: compression type 'ADP4', 2 channels, 22050 Hz: kept undecoded (ADP4 is decoded in "
+        "mono only)"}},
+      {"uncompressed 16-bit stereo, \"NONE\", samples straddling blocks of odd length",
+       StreamBuilder().Shdr(Header(0, 22050, 2, "NONE")).Ssmp(a1).Ssmp(a2).Ssmp(a3).bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kA, "PCM16"}},
+       {}},
+      {"uncompressed 16-bit mono named by four zero bytes",
+       StreamBuilder().Shdr(Header(0, 8000, 1, std::string(4, '\0'))).Ssmp(kC).bytes(),
+       true,
+       {{"0.sound.wav", 1, 8000, kC, "PCM16"}},
+       {}},
+      {"uncompressed 8-bit stereo named by four blanks: an 8-bit WAV",
+       StreamBuilder().Shdr(Eight(Header(0, 22050, 2, "    "))).Ssmp(b1).Ssmp(b2).bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kB, "PCM8"}},
+       {}},
+      {"uncompressed 8-bit mono of an odd length: a pad byte after the samples",
+       StreamBuilder().Shdr(Eight(Header(0, 22050, 1, "NONE"))).Ssmp(kB).bytes(),
+       true,
+       {{"0.sound.wav", 1, 22050, kB, "PCM8"}},
+       {}},
+      {"uncompressed 12-bit samples are kept raw and told",
+       StreamBuilder().Shdr(Sized(Header(0, 22050, 2, "NONE"), 12)).Ssmp(kC).bytes(),
+       false,
+       {{"0.sound", 0, 0, kC}},
+       {"compression type 'NONE', 2 channels, 22050 Hz: kept undecoded (uncompressed sound is decoded at 8 "
+        "and 16 bits a sample only, not 12)"}},
+      {"two codecs in one stream, interleaved: each its own WAV",
+       StreamBuilder()
+           .Shdr(Header(0, 22050, 2, "CBD2"))
+           .Shdr(Header(1, 11025, 1, "ADP4"))
+           .Ssmp(a1, 0, 0)
+           .Ssmp(b1, 0, 1)
+           .Ssmp(a2, 0, 0)
+           .Ssmp(b2, 0, 1)
+           .Ssmp(a3, 0, 0)
+           .bytes(),
+       true,
+       {{"0.sound.wav", 2, 22050, kA, "CBD2"}, {"1.sound.wav", 1, 11025, kB, "ADP4"}},
+       {}},
       {"six channels of SDX2 are not guessed at",
        StreamBuilder().Shdr(Header(0, 22050, 6)).Ssmp(kC).bytes(),
        false,
@@ -201,11 +270,11 @@ std::vector<DemuxCase> Cases() {
        false,
        {{"0.sound.wav", 2, 22050, Cut(kA, 21)}},
        {"in.str0.sound.wav: cut short: the file ends inside the SSND data; 21 bytes missing"}},
-      {"AIFF samples are kept undecoded",
+      {"AIFF's 16-bit samples decode as uncompressed sound",
        IffAudioFile({.formType = "AIFF", .data = kC}),
-       false,
-       {{"0.sound", 0, 0, kC}},
-       {"compression type 'NONE', 2 channels, 22050 Hz: kept undecoded"}},
+       true,
+       {{"0.sound.wav", 2, 22050, kC, "PCM16"}},
+       {}},
       {"a FORM of another kind",
        Concat({{'F', 'O', 'R', 'M', 0, 0, 0, 12, 'I', 'L', 'B', 'M'}, Bytes(8, 0)}),
        false,
@@ -267,15 +336,24 @@ TEST(StreamDemuxTest, EveryShapeOfStreamComesOutSampleForSample) {
         continue;
       }
       ASSERT_GE(bytes.size(), 44u) << output.suffix;
-      const Bytes samples(bytes.begin() + 44, bytes.end());
-      EXPECT_EQ(output.channels == 1 ? MonoReference(output.data) : StereoReference(output.data), samples)
-          << output.suffix;
+      const std::uint32_t dataSize = LittleEndian32(bytes, 40);
+      ASSERT_LE(44u + dataSize, bytes.size());
+      const Bytes samples(bytes.begin() + 44, bytes.begin() + 44 + dataSize);
+      // SDX2 against the window's decoder, every codec against its model.
+      if (output.codec == "SDX2") {
+        EXPECT_EQ(output.channels == 1 ? MonoReference(output.data) : StereoReference(output.data), samples)
+            << output.suffix;
+      }
+      EXPECT_EQ(ModelWavSamples(output.codec, output.channels, output.data), samples) << output.suffix;
+      const unsigned bytesPerSample = output.codec == "PCM8" ? 1 : 2;
+      EXPECT_EQ(dataSize % 2, bytes.size() - 44 - dataSize)
+          << "a pad byte after an odd size, and nothing else";
       EXPECT_EQ(bytes.size() - 8, LittleEndian32(bytes, 4));
-      EXPECT_EQ(samples.size(), LittleEndian32(bytes, 40));
       EXPECT_EQ(output.channels, bytes[22] | bytes[23] << 8);
       EXPECT_EQ(output.rate, LittleEndian32(bytes, 24));
-      EXPECT_EQ(output.rate * 2u * output.channels, LittleEndian32(bytes, 28));
-      EXPECT_EQ(2 * output.channels, bytes[32] | bytes[33] << 8);
+      EXPECT_EQ(output.rate * bytesPerSample * output.channels, LittleEndian32(bytes, 28));
+      EXPECT_EQ(bytesPerSample * output.channels, bytes[32] | bytes[33] << 8);
+      EXPECT_EQ(8 * bytesPerSample, bytes[34] | bytes[35] << 8);
     }
   }
 }

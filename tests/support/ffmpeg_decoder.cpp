@@ -67,8 +67,9 @@ FfmpegDecoding DecodeCinepakFrames(const std::vector<Bytes>& frames, int width, 
                  width, height);
 }
 
-FfmpegDecoding DecodeMovieFrames(const std::string& movie, int width, int height) {
-  return Decoded("-i " + Quoted(movie), width, height);
+FfmpegDecoding DecodeFileFrames(const std::string& path, int width, int height,
+                                const std::string& inputOptions) {
+  return Decoded(inputOptions + " -i " + Quoted(path), width, height);
 }
 
 FfmpegDecoding EncodeCinepakWithFfmpeg(const std::string& source, const std::string& options, int count) {

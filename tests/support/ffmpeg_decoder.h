@@ -16,8 +16,10 @@ struct FfmpegDecoding {
 };
 // Each frame given to it as a packet of its own.
 FfmpegDecoding DecodeCinepakFrames(const std::vector<Bytes>& frames, int width, int height);
-// Every frame of a movie, as `ffmpeg -i MOVIE -f rawvideo -pix_fmt rgb24` gives them.
-FfmpegDecoding DecodeMovieFrames(const std::string& movie, int width, int height);
+// Every picture of a file (a movie, a PNG), as `ffmpeg -i FILE -f rawvideo -pix_fmt rgb24` gives
+// them; `inputOptions` go before -i.
+FfmpegDecoding DecodeFileFrames(const std::string& path, int width, int height,
+                                const std::string& inputOptions = "");
 
 // Frames of FFmpeg's own Cinepak encoder, one a packet: `count` frames of the
 // lavfi source `source` (such as "testsrc2=size=320x240:rate=15"), encoded

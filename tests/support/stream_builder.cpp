@@ -156,33 +156,23 @@ Bytes PatternBytes(std::size_t count, std::uint32_t seed) {
 }
 
 Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, std::uint32_t seed) {
-  const std::size_t size = 10 + strips * (12 + stripBytes);
-  Bytes frame = {0,
-                 static_cast<unsigned char>(size >> 16),
-                 static_cast<unsigned char>(size >> 8),
-                 static_cast<unsigned char>(size),
-                 0,
-                 160,
-                 0,
-                 120,
-                 0,
-                 static_cast<unsigned char>(strips)};
+  const auto put = [](Bytes& out, std::size_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  Bytes frame = {0};
+  put(frame, 10 + strips * (12 + stripBytes), 3);
+  for (const std::size_t field : {std::size_t{160}, std::size_t{120}, strips}) put(frame, field, 2);
   for (std::size_t strip = 0; strip < strips; ++strip) {
-    const std::size_t stripSize = 12 + stripBytes;
-    const Bytes head = {static_cast<unsigned char>(intra ? 0x10 : 0x11),
-                        static_cast<unsigned char>(stripSize >> 16),
-                        static_cast<unsigned char>(stripSize >> 8),
-                        static_cast<unsigned char>(stripSize),
-                        0,
-                        0,
-                        0,
-                        0,
-                        0,
-                        120,
-                        0,
-                        160};
-    frame.insert(frame.end(), head.begin(), head.end());
-    const Bytes body = PatternBytes(stripBytes, seed * 31 + static_cast<std::uint32_t>(strip));
+    frame.push_back(intra ? 0x10 : 0x11);
+    put(frame, 12 + stripBytes, 3);
+    // One block, below the strip before: top 0, left 0, height 4, right 4.
+    for (const std::size_t field : {0, 0, 4, 4}) put(frame, field, 2);
+    Bytes body = PatternBytes(stripBytes, seed * 31 + static_cast<std::uint32_t>(strip));
+    if (stripBytes >= 4) {  // a chunk of V1 vectors over the whole body
+      body[0] = 0x32;
+      for (int i = 0; i < 3; ++i)
+        body[static_cast<std::size_t>(1 + i)] = static_cast<unsigned char>(stripBytes >> (16 - 8 * i));
+    }
     frame.insert(frame.end(), body.begin(), body.end());
   }
   return frame;

@@ -105,8 +105,10 @@ Bytes PatternBytes(std::size_t count, std::uint32_t seed);
 // A frame laid out as Cinepak's: its 10-byte header, then `strips` strips of
 // `stripBytes` pattern bytes each behind their 12-byte headers (an id byte,
 // intra-coded 0x10 or not 0x11, and a 24-bit size: a strip may pass 64 KiB).
-// Its codebooks are noise: for the routing and the key frames, not for a
-// decoder.
+// Each strip draws one 4x4 block below the one before from a chunk of V1
+// vectors over its pattern bytes, so that from 5 bytes a strip on the frame
+// decodes whole (black, from codebooks never loaded): for the routing, the
+// key frames and the posters, not for the pictures.
 Bytes CinepakLikeFrame(bool intra, std::size_t strips, std::size_t stripBytes, std::uint32_t seed);
 
 }  // namespace morvane::test

@@ -16,6 +16,9 @@
 #include "support/ffmpeg_decoder.h"
 #include "support/matroska_reader.h"
 #include "support/temp_dir.h"
+#include "video/cinepak.h"
+#include "video/png_image.h"
+#include "video/test_pattern.h"
 
 namespace morvane {
 namespace {
@@ -312,7 +315,7 @@ TEST(CinepakDecoderTest, EveryFrameOfFilmsOfEveryShapeEqualsFfmpegsDecodingOfThe
     if (!shape.frames.empty()) {
       ASSERT_EQ(shape.frames.size(), blocks.size());
     }
-    const test::FfmpegDecoding reference = test::DecodeMovieFrames(movie, shape.width, shape.height);
+    const test::FfmpegDecoding reference = test::DecodeFileFrames(movie, shape.width, shape.height);
     EXPECT_EQ("", reference.messages);
     ASSERT_EQ(blocks.size(), reference.pictures.size());
     CinepakDecoder decoder(shape.width, shape.height);
@@ -384,6 +387,49 @@ TEST(CinepakDecoderTest, DamagedFramesDecodeWhatTheyCanAndNameTheFrame) {
   for (const auto& [width, height] : {std::pair{0, 4}, {4, 0}, {-4, 4}, {2049, 4}, {4, 2049}})
     EXPECT_THROW(CinepakDecoder(width, height), std::invalid_argument) << width << "x" << height;
   EXPECT_EQ(interPicture.size(), 3u * 16 * 16);
+}
+
+// Posters: what FFmpeg reads back from our PNGs, CRCs checked, is the
+// picture; pictures of repeated blocks come out a fraction of their size.
+TEST(PngImageTest, FfmpegReadsBackEveryPictureAndBlocksCompress) {
+  struct Case {
+    const char* name;
+    int width, height;
+    Bytes rgb;
+    double mostOfRaw;  // the PNG's size at most, as a share of the raw picture
+  };
+  Noise noise{5};
+  Bytes noisy(3 * 37 * 13);
+  for (unsigned char& byte : noisy) byte = static_cast<unsigned char>(noise.Next(256));
+  CinepakDecoder film(320, 240);
+  const Bytes pattern = TestPatternPicture(3, 320, 240);
+  const Bytes frame = EncodeCinepakKeyFrame(pattern.data(), 320, 240);
+  film.Decode(frame.data(), frame.size());
+  Bytes wide(3 * 11000 * 2);  // rows longer than deflate's window
+  for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<unsigned char>(i / 3 % 251);
+  const Case cases[] = {
+      {"one pixel", 1, 1, {200, 100, 50}, 100},
+      {"noise", 37, 13, noisy, 1.2},
+      {"a decoded Cinepak frame", 320, 240, film.Rgb(), 0.25},
+      {"rows of 33000 bytes", 11000, 2, wide, 0.2},
+  };
+  test::TempDir dir;
+  std::string skipped;
+  for (const Case& c : cases) {
+    const Bytes png = EncodePng(c.rgb.data(), c.width, c.height);
+    EXPECT_LE(static_cast<double>(png.size()), c.mostOfRaw * static_cast<double>(c.rgb.size())) << c.name;
+    const test::FfmpegDecoding read =
+        test::DecodeFileFrames(dir.Write("p.png", png), c.width, c.height, "-err_detect crccheck+explode");
+    if (!read.skipReason.empty()) {
+      skipped = read.skipReason;
+      continue;
+    }
+    EXPECT_EQ("", read.messages) << c.name;
+    ASSERT_EQ(1u, read.pictures.size()) << c.name;
+    EXPECT_EQ(c.rgb, read.pictures[0]) << c.name;
+  }
+  EXPECT_THROW(EncodePng(noisy.data(), 0, 1), std::invalid_argument);
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 }  // namespace

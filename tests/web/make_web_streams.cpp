@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/film_stream.h"
+#include "support/sound_models.h"
 #include "support/stream_builder.h"
 
 namespace {
@@ -59,6 +60,20 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
   const Bytes filmCut = films({.seconds = 1.0, .films = 1});
   morvane::test::IffAudio aifc;
   aifc.data = PatternBytes(44100, 9);
+  // Every codec, two of them interleaved; the last 8-bit of an odd length.
+  StreamBuilder::Header eight = Header(3, 8000, 1, "NONE");
+  eight.sampleSize = 8;
+  const Bytes codecs = StreamBuilder()
+                           .Shdr(Header(0, 22050, 2, "CBD2"))
+                           .Shdr(Header(1, 11025, 1, "ADP4"))
+                           .Ssmp(PatternBytes(8000, 40), 0, 0)
+                           .Ssmp(PatternBytes(3000, 41), 0, 1)
+                           .Ssmp(PatternBytes(8000, 42), 0, 0)
+                           .Shdr(Header(2, 22050, 2, "NONE"))
+                           .Ssmp(PatternBytes(6000, 43), 0, 2)
+                           .Shdr(eight)
+                           .Ssmp(PatternBytes(4001, 44), 0, 3)
+                           .bytes();
   return {
       {"interleaved.str", interleaved.bytes()},
       {"mono.str", StreamBuilder().Shdr(Header(0, 44100, 1)).Ssmp(PatternBytes(50000, 3)).bytes()},
@@ -76,6 +91,12 @@ std::vector<std::pair<std::string, Bytes>> Streams() {
       {"two films.str", films(together)},
       {"other codec.str", otherCodec.bytes()},
       {"film cut.str", Bytes(filmCut.begin(), filmCut.end() - 1500)},
+      // 440 Hz at the even offsets of each pair, 660 Hz at the odd ones.
+      {"left and right.str", StreamBuilder()
+                                 .Shdr(Header(0, 22050))
+                                 .Ssmp(morvane::test::TwoToneSdx2(440, 660, 22050, 11025))
+                                 .bytes()},
+      {"every codec.str", codecs},
   };
 }
 

@@ -23,6 +23,19 @@ const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'morvane-web-test-'));
 after(() => fs.rmSync(scratch, {recursive: true, force: true}));
 const sha = (bytes) => createHash('sha256').update(bytes).digest('hex');
 const lines = (text) => text.split('\n').filter((line) => line !== '');
+// How strong a tone is in one channel of a stereo 16-bit WAV at 22050 Hz:
+// the Goertzel power relative to the samples' energy (a pure tone: 0.5).
+function toneLevel(wav, channel, hz) {
+  const coefficient = 2 * Math.cos(2 * Math.PI * hz / 22050);
+  let previous = 0, earlier = 0, energy = 0, count = 0;
+  for (let at = 44 + 2 * channel; at + 1 < wav.length; at += 4) {
+    const x = wav.readInt16LE(at) / 32768;
+    [earlier, previous] = [previous, x + coefficient * previous - earlier];
+    energy += x * x;
+    count += 1;
+  }
+  return (previous * previous + earlier * earlier - coefficient * previous * earlier) / (energy * count);
+}
 
 // The streams: the demo and one of each shape the command line's tests use.
 const streams = path.join(scratch, 'streams');
@@ -96,10 +109,55 @@ test('the page converts as morvane-cli does', async (t) => {
       for (const file of card.downloads) {
         const [download] = await Promise.all([page.waitForEvent('download'), page.click(`a[download="${file}"]`)]);
         assert.equal(download.suggestedFilename(), file);
-        assert.ok(fs.readFileSync(await download.path()).equals(wanted.written.get(file)), file + ': the same bytes');
+        const bytes = fs.readFileSync(await download.path());
+        assert.ok(bytes.equals(wanted.written.get(file)), file + ': the same bytes');
+        if (file === 'left and right.str0.sound.wav') {
+          // 440 Hz at the even offsets of each pair comes out on the left.
+          assert.ok(toneLevel(bytes, 0, 440) > 0.4 && toneLevel(bytes, 0, 660) < 0.01, 'left: 440 Hz');
+          assert.ok(toneLevel(bytes, 1, 660) > 0.4 && toneLevel(bytes, 1, 440) < 0.01, 'right: 660 Hz');
+        }
       }
     });
   }
+
+  await t.test('the demo film: its poster, its picture 2.0 s in, and it plays', async () => {
+    await convert(['demo.str']);
+    const poster = await page.waitForFunction(() => {
+      const image = document.querySelector('img.poster');
+      return image && image.complete && image.naturalWidth === 320 && image.naturalHeight === 240;
+    }, null, {timeout: 10000});
+    assert.ok(await poster.jsonValue(), 'the poster is shown');
+    // Our decoder's frame for 2.0 s, as FFmpeg decodes the native movie: the
+    // decoder's tests hold the two byte for byte.
+    const movie = path.join(scratch, 'demo.str0.film.mkv');
+    fs.writeFileSync(movie, expected.get('demo.str').written.get('demo.str0.film.mkv'));
+    const wanted = execFileSync('ffmpeg', ['-v', 'error', '-ss', '2.0', '-i', movie, '-frames:v', '1', '-f', 'rawvideo',
+      '-pix_fmt', 'rgb24', '-'], {maxBuffer: 1 << 24});
+    await page.waitForFunction(() => document.querySelector('canvas.film-picture')?.dataset.ms === '0');
+    await page.focus('.seek');
+    await page.$eval('.seek', (seek) => {
+      seek.value = 2000;
+      seek.dispatchEvent(new Event('input', {bubbles: true}));
+    });
+    await page.waitForFunction(() => document.querySelector('canvas.film-picture').dataset.ms === '2000');
+    const rgba = await page.$eval('canvas.film-picture',
+      (canvas) => [...canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data]);
+    let squares = 0;
+    for (let p = 0, q = 0; q < wanted.length; p += 4, q += 3) {
+      for (let k = 0; k < 3; k++) squares += (rgba[p + k] - wanted[q + k]) ** 2;
+    }
+    const psnr = squares === 0 ? Infinity : 10 * Math.log10((255 * 255 * wanted.length) / squares);
+    assert.ok(psnr >= 40, 'the canvas 2.0 s in: ' + psnr + ' dB');
+    // Played from there with the keyboard, the picture moves on with the time shown.
+    await page.focus('button.play');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => Number(document.querySelector('canvas.film-picture').dataset.ms) >= 2500,
+      null, {timeout: 10000});
+    assert.equal(await page.$eval('button.play', (button) => button.getAttribute('aria-label')),
+      'Pause demo.str0.film.mkv');
+    assert.match(await page.$eval('.time', (time) => time.textContent), /^0:0[2-4]\.\d of 0:04\.0$/);
+    assert.deepEqual(await violations(), [], 'axe on the player');
+  });
 
   await t.test('the film card makes the demo film\'s WebM in the browser, and can cancel it', async () => {
     await convert(['demo.str']);

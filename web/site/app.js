@@ -104,6 +104,249 @@ function drawWaveform(canvas, envelope) {
   }
 }
 
+// Questions to the worker that have an answer: the films' pictures and sound.
+let nextRequest = 0;
+const answers = new Map();
+function ask(message) {
+  return new Promise((resolve) => {
+    message.request = nextRequest++;
+    answers.set(message.request, resolve);
+    worker.postMessage(message);
+  });
+}
+
+// A film's player: its frames decoded in the worker and drawn on a canvas at
+// their own times, the movie's sound tracks through Web Audio, whose clock
+// leads the picture while one plays. A seek lands on the nearest key frame
+// before the point and the worker decodes forward from there.
+class FilmPlayer {
+  constructor(card, name, facts, item) {
+    Object.assign(this, {card: card, name: name, facts: facts, durationMs: facts.durationMs});
+    this.playing = false;
+    this.positionMs = 0;
+    this.shown = -1;
+    this.ready = null;
+    this.inFlight = false;
+    this.generation = 0;
+    this.sounds = new Map();
+    const box = document.createElement('div');
+    box.className = 'player';
+    this.canvas = document.createElement('canvas');
+    this.canvas.className = 'film-picture';
+    this.canvas.width = facts.width;
+    this.canvas.height = facts.height;
+    this.canvas.setAttribute('role', 'img');
+    this.canvas.setAttribute('aria-label', name + ', not drawn yet');
+    const controls = document.createElement('div');
+    controls.className = 'player-controls';
+    this.button = document.createElement('button');
+    this.button.type = 'button';
+    this.button.className = 'play';
+    this.button.disabled = true;
+    this.button.addEventListener('click', () => (this.playing ? this.pause() : this.play()));
+    this.seek = document.createElement('input');
+    this.seek.type = 'range';
+    this.seek.className = 'seek';
+    this.seek.min = 0;
+    this.seek.max = Math.max(1, this.durationMs);
+    this.seek.step = 100;
+    this.seek.value = 0;
+    this.seek.disabled = true;
+    this.seek.setAttribute('aria-label', 'Position in ' + name);
+    this.seek.addEventListener('input', () => this.seekTo(Number(this.seek.value)));
+    this.time = document.createElement('span');
+    this.time.className = 'time';
+    this.status = document.createElement('span');
+    this.status.className = 'player-status';
+    this.status.setAttribute('role', 'status');
+    controls.append(this.button, this.seek, this.time);
+    box.append(this.canvas, controls, this.status);
+    item.append(box);
+    this.showButton();
+    this.showTime(0);
+    ask({type: 'film-index', id: card, name: name, codec: facts.codec, width: facts.width, height: facts.height})
+      .then((answer) => this.start(answer.index, box, controls));
+  }
+
+  start(index, box, controls) {
+    if (!index || !index.playable || index.frames.length === 0) {
+      const line = document.createElement('p');
+      line.textContent = 'Morvane has no player for ' + this.facts.codec + ' films.';
+      box.replaceWith(line);
+      return;
+    }
+    this.frames = index.frames;
+    this.tracks = index.tracks;
+    if (this.tracks.length > 1) {
+      const label = document.createElement('label');
+      label.textContent = 'Sound ';
+      this.trackList = document.createElement('select');
+      this.trackList.className = 'track';
+      for (const track of this.tracks) {
+        const option = document.createElement('option');
+        option.value = track.number;
+        option.textContent = 'sound ' + track.sound + ' (' + track.rate + ' Hz, ' +
+          (track.channels === 1 ? 'mono' : 'stereo') + ')';
+        this.trackList.append(option);
+      }
+      this.trackList.addEventListener('change', () => {
+        if (this.playing) this.restartSound();
+      });
+      label.append(this.trackList);
+      controls.append(label);
+    }
+    this.button.disabled = false;
+    this.seek.disabled = false;
+    this.seekTo(0);
+  }
+
+  showButton() {
+    this.button.textContent = this.playing ? 'Pause' : 'Play';
+    this.button.setAttribute('aria-label', (this.playing ? 'Pause ' : 'Play ') + this.name);
+  }
+
+  showTime(ms) {
+    const text = durationText(ms / 1000) + ' of ' + durationText(this.durationMs / 1000);
+    this.time.textContent = text;
+    this.seek.setAttribute('aria-valuetext', text);
+  }
+
+  // The frame shown at `ms`: the last one that starts at or before it.
+  frameAt(ms) {
+    let low = 0;
+    let high = this.frames.length - 1;
+    while (low < high) {
+      const middle = (low + high + 1) >> 1;
+      if (this.frames[middle][0] <= ms) low = middle; else high = middle - 1;
+    }
+    return low;
+  }
+
+  clock() { return this.audioClock ? 1000 * this.audio.currentTime : performance.now(); }
+  position() { return this.playing ? this.startPosition + this.clock() - this.clockStart : this.positionMs; }
+
+  request(index) {
+    const generation = this.generation;
+    this.inFlight = true;
+    ask({type: 'film-picture', id: this.card, name: this.name, index: index, codec: this.facts.codec,
+      width: this.facts.width, height: this.facts.height}).then((answer) => {
+      if (generation !== this.generation) return;
+      this.inFlight = false;
+      if (answer.failure) {
+        this.status.textContent = 'The film cannot be played here: ' + answer.failure;
+        this.pause();
+        return;
+      }
+      if (answer.problem) this.status.textContent = answer.problem;
+      if (this.playing) this.ready = answer; else this.draw(answer);
+    });
+  }
+
+  draw(picture) {
+    this.canvas.getContext('2d').putImageData(new ImageData(picture.rgba, this.facts.width, this.facts.height), 0, 0);
+    this.shown = picture.index;
+    this.canvas.dataset.ms = picture.ms;
+    this.canvas.setAttribute('aria-label', this.name + ' at ' + durationText(picture.ms / 1000));
+  }
+
+  seekTo(ms) {
+    const playing = this.playing;
+    if (playing) this.pause();
+    this.generation++;
+    this.inFlight = false;
+    this.ready = null;
+    this.positionMs = Math.max(0, Math.min(ms, this.durationMs));
+    this.seek.value = this.positionMs;
+    this.showTime(this.positionMs);
+    this.request(this.frameAt(this.positionMs));
+    if (playing) this.play();
+  }
+
+  async soundOf(number) {
+    if (!this.sounds.has(number)) {
+      this.sounds.set(number, ask({type: 'film-sound', id: this.card, name: this.name, track: number})
+        .then((answer) => {
+          if (answer.failure) throw new Error(answer.failure);
+          const frames = answer.samples.length / answer.channels;
+          const buffer = this.audio.createBuffer(answer.channels, Math.max(1, frames), answer.rate);
+          for (let channel = 0; channel < answer.channels; channel++) {
+            const out = buffer.getChannelData(channel);
+            for (let i = 0; i < frames; i++) out[i] = answer.samples[i * answer.channels + channel] / 32768;
+          }
+          return {buffer: buffer, startMs: answer.startMs};
+        }));
+    }
+    return this.sounds.get(number);
+  }
+
+  async play() {
+    if (this.positionMs >= this.durationMs) this.positionMs = 0;
+    this.playing = true;
+    this.showButton();
+    this.audioClock = false;
+    if (this.tracks.length > 0) {
+      if (!this.audio) this.audio = new AudioContext();
+      // Without a sound device the audio clock may never run: the page's
+      // clock leads then.
+      await Promise.race([this.audio.resume(), new Promise((resolve) => setTimeout(resolve, 300))]);
+      if (!this.playing) return;
+      this.audioClock = this.audio.state === 'running';
+    }
+    this.clockStart = this.clock();
+    this.startPosition = this.positionMs;
+    if (this.audioClock) await this.restartSound();
+    requestAnimationFrame(() => this.tick());
+  }
+
+  async restartSound() {
+    if (this.source) this.source.stop();
+    this.source = null;
+    const number = this.trackList ? Number(this.trackList.value) : this.tracks[0].number;
+    let sound;
+    try {
+      sound = await this.soundOf(number);
+    } catch (error) {
+      this.status.textContent = 'The sound cannot be played: ' + error.message;
+      return;
+    }
+    if (!this.playing) return;
+    const at = this.position();
+    this.source = this.audio.createBufferSource();
+    this.source.buffer = sound.buffer;
+    this.source.connect(this.audio.destination);
+    if (at >= sound.startMs) this.source.start(0, (at - sound.startMs) / 1000);
+    else this.source.start(this.audio.currentTime + (sound.startMs - at) / 1000, 0);
+  }
+
+  pause() {
+    this.positionMs = Math.min(this.position(), this.durationMs);
+    this.playing = false;
+    if (this.source) this.source.stop();
+    this.source = null;
+    this.showButton();
+  }
+
+  tick() {
+    if (!this.playing) return;
+    const now = this.position();
+    if (now >= this.durationMs) {
+      this.pause();
+      this.positionMs = this.durationMs;
+    }
+    const wanted = this.frameAt(now);
+    if (this.ready && this.ready.index <= wanted) {
+      this.draw(this.ready);
+      this.ready = null;
+    }
+    if (!this.inFlight && !this.ready && this.shown < this.frames.length - 1) {
+      this.request(Math.max(wanted, this.shown + 1));
+    }
+    this.seek.value = Math.min(now, this.durationMs);
+    this.showTime(Math.min(now, this.durationMs));
+    if (this.playing) requestAnimationFrame(() => this.tick());
+  }
+}
+
 class Card {
   constructor(id, file, title) {
     this.id = id;
@@ -221,7 +464,14 @@ class Card {
       line.textContent = facts.codec + ' ' + facts.width + 'x' + facts.height + ', ' + facts.frames +
         (facts.frames === 1 ? ' frame, ' : ' frames, ') + durationText(facts.durationMs / 1000);
       item.append(line);
+      if (facts.width > 0 && facts.height > 0) new FilmPlayer(this.id, name, facts, item);
       if (facts.codec === 'cvid') this.addWebmControl(item, name);
+    } else if (name.endsWith('.film.png')) {
+      const poster = document.createElement('img');
+      poster.className = 'poster';
+      poster.src = stored.url;
+      poster.alt = 'Poster of ' + name.slice(0, -'.png'.length) + '.mkv: its first key frame';
+      item.append(poster);
     }
     const link = document.createElement('a');
     link.href = stored.url;
@@ -346,6 +596,9 @@ worker.onmessage = async (event) => {
     const job = webmJobs.get(message.job);
     webmJobs.delete(message.job);
     await job.done(message);
+  } else if (answers.has(message.request) && message.type !== 'report') {
+    answers.get(message.request)(message);
+    answers.delete(message.request);
   } else if (message.type === 'report') {
     cards.get(message.id).report(message.kind, message.facts);
   } else if (message.type === 'done') {

@@ -32,6 +32,105 @@ async function clearOldSessions() {
   }
 }
 
+// The films' players: what the converter told of each movie (its picture
+// and sound blocks, where they lie in it), by card and name; and a decoder of
+// the film with the frame it would decode next. The movie is read a frame at
+// a time from the page's storage: no Matroska is read here.
+const films = new Map();
+const filmKey = (id, name) => id + '/' + name;
+const baseName = (path) => path.slice(path.lastIndexOf('/') + 1);
+
+function filmReport(id, kind, facts) {
+  const key = filmKey(id, baseName(facts.path));
+  if (!films.has(key)) films.set(key, {id: id, name: baseName(facts.path), frames: [], tracks: new Map()});
+  const film = films.get(key);
+  if (kind === 'movie-track') {
+    film.tracks.set(facts.track, {number: facts.track, sound: facts.sound, rate: facts.rate,
+      channels: facts.channels, blocks: []});
+  } else if (facts.track === 1) {
+    film.frames.push({ms: facts.ms, key: facts.key, offset: facts.offset, size: facts.size});
+  } else if (film.tracks.has(facts.track)) {
+    film.tracks.get(facts.track).blocks.push({ms: facts.ms, offset: facts.offset, size: facts.size});
+  }
+}
+
+async function movieFile(film) {
+  if (!film.file) film.file = await (await (await folderOf(session, film.id)).getFileHandle(film.name)).getFile();
+  return film.file;
+}
+
+// The picture at frame `index`: decoded forward from the frame the decoder
+// stands at, or from the nearest key frame before it when that is nearer
+// or the frame is behind.
+async function filmPicture(message) {
+  const film = films.get(filmKey(message.id, message.name));
+  const frames = film.frames;
+  const index = Math.max(0, Math.min(message.index, frames.length - 1));
+  if (!openDecoder(film, message)) throw new Error('Morvane cannot decode ' + message.codec + ' films');
+  let start = index;
+  while (start > 0 && !frames[start].key) start--;
+  if (index < film.next || start > film.next) film.next = start;
+  const file = await movieFile(film);
+  let problem = '';
+  for (; film.next <= index; film.next++) {
+    const frame = frames[film.next];
+    const bytes = new Uint8Array(await file.slice(frame.offset, frame.offset + frame.size).arrayBuffer());
+    morvane.HEAPU8.set(bytes, morvane._morvane_film_frame(film.decoder, bytes.length));
+    const told = morvane.ccall('morvane_film_decode', 'string', ['number'], [film.decoder]);
+    if (told) problem = told;
+  }
+  const rgb = morvane._morvane_film_rgb(film.decoder);
+  const pixels = message.width * message.height;
+  const rgba = new Uint8ClampedArray(4 * pixels);
+  const heap = morvane.HEAPU8;
+  for (let p = 0, q = rgb; p < 4 * pixels; p += 4, q += 3) {
+    rgba[p] = heap[q];
+    rgba[p + 1] = heap[q + 1];
+    rgba[p + 2] = heap[q + 2];
+    rgba[p + 3] = 255;
+  }
+  postMessage({type: 'film-picture', request: message.request, index: index, ms: frames[index].ms, rgba: rgba,
+    problem: problem}, [rgba.buffer]);
+}
+
+// A sound track of the movie whole, its samples as the movie holds them:
+// 16-bit, channels interleaved.
+async function filmSound(message) {
+  const film = films.get(filmKey(message.id, message.name));
+  const track = film.tracks.get(message.track);
+  const file = await movieFile(film);
+  const total = track.blocks.reduce((sum, block) => sum + block.size, 0);
+  const bytes = new Uint8Array(total);
+  let at = 0;
+  for (const block of track.blocks) {
+    bytes.set(new Uint8Array(await file.slice(block.offset, block.offset + block.size).arrayBuffer()), at);
+    at += block.size;
+  }
+  const samples = new Int16Array(bytes.buffer, 0, total >> 1);
+  postMessage({type: 'film-sound', request: message.request, rate: track.rate, channels: track.channels,
+    startMs: track.blocks.length ? track.blocks[0].ms : 0, samples: samples}, [bytes.buffer]);
+}
+
+function openDecoder(film, facts) {
+  if (film.decoder === undefined) {
+    film.decoder = morvane ? morvane.ccall('morvane_film_open', 'number', ['string', 'number', 'number'],
+      [facts.codec, facts.width, facts.height]) : 0;
+    film.next = 0;
+  }
+  return film.decoder !== 0;
+}
+
+// What the page's player is told of a movie once it is written: its
+// frames' times and key flags, its sound tracks, and whether its codec can be
+// decoded here.
+function filmIndex(message) {
+  const film = films.get(filmKey(message.id, message.name));
+  if (!film) return null;
+  return {playable: openDecoder(film, message), frames: film.frames.map((frame) => [frame.ms, frame.key]),
+    tracks: [...film.tracks.values()].map((track) => ({number: track.number, sound: track.sound, rate: track.rate,
+      channels: track.channels}))};
+}
+
 async function convert(id, file) {
   if (!morvane) {
     postMessage({type: 'done', id: id, convert: -1, failure: startFailure});
@@ -41,7 +140,10 @@ async function convert(id, file) {
   const path = '/' + session + '/' + id + '/' + file.name;
   morvane.morvaneFolder = '/' + session + '/' + id;
   morvane.morvaneInputs = new Map([[path, file]]);
-  morvane.morvaneReport = (kind, facts) => postMessage({type: 'report', id: id, kind: kind, facts: facts});
+  morvane.morvaneReport = (kind, facts) => {
+    if (kind === 'movie-track' || kind === 'movie-block') return filmReport(id, kind, facts);
+    postMessage({type: 'report', id: id, kind: kind, facts: facts});
+  };
   try {
     const start = performance.now();
     const analyze = await morvane.ccall('morvane_analyze', 'number', ['string'], [file.name], {async: true});
@@ -276,5 +378,12 @@ onmessage = (event) => {
   } else if (message.type === 'cancel-webm') {
     if (webmJob === message.job && morvane) morvane.morvaneCancel = true;
     else cancelledJobs.add(message.job);  // not begun yet: it ends as it begins
+  } else if (message.type === 'film-index') {
+    queue = queue.then(() => postMessage({type: 'film-index', request: message.request, index: filmIndex(message)}));
+  } else if (message.type === 'film-picture' || message.type === 'film-sound') {
+    // After the conversions asked for before: the converter runs one call at once.
+    queue = queue.then(() => (message.type === 'film-picture' ? filmPicture : filmSound)(message))
+      .catch((error) => postMessage({type: message.type, request: message.request,
+        failure: String(error && error.message || error)}));
   }
 };
