@@ -5,6 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "codecs/film_encoders.h"
 #include "digest.h"
 #include "processes.h"
 #include "report.h"
@@ -311,6 +312,97 @@ std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings) {
     row.met = peak.Worst() < 64 * kMegabyte;
     rows.push_back(row);
   }
+  return rows;
+}
+
+std::vector<Row> MeasureWebm(const std::string& folder, const std::string& cli, int runs,
+                             const std::function<void(const std::string&)>& progress) {
+  const std::string out = folder + "/last-stdout.txt", err = folder + "/last-stderr.txt";
+  const std::string demo = folder + "/webm-demo.str", movie = demo + "0.film.mkv",
+                    webm = demo + "0.film.webm";
+  const std::string theirs = folder + "/ffmpeg.webm";
+  const auto run = [&](const std::vector<std::string>& argv, const std::string& what) {
+    RunProcess({"sync"}, "", "");
+    const ProcessRun done = RunProcess(argv, out, err);
+    Check(done.exitCode == 0,
+          what + " failed (exit " + std::to_string(done.exitCode) + "): " + ReadText(err));
+    return done;
+  };
+  if (!FilmEncodersBuilt()) return {ContextRow("convert --webm", "not in this build", "—", "—")};
+  if (RunProcess({"ffmpeg", "-version"}, "", "").exitCode != 0)
+    return {ContextRow("convert --webm beside FFmpeg", "ffmpeg is missing", "—", "—")};
+  run({cli, "make-demo", demo}, "morvane-cli make-demo");
+  // FFmpeg at the settings our encoders use: VP9 at constant quality, the
+  // same speed, no frame held back, a key frame at least every 120 frames,
+  // two threads; Opus at the same bit rate.
+  const EncoderSettings settings;
+  const std::vector<std::string> ffmpeg = {"ffmpeg",
+                                           "-nostdin",
+                                           "-v",
+                                           "error",
+                                           "-y",
+                                           "-i",
+                                           movie,
+                                           "-c:v",
+                                           "libvpx-vp9",
+                                           "-crf",
+                                           std::to_string(settings.vp9Quality),
+                                           "-b:v",
+                                           "0",
+                                           "-deadline",
+                                           "good",
+                                           "-cpu-used",
+                                           std::to_string(settings.vp9Speed),
+                                           "-row-mt",
+                                           "1",
+                                           "-threads",
+                                           "2",
+                                           "-lag-in-frames",
+                                           "0",
+                                           "-g",
+                                           "120",
+                                           "-c:a",
+                                           "libopus",
+                                           "-b:a",
+                                           std::to_string(2 * settings.opusBitsPerChannel),
+                                           theirs};
+  Samples withWebm, without, reference;
+  for (int i = 0; i <= runs; ++i) {
+    progress("convert --webm, " + (i > 0 ? "run " + std::to_string(i) : std::string("warm-up")));
+    ::unlink(webm.c_str());
+    const ProcessRun ours = run({cli, "convert", "--webm", demo}, "morvane-cli convert --webm");
+    std::ifstream in(webm, std::ios::binary);
+    const test::MkvFile file = test::ReadMatroska(
+        test::Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    Check(file.problem.empty() && file.docType == "webm", "the WebM is not whole: " + file.problem);
+    Check(file.BlocksOf(1).size() == 48 && file.tracks.size() == 2,
+          "the WebM holds another number of frames or tracks");
+    const ProcessRun plain = run({cli, "convert", demo}, "morvane-cli convert");
+    ::unlink(theirs.c_str());
+    const ProcessRun ffmpegRun = run(ffmpeg, "ffmpeg");
+    Check(::access(theirs.c_str(), F_OK) == 0, "ffmpeg wrote no WebM");
+    if (i == 0) continue;
+    withWebm.Add(ours.seconds);
+    without.Add(plain.seconds);
+    reference.Add(ffmpegRun.seconds);
+  }
+  for (const char* suffix : {"", "0.film.mkv", "0.film.webm", "0.sound.wav", "1.sound.wav"})
+    ::unlink((demo + suffix).c_str());
+  ::unlink(theirs.c_str());
+  std::vector<Row> rows;
+  rows.push_back(TimeRow(
+      "convert --webm of the demo stream (film of 4 s, 320x240, 48 frames): WebM, movie and WAVs", withWebm,
+      "ffmpeg -c:v libvpx-vp9 -c:a libopus of its movie, the same settings", reference, 1.25, true));
+  rows.push_back(
+      ContextRow("the same convert without --webm: movie and WAVs", Seconds(without.Median()), "—", "—"));
+  Row row;
+  row.figure = "convert --webm of the demo stream, on its own";
+  row.value = Seconds(withWebm.Median());
+  row.reference = "—";
+  row.ratio = "—";
+  row.target = "≤ 10 s";
+  row.met = withWebm.Median() <= 10;
+  rows.push_back(row);
   return rows;
 }
 

@@ -52,4 +52,13 @@ std::vector<ConvertTimings> MeasureConvert(const std::string& folder, const std:
 // times it) and its peak memory.
 std::vector<Row> ConvertRows(const std::vector<ConvertTimings>& timings);
 
+// convert --webm of the demo stream (its film of 4 s, 320x240, and its two
+// sound streams) beside FFmpeg's libvpx-vp9 and libopus encoding that
+// film's movie at the same settings (judged: at most 1.25×), and beside the
+// same convert without --webm; and judged on its own: under 10 s. Checks
+// each run that the WebM holds the film's 48 frames and a sound track, and
+// that FFmpeg wrote its file.
+std::vector<Row> MeasureWebm(const std::string& folder, const std::string& cli, int runs,
+                             const std::function<void(const std::string&)>& progress);
+
 }  // namespace morvane::bench

@@ -373,6 +373,8 @@ class Bench {
     for (Row& row :
          ConvertRows(MeasureConvert(options_.folder, options_.cli, self_, options_.runs, progress)))
       rows_.push_back(std::move(row));
+    for (Row& row : MeasureWebm(options_.folder, options_.cli, options_.runs, progress))
+      rows_.push_back(std::move(row));
   }
 
   void AddGapRows(const std::string& pass, const Samples& gap, const Samples& stall) {

@@ -82,6 +82,14 @@ cp "$place/linux/$films" "$place/linux/$together" "$place/windows/"
   wine "$exe" convert "dísc.iso" >/dev/null
   # A whole Windows path too, with a drive letter and backslashes.
   wine "$exe" convert -o "out folder" "$(wine winepath -w "$place/windows/$stream" | tr -d '\r')" >/dev/null
+  # The Windows build has no VP9 or Opus encoder: --webm is refused before
+  # anything is written.
+  if wine "$exe" convert --webm "$stream" >/dev/null 2>"$work/webm-refusal"; then status=0; else status=$?; fi
+  if [ "$status" -ne 2 ] || ! grep -q -- '--webm: not in this build' "$work/webm-refusal"; then
+    echo "ci-windows.sh: convert --webm gave exit $status, not 2 and \"not in this build\":" >&2
+    cat "$work/webm-refusal" >&2
+    exit 1
+  fi
 )
 if ! diff -u "$place/linux/names" "$place/windows/names"; then
   echo "ci-windows.sh: the Windows build printed other names than the Linux build" >&2

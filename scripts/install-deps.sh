@@ -14,7 +14,7 @@
 #                              sound server, sanitizers, fuzzing, Xvfb, the
 #                              Windows leg, the web page
 set -euo pipefail
-build=(cmake ninja-build g++ libcli11-dev qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
+build=(cmake ninja-build g++ pkg-config libvpx-dev libopus-dev libsoxr-dev libcli11-dev qt6-base-dev qt6-multimedia-dev libgl-dev help2man librsvg2-bin fonts-liberation2)
 tests=(libgtest-dev libgmock-dev ffmpeg mkvtoolnix)
 package=(dpkg-dev file)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64)

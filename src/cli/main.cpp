@@ -10,6 +10,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/help.h"
+#include "codecs/film_encoders.h"
 #include "core/byte_file.h"
 #include "core/platform.h"
 #include "core/support.h"
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
   app.set_help_flag();
   app.allow_extras();
   bool help = false, version = false, keepSound = false, map = false, nullSeparated = false, noMovies = false,
-       disc = false, noPosters = false;
+       disc = false, noPosters = false, webm = false, allTracks = false;
   std::vector<std::string> rates, outputDirs, positional;
   app.add_flag("-h,--help", help);
   app.add_flag("-v,--version", version);
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
   app.add_flag("--map", map);
   app.add_flag("--no-movies", noMovies);
   app.add_flag("--no-posters", noPosters);
+  app.add_flag("--webm", webm);
+  app.add_flag("--all-tracks", allTracks);
   app.add_flag("--null", nullSeparated);
   app.add_flag("--disc", disc);
   app.add_option("arguments", positional);
@@ -185,11 +188,16 @@ int main(int argc, char** argv) {
                                                          {"map", map},
                                                          {"no-movies", noMovies},
                                                          {"no-posters", noPosters},
+                                                         {"webm", webm},
+                                                         {"all-tracks", allTracks},
                                                          {"null", nullSeparated}};
   for (const auto& [name, given] : convertOptions) {
     if (given && command != "convert")
       return UsageError(std::string("--") + name + " belongs to convert only");
   }
+  if (allTracks && !webm) return UsageError("--all-tracks belongs to --webm");
+  if (webm && noMovies) return UsageError("--webm writes each film beside its movie; not with --no-movies");
+  if (webm && !morvane::FilmEncodersBuilt()) return UsageError("--webm: not in this build");
   if (files.empty()) return UsageError(command + " needs a FILE");
   if (command != "convert" && files.size() > 1) return UsageError(command + " takes one FILE");
   for (const std::string& file : files) {
@@ -221,6 +229,8 @@ int main(int argc, char** argv) {
     settings.map = map;
     settings.movies = !noMovies;
     settings.posters = !noPosters;
+    settings.webm = webm;
+    settings.allTracks = allTracks;
     morvane::BatchPrinting printing;
     printing.nullSeparated = nullSeparated;
     printing.progressBar = morvane::platform::StandardErrorIsTerminal();

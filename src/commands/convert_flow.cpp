@@ -56,6 +56,9 @@ bool ConvertSource(const InputSource& source, const std::string& base, const Con
   options.outputBase = base;
   options.keepSound = settings.keepSound;
   options.movies = settings.movies;
+  options.webm = settings.webm;
+  options.allTracks = settings.allTracks;
+  options.shareFilm = settings.shareFilm;
   options.posters = settings.posters;
   if (settings.rateText) options.rate = ParseLeadingInt(*settings.rateText);
   if (!DemuxFile(source, options, sink)) whole = false;

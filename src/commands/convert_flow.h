@@ -16,7 +16,11 @@ struct ConvertSettings {
   bool keepSound = false;                // also FILEn.sound
   bool map = false;                      // also FILE.MAP, as Analyze File writes it
   bool movies = true;                    // each film as FILEn.film.mkv
-  bool posters = true;                   // and its first key frame as FILEn.film.png
+  bool webm = false;                     // and as FILEn.film.webm, to share
+  bool allTracks = false;                // every sound track in the WebM, not the first alone
+  // Only FILEn.film.webm of this film (the page's WebM of a film card).
+  std::optional<std::size_t> shareFilm;
+  bool posters = true;  // and its first key frame as FILEn.film.png
 };
 
 // A part of a disc image as its conversion comes to it: a file of the disc

@@ -38,8 +38,9 @@ bool Tick();  // true when this operation is the one that must fail
 // only, so an interrupted program leaves every earlier file as it was.
 void RemoveLiveTemporaries() noexcept;
 // How many temporaries the registry keeps at once: the batch converter holds
-// up to two outputs for each of its 32 streams alive at a time.
-inline constexpr int kMostLiveTemporaries = 80;
+// up to two outputs for each of its 32 streams alive at a time, and a movie
+// and its WebM for each of its 8 films, and a poster.
+inline constexpr int kMostLiveTemporaries = 96;
 // Whether a file name (without its folder) is one of those temporary names:
 // a leading dot, and ".morvane-" followed by six characters at its end.
 bool IsTemporaryName(const std::string& name);

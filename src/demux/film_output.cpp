@@ -58,6 +58,8 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
   FilmTrackCodec codec = MovieTrackCodec(header.compression, video.width, video.height);
   video.codecId = std::move(codec.codecId);
   video.codecPrivate = std::move(codec.codecPrivate);
+  // No path: the film is only shared (ShareAsWebm), with no movie of its own.
+  if (path.empty()) return;
   try {
     writer_ = std::make_unique<MatroskaWriter>(path, seed, video);
   } catch (const CommandError& error) {
@@ -82,11 +84,21 @@ FilmOutput::FilmOutput(std::size_t number, const FilmHeader& header, const std::
 
 FilmOutput::~FilmOutput() = default;
 
+void FilmOutput::ShareAsWebm(std::unique_ptr<FilmWebm> webm) {
+  if (writer_ || path_.empty()) {
+    webm_ = std::move(webm);
+  } else {
+    sink_.Tell(webm->Path(), "its film's movie could not be written; no WebM written");
+  }
+}
+
 void FilmOutput::Failed(const std::string& cause) {
   if (writer_) writer_->Discard();
   writer_.reset();
   failed_ = true;
   sink_.Tell(path_, cause);
+  if (webm_) sink_.Tell(webm_->Path(), "its film's movie could not be written; no WebM written");
+  webm_.reset();
 }
 
 bool FilmOutput::IsKey(bool difference, bool flagged, const unsigned char* bytes, std::size_t size) {
@@ -122,14 +134,18 @@ void FilmOutput::BeginFrame(std::int32_t time, std::int32_t duration, bool key, 
   const std::int64_t lasting = std::max(duration, 0);
   lastEnd_ = frames_ == 1 ? std::int64_t{time} + lasting : std::max(lastEnd_, std::int64_t{time} + lasting);
   endMs_ = std::max(endMs_, MovieMs(from + lasting, 0, 1));
-  if (!writer_) return;
+  if (!Live()) return;
+  // A frame stored before the first one is shown at the film's start.
+  const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
   try {
-    // A frame stored before the first one is shown at the film's start.
-    const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, 0, 1), 0);
-    sink_.MovieBlock(path_, kPictureTrack, ms, key, writer_->BeginBlock(kPictureTrack, ms, key, size), size);
+    if (writer_)
+      sink_.MovieBlock(path_, kPictureTrack, ms, key, writer_->BeginBlock(kPictureTrack, ms, key, size),
+                       size);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
+    return;
   }
+  if (webm_) webm_->BeginFrame(ms, std::max<std::int64_t>(MovieMs(from + lasting, 0, 1), 0) - ms, size);
 }
 
 void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
@@ -137,12 +153,14 @@ void FilmOutput::FrameBytes(const unsigned char* bytes, std::size_t count) {
     poster_->FrameBytes(bytes, count);
     PosterDone();
   }
-  if (!writer_) return;
+  if (!Live()) return;
   try {
-    writer_->BlockBytes(bytes, count);
+    if (writer_) writer_->BlockBytes(bytes, count);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
+    return;
   }
+  if (webm_) webm_->FrameBytes(bytes, count);
 }
 
 bool FilmOutput::EndedBy(std::int32_t time) const {
@@ -150,7 +168,7 @@ bool FilmOutput::EndedBy(std::int32_t time) const {
 }
 
 bool FilmOutput::SoundBegins(const TrackSound& sound, std::int32_t time, std::int64_t frames) {
-  if (!writer_) return false;
+  if (!Live()) return false;
   if (sound.codec == nullptr) {
     Track& track = tracks_[sound.number];
     if (!track.told) {
@@ -198,8 +216,10 @@ bool FilmOutput::Route(const TrackSound& sound, std::int32_t time, std::int64_t 
       // It ends before the film begins.
       if (track.skip >= frames) return false;
     }
-    track.number = writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number);
-    if (track.number != 0) sink_.MovieTrack(path_, track.number, sound.number, sound.rate, sound.channels);
+    track.number = writer_ ? writer_->AddSound(MovieSound{sound.rate, sound.channels}, sound.number)
+                           : kPictureTrack + 1 + static_cast<int>(tracks_.size());
+    if (writer_ && track.number != 0)
+      sink_.MovieTrack(path_, track.number, sound.number, sound.rate, sound.channels);
     if (track.number == 0) {
       sink_.Tell(path_, "sound " + std::to_string(sound.number) + ": more than " +
                             std::to_string(MatroskaWriter::kMostSoundTracks) +
@@ -222,16 +242,18 @@ void FilmOutput::PutSound(const unsigned char* pcm, std::size_t bytes) {
   track.samples += dropped;
   pcm += static_cast<std::size_t>(dropped) * frameBytes;
   bytes -= static_cast<std::size_t>(dropped) * frameBytes;
-  if (bytes == 0 || !writer_) return;
+  if (bytes == 0 || !Live()) return;
   const std::int64_t from = std::int64_t{track.firstTime} - firstTime_;
+  const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
   try {
-    const std::int64_t ms = std::max<std::int64_t>(MovieMs(from, track.samples, track.sound.rate), 0);
-    sink_.MovieBlock(path_, track.number, ms, true, writer_->Block(track.number, ms, true, pcm, bytes),
-                     bytes);
+    if (writer_)
+      sink_.MovieBlock(path_, track.number, ms, true, writer_->Block(track.number, ms, true, pcm, bytes),
+                       bytes);
   } catch (const CommandError& error) {
     Failed(ErrorCause(error));
     return;
   }
+  if (webm_) webm_->Sound(track.sound.number, track.sound.rate, track.sound.channels, ms, pcm, bytes);
   track.samples += static_cast<std::int64_t>(bytes / frameBytes);
   endMs_ = std::max(endMs_, MovieMs(from, track.samples, track.sound.rate));
 }
@@ -255,7 +277,7 @@ void FilmOutput::SoundEnds() {
 
 void FilmOutput::ReleaseHeld() {
   for (const Held& held : held_) {
-    if (writer_ && Route(held.sound, held.time, held.frames)) PutSound(held.pcm.data(), held.pcm.size());
+    if (Live() && Route(held.sound, held.time, held.frames)) PutSound(held.pcm.data(), held.pcm.size());
     current_ = nullptr;
   }
   held_.clear();
@@ -274,10 +296,16 @@ bool FilmOutput::Finish() {
     poster_->FilmEnds();
     PosterDone();
   }
-  if (!writer_) return false;
+  if (!Live()) return false;
   if (frames_ == 0) {
+    if (!writer_) {
+      sink_.Tell(webm_->Path(), "the film has no frame; no WebM written");
+      webm_.reset();
+      return false;
+    }
     writer_->Discard();
     writer_.reset();
+    webm_.reset();
     sink_.Tell(path_, "the film has no frame; no movie written");
     return false;
   }
@@ -285,6 +313,12 @@ bool FilmOutput::Finish() {
       durationsAlike_ && frameDuration_ > 0
           ? (std::uint64_t(frameDuration_) * 1000000000 + kTicksPerSecond / 2) / kTicksPerSecond
           : 0;
+  if (!writer_) {
+    // Only shared: its WebM is all there is.
+    const bool shared = webm_->Finish(MovieEnd{endMs_, frameNs});
+    webm_.reset();
+    return shared;
+  }
   try {
     writer_->Finish(MovieEnd{endMs_, frameNs});
   } catch (const CommandError& error) {
@@ -314,6 +348,8 @@ bool FilmOutput::Finish() {
   for (const auto& [number, track] : tracks_) facts.soundTracks += track.number != 0 ? 1 : 0;
   sink_.MovieDone(facts);
   sink_.Wrote(path_);
+  if (webm_ && !webm_->Finish(MovieEnd{endMs_, frameNs})) whole = false;
+  webm_.reset();
   return whole;
 }
 

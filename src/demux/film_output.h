@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demux/film_poster.h"
+#include "demux/film_webm.h"
 #include "demux/sound_output.h"
 #include "movie/matroska_writer.h"
 #include "video/film_codec.h"
@@ -45,12 +46,18 @@ std::int64_t MovieMs(std::int64_t ticks, std::int64_t samples, std::int64_t rate
 // is told to the sink and the film goes on unwritten.
 class FilmOutput {
  public:
+  // An empty `path` writes no movie: the film is then only shared as WebM.
   // With a `posterPath`, the film's poster is written there too (FilmPoster).
   FilmOutput(std::size_t number, const FilmHeader& header, const std::string& path, std::uint64_t seed,
              ConvertSink& sink, const std::string& posterPath = "");
   ~FilmOutput();
   FilmOutput(const FilmOutput&) = delete;
   FilmOutput& operator=(const FilmOutput&) = delete;
+
+  // The film is also shared as WebM: its frames and the sound put in the
+  // movie go to `webm` too, which is finished with the movie. When the
+  // movie fails, so does its WebM.
+  void ShareAsWebm(std::unique_ptr<FilmWebm> webm);
 
   // Whether the frame needs no earlier one: "FRME" in a film that uses
   // "DFRM", a frame whose key flag is set, or, where neither tells, the
@@ -99,6 +106,8 @@ class FilmOutput {
   };
 
   void Failed(const std::string& cause);
+  // Whether anything is still written: the movie, or a film only shared.
+  bool Live() const { return writer_ || (path_.empty() && webm_); }
   // Lets the poster go once it is written or given up.
   void PosterDone();
   // Sends the chunk to its track, joining the movie if it plays during it.
@@ -112,6 +121,7 @@ class FilmOutput {
   std::string path_;
   ConvertSink& sink_;
   std::unique_ptr<MatroskaWriter> writer_;
+  std::unique_ptr<FilmWebm> webm_;
   std::unique_ptr<FilmPoster> poster_;  // until it is written or given up
   bool posterWhole_ = true;
   bool failed_ = false, cut_ = false;

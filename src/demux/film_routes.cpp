@@ -86,10 +86,20 @@ void FilmRoutes::Header(std::int64_t start, std::uint16_t channel) {
     skipped_.insert(channel);
     return;
   }
-  live_[channel] =
-      std::make_unique<FilmOutput>(number, header, outputBase_ + std::to_string(number) + kMovieSuffix,
-                                   Fnv1a(baseName_ + '\0' + std::to_string(number)), sink_,
-                                   posters_ ? outputBase_ + std::to_string(number) + kPosterSuffix : "");
+  if (only_ && number != *only_) {
+    skipped_.insert(channel);
+    return;
+  }
+  const std::uint64_t seed = Fnv1a(baseName_ + '\0' + std::to_string(number));
+  auto& film = live_[channel] = std::make_unique<FilmOutput>(
+      number, header, only_ ? std::string() : outputBase_ + std::to_string(number) + kMovieSuffix, seed,
+      sink_, posters_ && !only_ ? outputBase_ + std::to_string(number) + kPosterSuffix : "");
+  if (webm_) {
+    film->ShareAsWebm(
+        std::make_unique<FilmWebm>(outputBase_ + std::to_string(number) + kWebMovieSuffix,
+                                   Fnv1a(baseName_ + '\0' + std::to_string(number) + kWebMovieSuffix),
+                                   header.compression, header.width, header.height, allTracks_, sink_));
+  }
 }
 
 bool FilmRoutes::Frame(std::int64_t start, const unsigned char* head, std::uint16_t channel,

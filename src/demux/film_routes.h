@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +46,14 @@ class FilmRoutes {
   // The walk has ended; `cut` when the file ended inside a chunk.
   void Finish(bool cut);
 
+  // Each film is also written as BASEn.film.webm (FilmWebm); with `only`,
+  // film `only` alone is, and nothing else: no movie.
+  void ShareAsWebm(bool allTracks, std::optional<std::size_t> only) {
+    webm_ = true;
+    allTracks_ = allTracks;
+    only_ = only;
+  }
+
   bool AnyFilm() const { return headers_ > 0; }
   bool Whole() const { return whole_; }
 
@@ -67,6 +76,8 @@ class FilmRoutes {
   std::vector<FilmOutput*> takers_;               // of the sound chunk in hand
   std::unique_ptr<unsigned char[]> frame_;
   bool whole_ = true;
+  bool webm_ = false, allTracks_ = false;
+  std::optional<std::size_t> only_;
 };
 
 }  // namespace morvane

@@ -23,7 +23,7 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 constexpr std::size_t kMostLiveStreams = 32;
 // Every output file alive is one the end of the program can remove.
 // A poster is written while the others are open.
-static_assert(2 * kMostLiveStreams + FilmRoutes::kMostLiveFilms + 1 <= kMostLiveTemporaries);
+static_assert(2 * kMostLiveStreams + 2 * FilmRoutes::kMostLiveFilms + 1 <= kMostLiveTemporaries);
 
 bool IsPrintable(const unsigned char* id) {
   return std::all_of(id, id + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
@@ -49,6 +49,9 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
   std::string why;
   const SoundCodec* codec = FindSoundCodec(used, why);
   const std::string rawPath = options.outputBase + std::to_string(number) + kSoundSuffix;
+  // Only a film shared: the sound is decoded for it, and written nowhere.
+  if (options.shareFilm)
+    return std::make_unique<SoundOutput>(codec, used, std::string(), std::string(), sink);
   const bool keepRaw = options.keepSound || codec == nullptr;
   if (codec == nullptr) {
     sink.Tell(rawPath, FormatText(used) + ": kept undecoded" + (why.empty() ? "" : " (" + why + ")"));
@@ -87,7 +90,10 @@ class ChunkStreamDemux {
         size_(input.Size()),
         buffer_(new unsigned char[kReadPiece]) {
     if (options.movies)
-      films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink, options.posters);
+      films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink,
+                                            options.posters && !options.shareFilm);
+    if (films_ && (options.webm || options.shareFilm))
+      films_->ShareAsWebm(options.allTracks, options.shareFilm);
   }
 
   bool Run() {

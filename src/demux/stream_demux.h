@@ -28,7 +28,12 @@ struct DemuxOptions {
   bool keepSound = false;            // also write each stream's raw data
   std::optional<std::int32_t> rate;  // instead of each header's rate
   bool movies = true;                // each film as BASEn.film.mkv
-  bool posters = false;              // and its first key frame as BASEn.film.png
+  bool webm = false;                 // and as BASEn.film.webm, to share
+  bool allTracks = false;            // the WebM holds every sound track, not the first alone
+  // Only BASEn.film.webm of this film is written (the page's WebM of a
+  // film): no WAV, raw sound or movie.
+  std::optional<std::size_t> shareFilm;
+  bool posters = false;  // and its first key frame as BASEn.film.png
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

@@ -47,6 +47,8 @@ enum : std::uint32_t {
   kSamplingFrequency = 0xB5,
   kChannels = 0x9F,
   kBitDepth = 0x6264,
+  kCodecDelay = 0x56AA,
+  kSeekPreRoll = 0x56BB,
   kCluster = 0x1F43B675,
   kTimestamp = 0xE7,
   kSimpleBlock = 0xA3,
@@ -73,6 +75,8 @@ constexpr int kClusterSizeWidth = 8;
 // relative time, flags.
 constexpr std::size_t kBlockHeadSize = 4;
 constexpr unsigned char kKeyBlockFlag = 0x80;
+// An "OpusHead" of one or two channels is 19 bytes; room is kept for more.
+constexpr std::size_t kLongestOpusHead = 32;
 
 // A 64-bit mix of the seed and a purpose: the movie's identifiers.
 std::uint64_t Mixed(std::uint64_t seed, std::uint64_t purpose) {
@@ -96,8 +100,9 @@ EbmlBytes SeekEntry(std::uint32_t id, std::int64_t position) {
 
 }  // namespace
 
-MatroskaWriter::MatroskaWriter(const std::string& path, std::uint64_t seed, const MovieVideo& video)
-    : seed_(seed), video_(video) {
+MatroskaWriter::MatroskaWriter(const std::string& path, std::uint64_t seed, const MovieVideo& video,
+                               MovieKind kind)
+    : seed_(seed), video_(video), kind_(kind) {
   file_.Open(path, ByteFile::Mode::kCreate);
   try {
     WriteHead();
@@ -113,7 +118,7 @@ void MatroskaWriter::WriteHead() {
   AppendUnsigned(body, kEbmlReadVersion, 1);
   AppendUnsigned(body, kEbmlMaxIdLength, 4);
   AppendUnsigned(body, kEbmlMaxSizeLength, 8);
-  AppendString(body, kDocType, "matroska");
+  AppendString(body, kDocType, kind_ == MovieKind::kWebm ? "webm" : "matroska");
   AppendUnsigned(body, kDocTypeVersion, 4);
   AppendUnsigned(body, kDocTypeReadVersion, 2);
   AppendMaster(head, kEbml, body);
@@ -143,9 +148,13 @@ void MatroskaWriter::WriteHead() {
   // kept for the largest list a movie may have, and filled at the end.
   MovieVideo widest = video_;
   widest.width = widest.height = std::numeric_limits<std::uint32_t>::max();
+  MovieSound widestSound(std::numeric_limits<std::int32_t>::max(), 2);
+  if (kind_ == MovieKind::kWebm) {
+    widestSound.opusHead.assign(kLongestOpusHead, 0xFF);
+    widestSound.codecDelayNs = widestSound.seekPreRollNs = std::numeric_limits<std::uint64_t>::max();
+  }
   std::vector<SoundTrack> most;
-  for (int i = 0; i < kMostSoundTracks; ++i)
-    most.push_back({{std::numeric_limits<std::int32_t>::max(), 2}, 0, kVideoTrack + 1 + i});
+  for (int i = 0; i < kMostSoundTracks; ++i) most.push_back({widestSound, 0, kVideoTrack + 1 + i});
   EbmlBytes largest;
   AppendMaster(largest, kTracks, TracksBody(widest, most, std::numeric_limits<std::uint64_t>::max()));
   tracksRoom_ = static_cast<std::int64_t>(head.size());
@@ -156,9 +165,17 @@ void MatroskaWriter::WriteHead() {
 
 int MatroskaWriter::AddSound(const MovieSound& sound, std::size_t order) {
   if (sounds_.size() >= kMostSoundTracks) return 0;
+  if (sound.opusHead.size() > kLongestOpusHead) throw std::logic_error("an OpusHead longer than its room");
   const int number = kVideoTrack + 1 + static_cast<int>(sounds_.size());
   sounds_.push_back({sound, order, number});
   return number;
+}
+
+void MatroskaWriter::UpdateSound(int number, const MovieSound& sound) {
+  if (sound.opusHead.size() > kLongestOpusHead) throw std::logic_error("an OpusHead longer than its room");
+  for (SoundTrack& track : sounds_) {
+    if (track.number == number) track.sound = sound;
+  }
 }
 
 void MatroskaWriter::Patch(std::int64_t at, const EbmlBytes& bytes) {
@@ -272,10 +289,21 @@ EbmlBytes MatroskaWriter::TracksBody(const MovieVideo& video, const std::vector<
     AppendUnsigned(entry, kTrackUid, Mixed(seed_, 100 + static_cast<std::uint64_t>(sound->number)));
     AppendUnsigned(entry, kTrackType, kAudioType);
     AppendUnsigned(entry, kFlagLacing, 0);
-    AppendString(entry, kCodecId, "A_PCM/INT/LIT");
-    AppendFloat(inner, kSamplingFrequency, static_cast<double>(sound->sound.rate));
-    AppendUnsigned(inner, kChannels, static_cast<std::uint64_t>(sound->sound.channels));
-    AppendUnsigned(inner, kBitDepth, 16);
+    const MovieSound& track = sound->sound;
+    if (kind_ == MovieKind::kWebm) {
+      AppendString(entry, kCodecId, "A_OPUS");
+      AppendBinary(entry, kCodecPrivate, track.opusHead.data(), track.opusHead.size());
+      AppendUnsigned(entry, kCodecDelay, track.codecDelayNs);
+      AppendUnsigned(entry, kSeekPreRoll, track.seekPreRollNs);
+      // Opus always decodes at 48 kHz.
+      AppendFloat(inner, kSamplingFrequency, 48000.0);
+      AppendUnsigned(inner, kChannels, static_cast<std::uint64_t>(track.channels));
+    } else {
+      AppendString(entry, kCodecId, "A_PCM/INT/LIT");
+      AppendFloat(inner, kSamplingFrequency, static_cast<double>(track.rate));
+      AppendUnsigned(inner, kChannels, static_cast<std::uint64_t>(track.channels));
+      AppendUnsigned(inner, kBitDepth, 16);
+    }
     AppendMaster(entry, kAudio, inner);
     AppendMaster(tracks, kTrackEntry, entry);
   }

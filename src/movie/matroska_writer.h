@@ -10,19 +10,31 @@
 
 namespace morvane {
 
+// The container's two flavours: Matroska, which holds any codec, and WebM,
+// its subset for VP9 and Opus that browsers play.
+enum class MovieKind { kMatroska, kWebm };
+
 // The picture of a movie: its codec as Matroska names it, the codec's
-// private data (both from the film's codec description, video/film_codec.h)
-// and the picture's size.
+// private data (both from the film's codec description, video/film_codec.h,
+// or "V_VP9" and none in a WebM movie) and the picture's size.
 struct MovieVideo {
   std::string codecId;
   std::vector<unsigned char> codecPrivate;
   std::uint32_t width = 0, height = 0;
 };
 
-// A sound track: 16-bit little-endian PCM, channels interleaved.
+// A sound track: in a Matroska movie 16-bit little-endian PCM, channels
+// interleaved, at `rate`; in a WebM movie Opus packets (decoded at 48 kHz,
+// `rate` being the rate of the sound given to the encoder), its "OpusHead"
+// as the codec's private data, and the encoder's delay, which a player
+// drops from the track's start.
 struct MovieSound {
-  std::int32_t rate = 0;
-  int channels = 0;
+  MovieSound(std::int32_t rateGiven, int channelsGiven) : rate(rateGiven), channels(channelsGiven) {}
+  std::int32_t rate;
+  int channels;
+  std::vector<unsigned char> opusHead;
+  std::uint64_t codecDelayNs = 0;
+  std::uint64_t seekPreRollNs = 0;
 };
 
 // What the end of a movie tells the header.
@@ -48,7 +60,8 @@ class MatroskaWriter {
   static constexpr int kMostSoundTracks = 32;
 
   // `seed` makes the movie's identifiers: the same seed, the same bytes.
-  MatroskaWriter(const std::string& path, std::uint64_t seed, const MovieVideo& video);
+  MatroskaWriter(const std::string& path, std::uint64_t seed, const MovieVideo& video,
+                 MovieKind kind = MovieKind::kMatroska);
   // A movie not finished is removed.
   ~MatroskaWriter() { file_.Discard(); }
   MatroskaWriter(const MatroskaWriter&) = delete;
@@ -57,6 +70,9 @@ class MatroskaWriter {
   // Adds a sound track; its entry is listed by `order` among the sound
   // tracks. Gives its track number, or 0 when kMostSoundTracks are there.
   int AddSound(const MovieSound& sound, std::size_t order);
+  // What a sound track's entry says, until Finish writes the list: an
+  // encoder may tell its head only once it has encoded.
+  void UpdateSound(int number, const MovieSound& sound);
 
   // A block of `size` bytes for the track (1 is the picture) at `ms`; its
   // bytes follow through BlockBytes. A key block of the picture starts a
@@ -103,6 +119,7 @@ class MatroskaWriter {
   ByteFile file_;
   std::uint64_t seed_;
   MovieVideo video_;
+  MovieKind kind_;
   std::vector<SoundTrack> sounds_;
   std::int64_t segmentBody_ = 0;  // where the segment's body starts
   std::int64_t seekHeadRoom_ = 0, infoAt_ = 0, durationAt_ = 0, tracksRoom_ = 0;

@@ -204,6 +204,46 @@ EMSCRIPTEN_KEEPALIVE const char* morvane_cue_files(const char* path) {
   return files.c_str();
 }
 
+// The WebM of one film of a file (FILEn.film.webm, n = `film`) beside it,
+// and nothing else: the film card's WebM. 0 when it was written whole, 1
+// when not (the problems were told).
+EMSCRIPTEN_KEEPALIVE int morvane_share_film(const char* path, int film) {
+  using namespace morvane;
+  // Only what concerns the WebM: the rest was told when the file was
+  // converted.
+  class ShareSink final : public BatchSink {
+   public:
+    void Start(std::size_t, const std::string&) override {}
+    void Wrote(const std::string& path) override {
+      wrote = true;
+      morvane_report_wrote(path.c_str());
+    }
+    void Tell(const std::string& name, const std::string& text) override {
+      if (!name.ends_with(kWebMovieSuffix)) return;
+      told = true;
+      morvane_report_problem((EscapedName(name) + ": " + text).c_str());
+    }
+    void Progress(std::int64_t done, std::int64_t total) override {
+      const std::int64_t step = total > 0 ? 200 * done / total : 200;
+      if (step == step_) return;
+      step_ = step;
+      morvane_report_progress(static_cast<double>(done), static_cast<double>(total));
+    }
+    bool wrote = false, told = false;
+
+   private:
+    std::int64_t step_ = -1;
+  } sink;
+  ConvertSettings settings;
+  settings.shareFilm = static_cast<std::size_t>(film);
+  const BatchResult result = RunConvert({path}, settings, sink);
+  if (result.refusal) {
+    morvane_report_problem(ErrorBoxText(*result.refusal).c_str());
+    return 2;
+  }
+  return sink.wrote && !sink.told ? 0 : 1;
+}
+
 // Analyze File of one file: the summary lines and the fifteen rows as
 // morvane-cli analyze prints them. The map it writes beside the file is
 // nothing the page offers, so it is removed again. 0 when the analysis ran

@@ -15,6 +15,7 @@
 #include "support/ffmpeg_decoder.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "video/cinepak_decoder.h"
 
 namespace morvane::test {
 namespace {
@@ -196,6 +197,120 @@ TEST(MovieTest, PlayersDecodeSeekAndFindEveryFrameAndSampleInPlace) {
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(path + "0.film.mkv\n" + path + "1.film.mkv\n" + path + "0.sound.wav\n" + path + "1.sound.wav\n",
             run.out);
+}
+
+// The film shared as WebM: a film at 12 frames a second beside two sound
+// streams at once (stereo and mono, at their own rates), each data chunk
+// before its frame. FFmpeg finds VP9 at the film's size, every frame near
+// our own decoder's, and each Opus track where the movie's track is.
+TEST(MovieTest, TheWebmHoldsTheFilmInVp9AndItsSoundInOpusInPlace) {
+  for (const char* tool : {"ffmpeg", "ffprobe", "mkvinfo"}) {
+    if (!Have(tool))
+      GTEST_SKIP() << tool << " is missing (install-deps.sh --tests brings ffmpeg and mkvtoolnix)";
+  }
+  TempDir dir;
+  const std::vector<Bytes> frames = CinepakFrames(dir, "webm", 12, 36, 6);
+  StreamBuilder stream;
+  const std::int32_t start = 480, ticks = 20;
+  stream.Fhdr({.frameCount = static_cast<std::int32_t>(frames.size()), .time = start});
+  StreamBuilder::Header stereo, mono;
+  stereo.time = mono.time = start;
+  mono.stream = 1;
+  mono.channels = 1;
+  mono.sampleRate = 11025;
+  stream.Shdr(stereo).Shdr(mono);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const std::int32_t time = start + static_cast<std::int32_t>(i) * ticks;
+    stream.Ssmp(PatternBytes(2 * 22050 / 12, static_cast<std::uint32_t>(time)), time, 0);
+    stream.Ssmp(PatternBytes(11025 / 12, static_cast<std::uint32_t>(time + 1)), time, 1);
+    stream.FilmFrame(
+        {.data = frames[i], .time = time, .duration = ticks, .kind = i % 6 == 0 ? "FRME" : "DFRM"});
+  }
+  const std::string path = dir.Write("shared film.str", stream.bytes());
+  std::vector<Bytes> ours;
+  CinepakDecoder decoder(160, 120);
+  for (const Bytes& frame : frames) {
+    EXPECT_EQ("", decoder.Decode(frame.data(), frame.size()));
+    ours.push_back(decoder.Rgb());
+  }
+
+  for (const bool all : {false, true}) {
+    SCOPED_TRACE(all ? "every track" : "the first track");
+    CliRun run =
+        all ? RunCli({"convert", "--webm", "--all-tracks", path}) : RunCli({"convert", "--webm", path});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+    const std::string movie = path + "0.film.mkv", webm = path + "0.film.webm";
+    EXPECT_EQ(
+        path + "0.film.png\n" + movie + "\n" + webm + "\n" + path + "0.sound.wav\n" + path + "1.sound.wav\n",
+        run.out);
+    int status = -1;
+    const std::string info = Shell("mkvinfo -v " + Quoted(webm), &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(std::string::npos, info.find("rror")) << info;
+    EXPECT_EQ(std::string::npos, info.find("arning")) << info;
+
+    const FfmpegReading reading = ReadWithFfmpeg(webm);
+    EXPECT_EQ("", reading.messages);
+    EXPECT_EQ("vp9", reading.videoCodec);
+    EXPECT_EQ(std::vector<std::string>(all ? 2 : 1, "opus"), reading.soundCodecs);
+    EXPECT_EQ(160, reading.width);
+    EXPECT_EQ(120, reading.height);
+    EXPECT_EQ(static_cast<long>(frames.size()), reading.frames);
+    EXPECT_NEAR(static_cast<double>(frames.size()) / 12, reading.duration, 1.0 / 12);
+    ASSERT_EQ(ours.size(), reading.pictures.size());
+    double worst = 1000;
+    for (std::size_t i = 0; i < ours.size(); ++i)
+      worst = std::min(worst, PeakSignalToNoise(ours[i], reading.pictures[i]));
+    EXPECT_GE(worst, 30.0);
+    // Each track's first 100 ms where the movie's are.
+    const int rates[] = {22050, 11025}, channels[] = {2, 1};
+    for (int track = 0; track < (all ? 2 : 1); ++track) {
+      const FfmpegSound pcm = DecodeSoundWithFfmpeg(movie, track, rates[track], channels[track], 100);
+      const FfmpegSound opus = DecodeSoundWithFfmpeg(webm, track, rates[track], channels[track], 100);
+      ASSERT_GE(pcm.samples.size(), static_cast<std::size_t>((rates[track] / 10 - 1) * channels[track]));
+      const double lag = SoundLagMs(pcm, opus, rates[track], channels[track], 30);
+      EXPECT_NEAR(0.0, lag, 10.0) << "track " << track;
+    }
+  }
+}
+
+// A film that can't be shared as WebM: the movie and the WAVs are written
+// all the same, and the WebM's problem is named (exit status 1).
+TEST(MovieTest, AFilmThatCannotBeSharedKeepsItsMovieAndSound) {
+  TempDir dir;
+  struct Case {
+    std::string compression;
+    std::int32_t width, height;
+    std::string told;
+  };
+  for (const Case& c :
+       {Case{"rle ", 160, 120, "compression type 'rle ' is not Cinepak; no WebM written"},
+        Case{"cvid", 4096, 120,
+             "the picture size 4096x120 is larger than the decoder takes; no WebM written"}}) {
+    SCOPED_TRACE(c.told);
+    StreamBuilder stream;
+    stream.Fhdr({.compression = c.compression, .width = c.width, .height = c.height, .frameCount = 2});
+    stream.Shdr({});
+    for (std::int32_t i = 0; i < 2; ++i) {
+      stream.Ssmp(PatternBytes(2 * 22050 / 12, static_cast<std::uint32_t>(i)), i * 20, 0);
+      stream.FilmFrame({.data = PatternBytes(40, 3), .time = i * 20, .duration = 20});
+    }
+    const std::string path = dir.Write("film.str", stream.bytes());
+    const CliRun run = RunCli({"convert", "--webm", path});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find(path + "0.film.webm: " + c.told + "\n")) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find(path + "0.film.mkv\n")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(path + "0.sound.wav\n")) << run.out;
+    EXPECT_FALSE(Exists(path + "0.film.webm"));
+  }
+  // What --webm asks of the command line.
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"convert", "--all-tracks", "x.str"},
+        std::vector<std::string>{"convert", "--webm", "--no-movies", "x.str"},
+        std::vector<std::string>{"analyze", "--webm", "x.str"}}) {
+    EXPECT_EQ(2, RunCli(arguments).status);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "codecs/film_encoders.h"
 #include "core/byte_file.h"
 #include "demux/film_output.h"
 #include "demux/stream_demux.h"
@@ -424,6 +425,53 @@ TEST(FilmDemuxTest, AMovieThatCannotBeWrittenIsToldAndTheSoundGoesOn) {
   EXPECT_EQ(0u, sink.told[0].find(input + "0.film.mkv: ")) << sink.told[0];
   EXPECT_TRUE(sink.movies.empty());
   EXPECT_TRUE(std::filesystem::is_directory(PathOf(dir.File("in.str0.film.mkv"))));
+}
+
+// A film shared alone (the page's WebM of a film card) writes its WebM and
+// nothing else; a movie that fails takes the WebM beside it down with it.
+TEST(FilmDemuxTest, AFilmSharedAloneWritesItsWebmOnlyAndAFailedMovieItsWebmNone) {
+  if (!FilmEncodersBuilt()) GTEST_SKIP() << "this build has no encoders";
+  TempDir dir;
+  std::vector<std::pair<std::int32_t, Bytes>> frames;
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<unsigned char> picture = TestPatternPicture(static_cast<std::size_t>(i), 64, 48);
+    const std::vector<unsigned char> frame = EncodeCinepakKeyFrame(picture.data(), 64, 48);
+    frames.emplace_back(16 * i, Bytes(frame.begin(), frame.end()));
+  }
+  StreamBuilder b;
+  b.Fhdr({.width = 64, .height = 48, .frameCount = 3}).Shdr(Header(0, 22050));
+  Interleave(b, 0, 0, frames, 600);
+  b.Fhdr({.width = 64, .height = 48, .frameCount = 3}).Shdr(Header(0, 22050));
+  Interleave(b, 0, 0, frames, 600);
+  const std::string input = dir.Write("in.str", b.bytes());
+  FilmSink sink;
+  DemuxOptions options;
+  options.outputBase = input;
+  options.shareFilm = 1;
+  EXPECT_TRUE(DemuxFile(input, options, sink));
+  EXPECT_EQ(std::vector<std::string>{input + "1.film.webm"}, sink.written);
+  EXPECT_EQ(std::vector<std::string>{}, sink.told);
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()),
+                             std::filesystem::directory_iterator()));
+  const MkvFile webm = ReadMatroska(ReadAll(input + "1.film.webm"));
+  EXPECT_EQ("", webm.problem);
+  EXPECT_EQ("webm", webm.docType);
+  EXPECT_EQ(3u, webm.BlocksOf(1).size());
+  ASSERT_EQ(2u, webm.tracks.size());
+  EXPECT_EQ("A_OPUS", webm.tracks[1].codec);
+
+  std::filesystem::remove(PathOf(input + "1.film.webm"));
+  std::filesystem::create_directory(PathOf(input + "0.film.mkv"));
+  options.shareFilm.reset();
+  options.webm = true;
+  FilmSink failing;
+  EXPECT_FALSE(DemuxFile(input, options, failing));
+  EXPECT_EQ(std::vector<std::string>(
+                {input + "0.sound.wav", input + "1.film.mkv", input + "1.film.webm", input + "1.sound.wav"}),
+            failing.written);
+  ASSERT_EQ(2u, failing.told.size());
+  EXPECT_EQ(input + "0.film.webm: its film's movie could not be written; no WebM written", failing.told[1]);
+  EXPECT_FALSE(Exists(input + "0.film.webm"));
 }
 
 // A WAV that cannot be made, or fails at any write, leaves the movie beside

@@ -76,6 +76,50 @@ TEST(MatroskaWriterTest, APlayerFindsTheTracksBlocksAndCues) {
   }
 }
 
+// The WebM flavour: VP9 and Opus under WebM's document type, the Opus
+// track's head and delays listed even when its track comes late, and cues at
+// the key frames; mkvinfo, which checks WebM's rules, takes it.
+TEST(MatroskaWriterTest, AWebmMovieNamesVp9AndOpusWithTheirDelays) {
+  TempDir dir;
+  const std::string path = dir.File("a.webm");
+  const Bytes head = PatternBytes(19, 5);
+  {
+    MovieVideo vp9;
+    vp9.codecId = "V_VP9";
+    vp9.width = 320;
+    vp9.height = 240;
+    MatroskaWriter writer(path, 3, vp9, MovieKind::kWebm);
+    for (int i = 0; i < 10; ++i) writer.Block(1, i * 100, i % 5 == 0, PatternBytes(9, 1).data(), 9);
+    for (int t = 0; t < MatroskaWriter::kMostSoundTracks; ++t) {
+      MovieSound opus(22050, 1 + t % 2);
+      opus.opusHead = head;
+      opus.codecDelayNs = 6500000;
+      opus.seekPreRollNs = 80000000;
+      const int track = writer.AddSound(opus, 0);
+      ASSERT_EQ(t + 2, track);
+      writer.Block(track, 1000, true, PatternBytes(3, 2).data(), 3);
+    }
+    writer.Finish({1000, 0});
+  }
+  const MkvFile movie = ReadMatroska(ReadAll(path));
+  EXPECT_EQ("", movie.problem);
+  EXPECT_EQ("webm", movie.docType);
+  ASSERT_EQ(33u, movie.tracks.size());
+  EXPECT_EQ("V_VP9", movie.tracks[0].codec);
+  EXPECT_TRUE(movie.tracks[0].codecPrivate.empty());
+  EXPECT_EQ(320u, movie.tracks[0].width);
+  EXPECT_EQ("A_OPUS", movie.tracks[1].codec);
+  EXPECT_EQ(head, movie.tracks[1].codecPrivate);
+  EXPECT_EQ(48000.0, movie.tracks[1].rate);
+  EXPECT_EQ(2u, movie.tracks[2].channels);
+  EXPECT_EQ(6500000u, movie.tracks[1].codecDelay);
+  EXPECT_EQ(80000000u, movie.tracks[1].seekPreRoll);
+  EXPECT_EQ(2u, movie.cuePoints);
+  if (std::system("command -v mkvinfo >/dev/null 2>&1") == 0) {
+    EXPECT_EQ(0, std::system(("mkvinfo -v '" + path + "' >/dev/null").c_str()));
+  }
+}
+
 TEST(MatroskaWriterTest, TheSameSeedGivesTheSameBytesAndAnotherOtherIdentifiers) {
   TempDir dir;
   const Bytes a = WriteMovie(dir.File("a.mkv"), 42, 5, 100, 2);

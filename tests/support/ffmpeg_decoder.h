@@ -31,4 +31,31 @@ FfmpegDecoding EncodeCinepakWithFfmpeg(const std::string& source, const std::str
 // when equal).
 double PeakSignalToNoise(const Bytes& a, const Bytes& b);
 
+// A movie as Debian's ffprobe and FFmpeg read it: what a player finds.
+struct FfmpegReading {
+  std::string skipReason;  // not empty: FFmpeg cannot run here, and why
+  std::string videoCodec;
+  std::vector<std::string> soundCodecs;
+  int width = 0, height = 0;
+  long frames = 0;              // counted by decoding them
+  double duration = 0;          // s, the file's
+  std::string messages;         // of a whole decode at "-v error": nothing for a clean file
+  std::vector<Bytes> pictures;  // each frame decoded, RGB, rows top to bottom
+};
+FfmpegReading ReadWithFfmpeg(const std::string& path);
+
+// The first `ms` of the movie's `index`-th sound track as FFmpeg decodes it,
+// at `rate` in `channels` (16-bit, interleaved), and when its first sample
+// plays (ms: the first decoded frame's time, after the encoder's delay is
+// dropped).
+struct FfmpegSound {
+  double startMs = 0;
+  std::vector<std::int16_t> samples;
+};
+FfmpegSound DecodeSoundWithFfmpeg(const std::string& path, int index, int rate, int channels, int ms);
+
+// How many ms `b` lags behind `a` (both starting at their startMs), found by
+// the best correlation of their first channel within ±`searchMs`.
+double SoundLagMs(const FfmpegSound& a, const FfmpegSound& b, int rate, int channels, int searchMs);
+
 }  // namespace morvane::test

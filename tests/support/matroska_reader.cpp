@@ -147,6 +147,8 @@ MkvFile ReadMatroska(const Bytes& f) {
           if (e.id == 0x86) track.codec = Text(f, e);
           if (e.id == 0x63A2) track.codecPrivate = Raw(f, e);
           if (e.id == 0x23E383) track.defaultDuration = Unsigned(f, e);
+          if (e.id == 0x56AA) track.codecDelay = Unsigned(f, e);
+          if (e.id == 0x56BB) track.seekPreRoll = Unsigned(f, e);
           if (e.id == 0xE0 || e.id == 0xE1) {
             for (const Element& g : Children(f, e, problem)) {
               if (g.id == 0xB0) track.width = Unsigned(f, g);

@@ -14,7 +14,8 @@ struct MkvTrack {
   std::uint64_t number = 0, type = 0, uid = 0;
   std::string codec;
   Bytes codecPrivate;
-  std::uint64_t defaultDuration = 0;  // ns; 0 when absent
+  std::uint64_t defaultDuration = 0;              // ns; 0 when absent
+  std::uint64_t codecDelay = 0, seekPreRoll = 0;  // ns
   std::uint64_t width = 0, height = 0;
   double rate = 0;
   std::uint64_t channels = 0, bitDepth = 0;

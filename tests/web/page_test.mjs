@@ -193,6 +193,81 @@ test('the page converts as morvane-cli does', async (t) => {
     assert.deepEqual(await violations(), [], 'axe on the player');
   });
 
+  await t.test('the film card makes the demo film\'s WebM in the browser, and can cancel it', async () => {
+    await convert(['demo.str']);
+    const name = 'demo.str0.film.webm';
+    // Cancelled at once (both clicks in one go: the demo's WebM takes well
+    // under a second): nothing is left of it.
+    await page.evaluate(() => {
+      const [make, cancel] = document.querySelectorAll('.webm button');
+      make.click();
+      cancel.click();
+    });
+    await page.waitForFunction(() => document.querySelector('.webm-status').textContent.startsWith('Cancelled'),
+      null, {timeout: 60000});
+    assert.equal(await page.$(`.webm a[download="${name}"]`), null);
+    const [worker] = page.workers();
+    assert.deepEqual(await worker.evaluate(async () => {
+      const found = [];
+      for await (const entry of (await folderOf(session, 'card-0')).keys()) found.push(entry);
+      return found.filter((entry) => entry.includes('.webm'));
+    }), [], 'no WebM, whole or not, is left');
+    await page.click('.webm button:has-text("WebM")');
+    await page.waitForSelector(`.webm a[download="${name}"]`, {timeout: 120000});
+    assert.deepEqual(await page.$$eval('.webm-problems li', (items) => items.map((item) => item.textContent)), []);
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click(`.webm a[download="${name}"]`)]);
+    assert.equal(download.suggestedFilename(), name);
+    const webm = path.join(scratch, name);
+    fs.copyFileSync(await download.path(), webm);
+    const movie = path.join(scratch, 'demo.str0.film.mkv');
+    fs.writeFileSync(movie, expected.get('demo.str').written.get('demo.str0.film.mkv'));
+    const ffmpeg = (...args) => execFileSync('ffmpeg', ['-nostdin', '-v', 'error', ...args],
+      {maxBuffer: 1 << 30});
+    const probe = (file, ...args) => execFileSync('ffprobe', ['-v', 'error', ...args, file], {encoding: 'utf8'}).trim();
+    assert.equal(ffmpeg('-i', webm, '-f', 'null', '-').length, 0, 'FFmpeg decodes it without a word');
+    assert.equal(probe(webm, '-show_entries', 'stream=codec_name,width,height', '-of', 'csv=p=0'),
+      'vp9,320,240\nopus');
+    assert.equal(probe(webm, '-count_frames', '-select_streams', 'v', '-show_entries', 'stream=nb_read_frames',
+      '-of', 'csv=p=0'), '48');
+    const duration = Number(probe(webm, '-show_entries', 'format=duration', '-of', 'csv=p=0'));
+    assert.ok(Math.abs(duration - 4) <= 1 / 12, 'duration ' + duration);
+    // Every frame near our decoder's (which FFmpeg's decoding of the movie
+    // equals byte for byte).
+    const frames = (file) => ffmpeg('-i', file, '-map', '0:v:0', '-vsync', 'passthrough', '-f', 'rawvideo',
+      '-pix_fmt', 'rgb24', '-');
+    const ours = frames(movie), shared = frames(webm);
+    assert.equal(shared.length, ours.length);
+    const size = 320 * 240 * 3;
+    for (let at = 0; at < ours.length; at += size) {
+      let squares = 0;
+      for (let i = at; i < at + size; i++) squares += (ours[i] - shared[i]) ** 2;
+      const psnr = 10 * Math.log10(255 * 255 * size / Math.max(squares, 1e-9));
+      assert.ok(psnr >= 30, `frame ${at / size}: ${psnr.toFixed(1)} dB`);
+    }
+    // The sound's first 100 ms where the movie's are, within 10 ms.
+    const sound = (file) => {
+      const start = Number(probe(file, '-select_streams', 'a:0', '-show_frames', '-read_intervals', '%+#1',
+        '-show_entries', 'frame=pts_time', '-of', 'csv=p=0')) * 1000;
+      const bytes = ffmpeg('-i', file, '-map', '0:a:0', '-f', 's16le', '-ac', '1', '-ar', '22050', '-t', '0.1', '-');
+      return {start: start, samples: new Int16Array(bytes.buffer, bytes.byteOffset, bytes.length >> 1)};
+    };
+    const a = sound(movie), b = sound(webm);
+    let best = 0, bestScore = -Infinity;
+    for (let lag = -661; lag <= 661; lag++) {
+      let score = 0, energy = 0;
+      for (let i = 0; i < a.samples.length; i++) {
+        const j = i + lag;
+        if (j < 0 || j >= b.samples.length) continue;
+        score += a.samples[i] * b.samples[j];
+        energy += b.samples[j] * b.samples[j];
+      }
+      score = energy > 0 ? score / Math.sqrt(energy) : 0;
+      if (score > bestScore) [best, bestScore] = [lag, score];
+    }
+    const offset = b.start - a.start + best * 1000 / 22050;
+    assert.ok(Math.abs(offset) <= 10, 'the sound is ' + offset.toFixed(1) + ' ms off');
+  });
+
   await t.test('over an earlier file and a folder in the way, as morvane-cli', async () => {
     const name = 'interleaved.str';
     const [earlier, inTheWay] = [name + '0.sound.wav', name + '1.sound.wav'];

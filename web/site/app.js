@@ -14,6 +14,9 @@ let notStreams = 0;  // files dropped by themselves that are no stream
 const kNoStream = 3;  // what the analysis gives for such a file
 let written = 0;
 let troubled = 0;
+// The WebMs being made, by job: what their worker's reports go to.
+const webmJobs = new Map();
+let nextWebm = 0;
 
 // The session's outputs are cleared by a later page once this one is gone.
 navigator.locks.request(session, () => new Promise(() => {}));
@@ -361,6 +364,7 @@ class Card {
     this.id = id;
     this.title = title;
     this.folder = place ? place.folder : id;
+    this.file = file;
     this.facts = new Map();
     this.outputs = 0;
     this.adding = [];  // outputs whose links are still being made
@@ -485,6 +489,7 @@ class Card {
         (facts.frames === 1 ? ' frame, ' : ' frames, ') + durationText(facts.durationMs / 1000);
       item.append(line);
       if (facts.width > 0 && facts.height > 0) new FilmPlayer(this.id, name, facts, item);
+      if (facts.codec === 'cvid') this.addWebmControl(item, name);
     } else if (name.endsWith('.film.png')) {
       const poster = document.createElement('img');
       poster.className = 'poster';
@@ -503,6 +508,86 @@ class Card {
     const row = document.createElement('p');
     row.append(link, size);
     item.append(row);
+  }
+
+  // The film re-encoded in this browser as WebM (VP9 and Opus), to share:
+  // named as morvane-cli convert --webm names it, beside the movie.
+  addWebmControl(item, movieName) {
+    const film = Number(movieName.slice(this.file.name.length, -'.film.mkv'.length));
+    const name = this.file.name + film + '.film.webm';
+    const box = document.createElement('div');
+    box.className = 'webm';
+    const make = document.createElement('button');
+    make.type = 'button';
+    make.textContent = 'WebM';
+    make.setAttribute('aria-label', 'Make ' + name + ', to share: VP9 and Opus, which browsers and phones play');
+    const progress = document.createElement('progress');
+    progress.max = 1000;
+    progress.value = 0;
+    progress.hidden = true;
+    progress.setAttribute('aria-label', 'Progress of ' + name);
+    const cancel = document.createElement('button');
+    cancel.type = 'button';
+    cancel.textContent = 'Cancel';
+    cancel.hidden = true;
+    cancel.setAttribute('aria-label', 'Cancel ' + name);
+    const status = document.createElement('span');
+    status.className = 'webm-status';
+    status.setAttribute('aria-live', 'polite');
+    const problems = document.createElement('ul');
+    problems.className = 'webm-problems';
+    box.append(make, progress, cancel, status, problems);
+    item.append(box);
+    make.addEventListener('click', () => {
+      make.disabled = true;
+      progress.hidden = false;
+      progress.value = 0;
+      cancel.hidden = false;
+      cancel.disabled = false;
+      problems.replaceChildren();
+      const old = $('a', status);
+      if (old) URL.revokeObjectURL(old.href);
+      status.textContent = 'Waiting…';
+      const job = 'webm-' + nextWebm++;
+      webmJobs.set(job, {
+        report: (kind, facts) => {
+          if (kind === 'progress') {
+            progress.value = facts.total > 0 ? (1000 * facts.done) / facts.total : 1000;
+            status.textContent = 'Encoding… ' + Math.floor(progress.value / 10) + '%';
+          } else if (kind === 'problem') {
+            const line = document.createElement('li');
+            line.textContent = facts.line;
+            problems.append(line);
+          }
+        },
+        done: async (message) => {
+          progress.hidden = true;
+          cancel.hidden = true;
+          make.disabled = false;
+          if (message.cancelled) {
+            status.textContent = 'Cancelled; no WebM written.';
+          } else if (message.wrote) {
+            const stored = await storedFileUrl(this.id, name);
+            const link = document.createElement('a');
+            link.href = stored.url;
+            link.download = name;
+            link.textContent = 'Download ' + name;
+            status.textContent = '';
+            status.append(link, ' (' + sizeText(stored.size) + ')' +
+              (message.result === 0 ? '' : '; not whole, see the problems'));
+          } else {
+            status.textContent = 'No WebM written' + (message.failure ? ': ' + message.failure : '; see the problems.');
+          }
+          make.focus();
+        },
+      });
+      cancel.onclick = () => {
+        cancel.disabled = true;
+        status.textContent = 'Cancelling…';
+        worker.postMessage({type: 'cancel-webm', job: job});
+      };
+      worker.postMessage({type: 'webm', job: job, id: this.id, file: this.file, film: film});
+    });
   }
 
   async finish(message) {
@@ -617,7 +702,13 @@ function addCards(entries) {
 
 worker.onmessage = async (event) => {
   const message = event.data;
-  if (answers.has(message.request) && message.type !== 'report') {
+  if (message.type === 'webm-report') {
+    webmJobs.get(message.job).report(message.kind, message.facts);
+  } else if (message.type === 'webm-done') {
+    const job = webmJobs.get(message.job);
+    webmJobs.delete(message.job);
+    await job.done(message);
+  } else if (answers.has(message.request) && message.type !== 'report') {
     answers.get(message.request)(message);
     answers.delete(message.request);
   } else if (message.type === 'walked') {

@@ -231,6 +231,48 @@ async function walk(entries) {
   postMessage({type: 'walked', entries: taken.filter((entry) => !throughSheet.has(entry))});
 }
 
+// One film of a file re-encoded as WebM by the browser's encoders, beside
+// the file's other outputs: the converter reads the file once more, decodes
+// the film's frames and the sound beside it, and writes the WebM a packet
+// at a time (never the whole film in memory). Module.morvaneCancel ends it
+// at the encoders' next call, and the unfinished file is removed.
+let webmJob = null;
+const cancelledJobs = new Set();
+async function shareFilm(job, id, file, film) {
+  const reply = {type: 'webm-done', job: job, result: -1, wrote: false, cancelled: false};
+  if (cancelledJobs.delete(job)) {
+    postMessage(Object.assign(reply, {cancelled: true}));
+    return;
+  }
+  if (!morvane) {
+    postMessage(Object.assign(reply, {failure: startFailure}));
+    return;
+  }
+  const path = '/' + session + '/' + id + '/' + file.name;
+  morvane.morvaneFolder = '/' + session + '/' + id;
+  morvane.morvaneInputs = new Map([[path, file]]);
+  morvane.morvaneCancel = false;
+  webmJob = job;
+  morvane.morvaneReport = (kind, facts) => {
+    if (kind === 'wrote') reply.wrote = true;
+    // The encoders' cancellation is no problem of the film's.
+    if (kind === 'problem' && morvane.morvaneCancel) return;
+    postMessage({type: 'webm-report', job: job, kind: kind, facts: facts});
+  };
+  try {
+    reply.result = await morvane.ccall('morvane_share_film', 'number', ['string', 'number'], [file.name, film],
+      {async: true});
+    reply.cancelled = morvane.morvaneCancel && !reply.wrote;
+  } catch (error) {
+    reply.failure = String(error && error.message || error);
+  } finally {
+    morvane.morvaneInputs = new Map();
+    morvane.morvaneCancel = false;
+    webmJob = null;
+  }
+  postMessage(reply);
+}
+
 // The zip: stored entries (the WAVs gain nothing from deflating), ZIP64
 // where a size or an offset needs more than 32 bits.
 const crcTable = new Uint32Array(256).map((_, n) => {
@@ -418,6 +460,11 @@ onmessage = (event) => {
     queue = queue.then(() => convert(message.id, message.file, message.companions));
   } else if (message.type === 'zip') {
     queue = queue.then(makeZip);
+  } else if (message.type === 'webm') {
+    queue = queue.then(() => shareFilm(message.job, message.id, message.file, message.film));
+  } else if (message.type === 'cancel-webm') {
+    if (webmJob === message.job && morvane) morvane.morvaneCancel = true;
+    else cancelledJobs.add(message.job);  // not begun yet: it ends as it begins
   } else if (message.type === 'film-index') {
     queue = queue.then(() => postMessage({type: 'film-index', request: message.request, index: filmIndex(message)}));
   } else if (message.type === 'film-picture' || message.type === 'film-sound') {
