@@ -77,13 +77,13 @@ constexpr std::array<Halves, 89 * 16> kHalves = [] {
 }();
 
 inline __m128i Half(const std::int16_t& half) { return _mm_cvtsi32_si128(static_cast<std::uint16_t>(half)); }
-#endif
-
+#else
 // Without a branch: noise drives the predictor to either end at random.
 inline std::int32_t Clamp16(std::int32_t value) {
   value = value < -32768 ? -32768 : value;
   return value > 32767 ? 32767 : value;
 }
+#endif
 
 class Adp4Mono final : public SoundDecoder {
  public:
