@@ -101,6 +101,36 @@ TEST(SoundCodecTest, WorkedExamplesByHand) {
   }
 }
 
+TEST(SoundCodecTest, LongDataDecodesAsTheModelsWhereverItIsCut) {
+  // Long enough for the decoders' runs of many bytes at a time, cut at
+  // every offset of such a run: noise, and a ramp that climbs and falls to
+  // both clamps of ADP4 and wraps CBD2 and SDX2.
+  Bytes ramp;
+  for (int i = 0; i < 600; ++i) ramp.push_back(static_cast<unsigned char>(i < 300 ? 0x77 : 0xFF));
+  for (const Bytes& data : {test::PatternBytes(4099, 7), ramp}) {
+    for (const auto& [type, channels] : std::vector<std::pair<std::string, int>>{
+             {"CBD2", 1}, {"CBD2", 2}, {"ADP4", 1}, {"SDX2", 1}, {"SDX2", 2}}) {
+      SCOPED_TRACE(type + " " + std::to_string(channels));
+      std::string why;
+      const SoundCodec* codec = FindSoundCodec(Format(type, channels, 4), why);
+      ASSERT_NE(nullptr, codec) << why;
+      const Bytes model = test::ModelSamples(type, channels, data);
+      for (std::size_t cut = 1; cut <= 40; ++cut) {
+        const std::unique_ptr<SoundDecoder> decoder = codec->makeDecoder(channels);
+        Bytes out;
+        for (std::size_t at = 0; at < data.size();) {
+          const std::size_t piece = std::min(data.size() - at, at == 0 ? cut : std::size_t{97} + cut);
+          Bytes samples(decoder->SampleBytesFor(piece));
+          samples.resize(decoder->Decode(data.data() + at, piece, samples.data()));
+          out.insert(out.end(), samples.begin(), samples.end());
+          at += piece;
+        }
+        ASSERT_EQ(model, out) << "cut " << cut;
+      }
+    }
+  }
+}
+
 TEST(SoundCodecTest, Cbd2ValuesAreTheFlooredCubeOver64) {
   const std::vector<std::pair<int, int>> values = {{0x80, -32768}, {0x81, -32006}, {0xFF, -1},
                                                    {0x00, 0},      {0x01, 0},      {0x7F, 32005}};

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvane {
 
 namespace {
@@ -37,26 +41,49 @@ constexpr std::array<NibbleStep, 89 * 16> kNibbleSteps = [] {
   }
   return table;
 }();
-// The index after a whole byte, from the index before it: the one step of
-// the run that each byte must wait for, a load from a table that stays in
-// the first-level cache.
-constexpr std::array<std::uint8_t, 89 * 256> kByteNext = [] {
-  std::array<std::uint8_t, 89 * 256> table{};
+// The index after a whole byte, laid out byte by byte: the row of a byte
+// is found before its index is known, and the one step of the run that
+// each byte must wait for is a single load from the row at that index, in
+// a table that stays in the first-level cache.
+constexpr std::array<std::uint8_t, 256 * 89> kByteNext = [] {
+  std::array<std::uint8_t, 256 * 89> table{};
   for (int index = 0; index < 89; ++index) {
     for (int byte = 0; byte < 256; ++byte) {
       const int middle = kNibbleSteps[static_cast<std::size_t>(index * 16 + (byte >> 4))].next;
-      table[static_cast<std::size_t>(index * 256 + byte)] =
+      table[static_cast<std::size_t>(byte * 89 + index)] =
           static_cast<std::uint8_t>(kNibbleSteps[static_cast<std::size_t>(middle * 16 + (byte & 15))].next);
     }
   }
   return table;
 }();
 
+#if defined(__SSE2__)
+// The difference of every step index and nibble in two halves of its sign,
+// each within 16 bits: adding them one after the other with 16-bit
+// saturation clamps exactly as adding the whole and clamping once would,
+// since the first half can only saturate where the whole would too. The
+// predictor's run then waits for two one-cycle adds a nibble.
+struct Halves {
+  std::int16_t first, second;
+};
+constexpr std::array<Halves, 89 * 16> kHalves = [] {
+  std::array<Halves, 89 * 16> table{};
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const std::int32_t difference = kNibbleSteps[i].difference;
+    table[i] = {static_cast<std::int16_t>(difference / 2),
+                static_cast<std::int16_t>(difference - difference / 2)};
+  }
+  return table;
+}();
+
+inline __m128i Half(const std::int16_t& half) { return _mm_cvtsi32_si128(static_cast<std::uint16_t>(half)); }
+#else
 // Without a branch: noise drives the predictor to either end at random.
 inline std::int32_t Clamp16(std::int32_t value) {
   value = value < -32768 ? -32768 : value;
   return value > 32767 ? 32767 : value;
 }
+#endif
 
 class Adp4Mono final : public SoundDecoder {
  public:
@@ -64,13 +91,31 @@ class Adp4Mono final : public SoundDecoder {
 
  private:
   void DecodeUnits(const unsigned char* in, std::size_t units, unsigned char* out) override {
-    std::int32_t predictor = state_.predictor;
     std::size_t index = static_cast<std::size_t>(state_.index);
+#if defined(__SSE2__)
+    __m128i predictor = _mm_cvtsi32_si128(static_cast<std::uint16_t>(state_.predictor));
+    for (const unsigned char* end = in + units; in != end; ++in, out += 4) {
+      const unsigned byte = *in;
+      const std::size_t high = index * 16 + (byte >> 4);
+      const std::size_t low = static_cast<std::size_t>(kNibbleSteps[high].next) * 16 + (byte & 15);
+      index = kByteNext[byte * 89 + index];
+      const __m128i first =
+          _mm_adds_epi16(_mm_adds_epi16(predictor, Half(kHalves[high].first)), Half(kHalves[high].second));
+      predictor = _mm_adds_epi16(_mm_adds_epi16(first, Half(kHalves[low].first)), Half(kHalves[low].second));
+      const auto both = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_unpacklo_epi16(first, predictor)));
+      out[0] = static_cast<unsigned char>(both);
+      out[1] = static_cast<unsigned char>(both >> 8);
+      out[2] = static_cast<unsigned char>(both >> 16);
+      out[3] = static_cast<unsigned char>(both >> 24);
+    }
+    state_.predictor = static_cast<std::int16_t>(_mm_cvtsi128_si32(predictor));
+#else
+    std::int32_t predictor = state_.predictor;
     for (const unsigned char* end = in + units; in != end; ++in, out += 4) {
       const unsigned byte = *in;
       const NibbleStep high = kNibbleSteps[index * 16 + (byte >> 4)];
       const NibbleStep low = kNibbleSteps[static_cast<std::size_t>(high.next) * 16 + (byte & 15)];
-      index = kByteNext[index * 256 + byte];
+      index = kByteNext[byte * 89 + index];
       const std::int32_t first = Clamp16(predictor + high.difference);
       predictor = Clamp16(first + low.difference);
       out[0] = static_cast<unsigned char>(first);
@@ -79,6 +124,7 @@ class Adp4Mono final : public SoundDecoder {
       out[3] = static_cast<unsigned char>(predictor >> 8);
     }
     state_.predictor = predictor;
+#endif
     state_.index = static_cast<int>(index);
   }
   Adp4State state_;
