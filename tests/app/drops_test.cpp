@@ -340,7 +340,7 @@ void DropsTest::aDiscImageIsConvertedAsConvertConvertsIt() {
     };
     QVERIFY(DropFiles(*f.form, dropped, Beside(*f.form)));
     const std::map<std::string, Bytes> outputs = FilesBelow(dir.path() / "game");
-    QCOMPARE(outputs.size(), std::size_t{sheet ? 7u : 6u});
+    QCOMPARE(outputs.size(), std::size_t{sheet ? 8u : 7u});  // the film's poster among them
     QVERIFY(outputs == FilesBelow(reference.path() / "game"));
     QCOMPARE(
         f.dialogs->notices,
@@ -366,7 +366,7 @@ void DropsTest::aDiscImageIsConvertedAsConvertConvertsIt() {
   QVERIFY(DropFile(*f.form, image, Beside(*f.form)));
   QCOMPARE(f.dialogs->notices,
            QStringList{"Stopped after 1 file of 1: 1 stream and 1 film converted; no problems."});
-  QCOMPARE(FilesBelow(dir.path() / "game").size(), std::size_t{2});  // INTRO.STR's movie and WAV
+  QCOMPARE(FilesBelow(dir.path() / "game").size(), std::size_t{3});  // INTRO.STR's movie, poster and WAV
 }
 
 void DropsTest::aBadImageGivesItsLineAndTheRestIsConverted() {
