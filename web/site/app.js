@@ -359,12 +359,13 @@ class FilmPlayer {
 
 class Card {
   // `place`: of a stream on a disc, the disc's card, whose folder holds its
-  // outputs and after whose cards it comes.
-  constructor(id, size, title, place) {
+  // outputs and after whose cards it comes. `file`: the stream dropped or
+  // picked, which a film's WebM reads again; none for a stream on a disc.
+  constructor(id, size, title, place, file) {
     this.id = id;
     this.title = title;
     this.folder = place ? place.folder : id;
-    this.file = file;
+    this.file = file || null;
     this.facts = new Map();
     this.outputs = 0;
     this.adding = [];  // outputs whose links are still being made
@@ -488,8 +489,10 @@ class Card {
       line.textContent = facts.codec + ' ' + facts.width + 'x' + facts.height + ', ' + facts.frames +
         (facts.frames === 1 ? ' frame, ' : ' frames, ') + durationText(facts.durationMs / 1000);
       item.append(line);
-      if (facts.width > 0 && facts.height > 0) new FilmPlayer(this.id, name, facts, item);
-      if (facts.codec === 'cvid') this.addWebmControl(item, name);
+      // The player and the WebM read the stream's own movie and file: a film
+      // on a disc has its movie and poster to download, not yet those.
+      if (this.file && facts.width > 0 && facts.height > 0) new FilmPlayer(this.id, name, facts, item);
+      if (this.file && facts.codec === 'cvid') this.addWebmControl(item, name);
     } else if (name.endsWith('.film.png')) {
       const poster = document.createElement('img');
       poster.className = 'poster';
@@ -691,7 +694,7 @@ function addCards(entries) {
   for (const {file, title, disc, companions} of entries) {
     const id = 'card-' + nextCard++;
     const size = file.size + (companions || []).reduce((sum, companion) => sum + companion.file.size, 0);
-    cards.set(id, disc ? new DiscCard(id, size, title) : new Card(id, size, title));
+    cards.set(id, disc ? new DiscCard(id, size, title) : new Card(id, size, title, null, file));
     running++;
     // The zip keeps the folders of what was dropped.
     worker.postMessage({type: 'convert', id: id, file: file, companions: disc ? companions || [] : undefined,
