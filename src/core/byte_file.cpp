@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/live_temporaries.h"
 #include "core/platform.h"
 
 namespace morvane {
@@ -15,8 +16,6 @@ constexpr std::size_t kBufferSize = ReadAhead::kLargeBlock;
 // Extract Chunks put whole sound data records into it.
 constexpr std::size_t kWriteBufferSize = 512 * 1024;
 constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
-// Raw sectors read at once for a range read through its sectors.
-constexpr std::int64_t kSectorRun = 128;
 
 // The write buffers of closed files, kept for the next file: a batch opens
 // and closes an output for every stream, and a large buffer is a mapping of
@@ -32,68 +31,7 @@ std::int64_t faultTarget = 0;
 std::int64_t faultCount = 0;
 int faultError = 0;  // the platform's error number
 bool faultWasRename = false;
-
-// The temporary names alive now, for the signal handler: each slot is free
-// (0), being filled (1) or names a live temporary (2).
-constexpr int kRegistrySlots = kMostLiveTemporaries;
-constexpr std::size_t kRegistryPathSize = platform::kLongestPath;
-struct RegistrySlot {
-  std::atomic<int> state{0};
-  char path[kRegistryPathSize];
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-RegistrySlot registry[kRegistrySlots];
-
-int Register(const std::string& path) {
-  if (path.size() >= kRegistryPathSize) return -1;
-  for (int slot = 0; slot < kRegistrySlots; ++slot) {
-    int expected = 0;
-    if (registry[slot].state.compare_exchange_strong(expected, 1)) {
-      std::memcpy(registry[slot].path, path.c_str(), path.size() + 1);
-      registry[slot].state.store(2);
-      return slot;
-    }
-  }
-  return -1;
-}
-
-void Unregister(int slot) {
-  if (slot >= 0) registry[slot].state.store(0);
-}
-
-constexpr char kTemporaryMark[] = ".morvane-";
-constexpr std::size_t kTemporaryMarkLength = sizeof kTemporaryMark - 1;
-constexpr std::size_t kRandomLength = 6;
-
-// The temporary name beside `path`: a dot, the name (cut so that the whole
-// stays within the platform's limit for one name), the mark and six random
-// letters or digits.
-std::string TemporaryPath(const std::string& path) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[kRandomLength];
-  platform::RandomBytes(random, sizeof random);
-  std::size_t nameStart = path.size();
-  while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
-  std::string name = path.substr(nameStart);
-  const std::size_t room = platform::kLongestName - 1 - kTemporaryMarkLength - kRandomLength;
-  if (name.size() > room) name.resize(room);
-  std::string temporary = path.substr(0, nameStart) + "." + name + kTemporaryMark;
-  for (unsigned char byte : random) temporary.push_back(kLetters[byte % (sizeof kLetters - 1)]);
-  return temporary;
-}
 }  // namespace
-
-void RemoveLiveTemporaries() noexcept {
-  for (RegistrySlot& slot : registry) {
-    if (slot.state.load() == 2) platform::Remove(slot.path);
-  }
-}
-
-bool IsTemporaryName(const std::string& name) {
-  const std::size_t tail = kTemporaryMarkLength + kRandomLength;
-  return name.size() > tail + 1 && name.front() == '.' &&
-         name.compare(name.size() - tail, kTemporaryMarkLength, kTemporaryMark) == 0;
-}
 
 namespace faults {
 namespace detail {
@@ -172,70 +110,6 @@ void ByteFile::Open(const std::string& path, Mode mode) {
   range_.reset();
 }
 
-void ByteFile::Open(const InputSource& source) {
-  if (!source.range) {
-    Open(source.path, Mode::kRead);
-    return;
-  }
-  const FileRange& range = *source.range;
-  Open(range.container, Mode::kRead);
-  path_ = source.path;
-  range_ = range;
-  // What the container holds of the range: a cut image ends it early.
-  std::int64_t data = knownSize_ - range.base;
-  if (range.sectorSize > 0) {
-    const std::int64_t whole = std::max<std::int64_t>(data, 0) / range.sectorSize;
-    const std::int64_t partial = std::clamp<std::int64_t>(
-        data - whole * range.sectorSize - range.sectorDataOffset, 0, range.sectorData);
-    data = whole * range.sectorData + partial;
-    const std::size_t room = kSectorRun * static_cast<std::size_t>(range.sectorSize);
-    if (sectorsSize_ < room) {
-      sectors_.reset(new unsigned char[room]);
-      sectorsSize_ = room;
-    }
-  }
-  knownSize_ = std::clamp<std::int64_t>(data - range.start, 0, range.length);
-}
-
-std::int64_t ByteFile::ReadAt(void* destination, std::size_t count, std::int64_t position, int& error) {
-  if (!range_) return platform::ReadAt(handle_, destination, count, position, error);
-  if (position >= knownSize_) return 0;
-  count = static_cast<std::size_t>(
-      std::min<std::int64_t>(static_cast<std::int64_t>(count), knownSize_ - position));
-  if (range_->sectorSize == 0)
-    return platform::ReadAt(handle_, destination, count, range_->base + range_->start + position, error);
-  return ReadSectors(static_cast<unsigned char*>(destination), count, range_->start + position, error);
-}
-
-std::int64_t ByteFile::ReadSectors(unsigned char* destination, std::size_t count, std::int64_t position,
-                                   int& error) {
-  // A run of whole sectors is read at once and its data bytes taken out.
-  const std::int64_t sectorSize = range_->sectorSize;
-  const std::int64_t dataSize = range_->sectorData;
-  std::size_t done = 0;
-  while (done < count) {
-    const std::int64_t at = position + static_cast<std::int64_t>(done);
-    const std::int64_t within = at % dataSize;
-    const std::int64_t wanted = within + static_cast<std::int64_t>(count - done);
-    const std::int64_t sectors = std::min<std::int64_t>(kSectorRun, (wanted + dataSize - 1) / dataSize);
-    const std::int64_t got =
-        platform::ReadAt(handle_, sectors_.get(), static_cast<std::size_t>(sectors * sectorSize),
-                         range_->base + at / dataSize * sectorSize, error);
-    if (got < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
-    for (std::int64_t sector = 0; sector < sectors && done < count; ++sector) {
-      const std::int64_t dataStart = sector * sectorSize + range_->sectorDataOffset;
-      const std::int64_t from = dataStart + (sector == 0 ? within : 0);
-      const std::int64_t end = std::min(dataStart + dataSize, got);
-      const std::int64_t take = std::min<std::int64_t>(end - from, static_cast<std::int64_t>(count - done));
-      // The container ended under the read.
-      if (take <= 0) return static_cast<std::int64_t>(done);
-      std::memcpy(destination + done, sectors_.get() + from, static_cast<std::size_t>(take));
-      done += static_cast<std::size_t>(take);
-    }
-  }
-  return static_cast<std::int64_t>(done);
-}
-
 void ByteFile::OpenForReading(const std::string& path) {
   const platform::OpenedFile opened = platform::OpenForReading(path);
   if (opened.notRegular) throw CommandError(kNoFileCode, kNotRegularFileText);
@@ -254,11 +128,11 @@ void ByteFile::CreateTemporary(const std::string& path) {
   platform::FileHandle handle = platform::kNoFile;
   int error = 0;
   for (int attempt = 0; attempt < 100 && handle == platform::kNoFile; ++attempt) {
-    temporaryPath_ = TemporaryPath(path);
-    registrySlot_ = Register(temporaryPath_);
+    temporaryPath_ = TemporaryPathBeside(path);
+    registrySlot_ = RegisterTemporary(temporaryPath_);
     error = platform::CreateExclusive(temporaryPath_, target, handle);
     if (error != 0) {
-      Unregister(registrySlot_);
+      UnregisterTemporary(registrySlot_);
       registrySlot_ = -1;
       temporaryPath_.clear();
       if (!platform::IsAlreadyExists(error)) RaiseSystemError(error);
@@ -279,7 +153,7 @@ int ByteFile::PutInPlace() noexcept {
     error = platform::Rename(temporaryPath_, path_);
   }
   if (error != 0) platform::Remove(temporaryPath_.c_str());
-  Unregister(registrySlot_);
+  UnregisterTemporary(registrySlot_);
   registrySlot_ = -1;
   temporaryPath_.clear();
   return error;
@@ -519,7 +393,7 @@ void ByteFile::Discard() noexcept {
   cursor_ = end_ = 0;
   if (temporaryPath_.empty()) return;
   platform::Remove(temporaryPath_.c_str());
-  Unregister(registrySlot_);
+  UnregisterTemporary(registrySlot_);
   registrySlot_ = -1;
   temporaryPath_.clear();
 }
