@@ -12,9 +12,6 @@ namespace morvane {
 namespace {
 // A file being read holds the largest block the read-ahead takes.
 constexpr std::size_t kBufferSize = ReadAhead::kLargeBlock;
-// A file being written gathers more before each write call: the copies of
-// Extract Chunks put whole sound data records into it.
-constexpr std::size_t kWriteBufferSize = 512 * 1024;
 constexpr std::int64_t kPositionLimit = std::int64_t{1} << 31;
 
 // The write buffers of closed files, kept for the next file: a batch opens

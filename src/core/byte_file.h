@@ -41,6 +41,10 @@ void RemoveLiveTemporaries() noexcept;
 // up to two outputs for each of its 32 streams alive at a time, and a movie
 // and its WebM for each of its 8 films, and a poster.
 inline constexpr int kMostLiveTemporaries = 96;
+// A file being written gathers this much before each write call (the copies
+// of Extract Chunks put whole sound data records into it); a write of this
+// many bytes or more goes straight to the system, without a copy.
+inline constexpr std::size_t kWriteBufferSize = 512 * 1024;
 // Whether a file name (without its folder) is one of those temporary names:
 // a leading dot, and ".morvane-" followed by six characters at its end.
 bool IsTemporaryName(const std::string& name);

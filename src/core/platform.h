@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace morvane::platform {
@@ -107,6 +108,13 @@ void OnInterrupt(void (*cleanup)() noexcept);
 // waiting, runs cleanup and ends the program at once with 128 plus the
 // signal's number, as OnInterrupt does.
 FileHandle WatchEndRequests(void (*cleanup)() noexcept);
+// Runs `start`, which starts a helper thread, with SIGINT, SIGTERM and
+// SIGHUP held off the calling thread: the thread started keeps them off for
+// good, so that they land on the thread that makes and removes the outputs
+// (one sent meanwhile waits for the end of the call). Windows' console events
+// come on a thread of their own, and a page has no signals: there it only
+// runs `start`.
+void StartWithEndSignalsHeld(const std::function<void()>& start);
 // The number of the first signal noted (SIGINT 2, SIGTERM 15, SIGHUP 1), 0
 // while there is none. Takes the notice off the watched handle, so that the
 // loop is not woken for it again.

@@ -1,6 +1,7 @@
 // The platform layer on Linux and other POSIX systems.
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -235,6 +236,20 @@ FileHandle WatchEndRequests(void (*cleanup)() noexcept) {
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signalNumber);
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
   return endPipe[0];
+}
+
+void StartWithEndSignalsHeld(const std::function<void()>& start) {
+  sigset_t held, before;
+  sigemptyset(&held);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signalNumber);
+  ::pthread_sigmask(SIG_BLOCK, &held, &before);
+  try {
+    start();
+  } catch (...) {
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    throw;
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 int TakeEndRequest() {

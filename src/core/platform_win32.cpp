@@ -363,6 +363,8 @@ FileHandle WatchEndRequests(void (*cleanup)() noexcept) {
   return reinterpret_cast<FileHandle>(endEvent);
 }
 
+void StartWithEndSignalsHeld(const std::function<void()>& start) { start(); }
+
 int TakeEndRequest() {
   if (endEvent != nullptr) ::ResetEvent(endEvent);
   return endSignal.load();

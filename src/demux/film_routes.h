@@ -55,6 +55,8 @@ class FilmRoutes {
   }
 
   bool AnyFilm() const { return headers_ > 0; }
+  // A film is open now: the sound chunks may go to it.
+  bool AnyLive() const { return !live_.empty(); }
   bool Whole() const { return whole_; }
 
  private:

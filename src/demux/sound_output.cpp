@@ -12,6 +12,8 @@ namespace morvane {
 namespace {
 
 constexpr std::size_t kPiece = 32 * 1024;  // input bytes decoded at a time
+// The longest unit of any codec: two bytes of each of two channels.
+constexpr std::size_t kMostUnitBytes = 4;
 // The WAV's sizes are 32-bit: the RIFF size counts 36 bytes of header and
 // a pad byte too.
 constexpr std::uint64_t kMostSampleBytes =
@@ -46,7 +48,6 @@ SoundOutput::SoundOutput(const SoundCodec* codec, const SoundFormat& format, std
     decoder_ = codec_->makeDecoder(channels_);
     // A piece, and the unit begun in the piece before it.
     samples_.reset(new unsigned char[decoder_->SampleBytesFor(kPiece + 16)]);
-    if (codec_->wavBits == 8) narrow_.reset(new unsigned char[decoder_->SampleBytesFor(kPiece + 16) / 2]);
   }
   try {
     if (!rawPath_.empty()) raw_.Open(rawPath_, ByteFile::Mode::kCreate);
@@ -81,25 +82,37 @@ void SoundOutput::Put(const unsigned char* pcm, std::size_t bytes) {
   // The movies take every sample whatever becomes of the WAV.
   if (pcmTaker_) pcmTaker_(pcm, bytes);
   if (!wav_.IsOpen()) return;
-  const std::size_t wavBytes = codec_->wavBits == 8 ? bytes / 2 : bytes;
-  if (sampleBytes_ + wavBytes > kMostSampleBytes) {
+  const bool narrow = codec_->wavBits == 8;
+  std::size_t wavBytes = narrow ? bytes / 2 : bytes;
+  // The whole frames that still fit: the WAV holds as much as it can
+  // whatever the size of the pieces.
+  const bool tooLong = sampleBytes_ + wavBytes > kMostSampleBytes;
+  if (tooLong) {
+    const std::size_t frameBytes = static_cast<std::size_t>(codec_->wavBits / 8 * channels_);
+    wavBytes = static_cast<std::size_t>(kMostSampleBytes - sampleBytes_) / frameBytes * frameBytes;
+    bytes = narrow ? wavBytes * 2 : wavBytes;
+  }
+  try {
+    if (wavBytes > 0) {
+      if (narrow) {
+        if (narrow_.size() < wavBytes) narrow_.resize(wavBytes);
+        NarrowTo8Bit(pcm, wavBytes, narrow_.data());
+        wav_.Write(narrow_.data(), wavBytes);
+      } else {
+        wav_.Write(pcm, bytes);
+      }
+      sink_.Decoded(wavPath_, pcm, bytes, channels_);
+      sampleBytes_ += wavBytes;
+    }
+  } catch (const CommandError& error) {
+    Fail(wav_, wavPath_, ErrorCause(error));
+    return;
+  }
+  if (tooLong) {
     // What was decoded before stays a playable file.
     sink_.Tell(wavPath_, "too long for a WAV file; converted as far as a WAV file can hold");
     failed_ = true;
     FinishWav();
-    return;
-  }
-  try {
-    if (codec_->wavBits == 8) {
-      NarrowTo8Bit(pcm, wavBytes, narrow_.get());
-      wav_.Write(narrow_.get(), wavBytes);
-    } else {
-      wav_.Write(pcm, bytes);
-    }
-    sink_.Decoded(wavPath_, pcm, bytes, channels_);
-    sampleBytes_ += wavBytes;
-  } catch (const CommandError& error) {
-    Fail(wav_, wavPath_, ErrorCause(error));
   }
 }
 
@@ -121,6 +134,38 @@ void SoundOutput::Take(const unsigned char* data, std::size_t count) {
     data += piece;
     count -= piece;
   }
+}
+
+std::size_t SoundOutput::JobBytes() const {
+  if (!codec_) return kWriteBufferSize;
+  // A unit's worth more: the bytes of a unit begun in the job wait for the
+  // next one.
+  const std::size_t wavBytesPerChannelByte =
+      static_cast<std::size_t>(codec_->channelSamples) * static_cast<std::size_t>(codec_->wavBits / 8);
+  return kWriteBufferSize * static_cast<std::size_t>(codec_->channelBytes) / wavBytesPerChannelByte +
+         kMostUnitBytes;
+}
+
+void SoundOutput::Decode(SoundJob& job) {
+  job.sampleBytes = 0;
+  if (!decoder_) return;
+  const std::size_t room = decoder_->SampleBytesFor(job.dataBytes);
+  if (job.samplesRoom < room) {
+    job.samples.reset(new unsigned char[room]);
+    job.samplesRoom = room;
+  }
+  job.sampleBytes = decoder_->Decode(job.data.get(), job.dataBytes, job.samples.get());
+}
+
+void SoundOutput::Write(const SoundJob& job) {
+  if (raw_.IsOpen()) {
+    try {
+      raw_.Write(job.data.get(), job.dataBytes);
+    } catch (const CommandError& error) {
+      Fail(raw_, rawPath_, ErrorCause(error));
+    }
+  }
+  if (job.sampleBytes > 0) Put(job.samples.get(), job.sampleBytes);
 }
 
 void SoundOutput::FinishWav() {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/codecs/sound_codec.h"
 #include "core/byte_file.h"
@@ -76,6 +77,19 @@ class ConvertSink {
 // anything else as \xHH.
 std::string IdText(const unsigned char* id);
 
+class SoundOutput;
+
+// A run of one output's data decoded apart from the walk (DecodeWorker): the
+// data as read, then its samples. Its buffers keep their room from job to
+// job.
+struct SoundJob {
+  SoundOutput* output = nullptr;
+  std::unique_ptr<unsigned char[]> data;
+  std::size_t dataRoom = 0, dataBytes = 0;
+  std::unique_ptr<unsigned char[]> samples;
+  std::size_t samplesRoom = 0, sampleBytes = 0;
+};
+
 // One output of a batch conversion: the WAV of a decoded stream and, when
 // asked for or when the data cannot be decoded, its raw data. The data comes
 // in pieces of any length, in file order; a stereo frame may straddle two.
@@ -92,6 +106,16 @@ class SoundOutput {
   SoundOutput& operator=(const SoundOutput&) = delete;
 
   void Take(const unsigned char* data, std::size_t count);
+  // The same in two steps, for data gathered into jobs: Decode may run on
+  // another thread, and touches nothing but the decoder and the job; Write
+  // then writes the job's data and samples as Take would, on the thread that
+  // writes. The jobs of an output go through both in the order of their
+  // data, and nothing else of the output is used while one is between them.
+  void Decode(SoundJob& job);
+  void Write(const SoundJob& job);
+  // The data a job gathers: its samples (or the raw data alone) make one
+  // write that goes straight to the system.
+  std::size_t JobBytes() const;
   // Completes the WAV header, closes the files and reports them written.
   // Gives false when a file of this output failed.
   bool Finish();
@@ -125,7 +149,7 @@ class SoundOutput {
   bool failed_ = false;
   std::uint64_t sampleBytes_ = 0;             // in the WAV
   std::unique_ptr<unsigned char[]> samples_;  // decoded samples, one piece at a time
-  std::unique_ptr<unsigned char[]> narrow_;   // an 8-bit WAV's samples
+  std::vector<unsigned char> narrow_;         // an 8-bit WAV's samples
   std::function<void(const unsigned char*, std::size_t)> pcmTaker_;
 };
 

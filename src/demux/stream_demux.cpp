@@ -11,6 +11,7 @@
 #include "analysis/iff_form.h"
 #include "core/errors.h"
 #include "core/support.h"
+#include "demux/decode_worker.h"
 #include "demux/film_routes.h"
 
 namespace morvane {
@@ -62,14 +63,25 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
 }
 
 // Copies `length` bytes at the input's position into the output, as far as
-// the file goes. Gives the bytes copied.
-std::int64_t CopyData(ByteFile& input, std::int64_t length, std::int64_t fileSize, SoundOutput* output,
-                      unsigned char* buffer) {
+// the file goes: read straight into the output's jobs, or through `buffer`
+// and decoded at once when `worker` is null (a movie takes the samples as
+// they come). Gives the bytes copied.
+std::int64_t CopyData(ByteFile& input, std::int64_t length, std::int64_t fileSize, SoundOutput& output,
+                      DecodeWorker* worker, unsigned char* buffer) {
   const std::int64_t available = std::max<std::int64_t>(0, std::min(length, fileSize - input.Position()));
   for (std::int64_t done = 0; done < available;) {
-    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(available - done, kReadPiece));
-    input.Read(buffer, piece);
-    if (output) output->Take(buffer, piece);
+    const std::int64_t left = available - done;
+    std::size_t piece = 0;
+    if (worker) {
+      unsigned char* room = worker->Room(output, piece);
+      piece = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(piece), left));
+      input.Read(room, piece);
+      worker->Filled(output, piece);
+    } else {
+      piece = static_cast<std::size_t>(std::min<std::int64_t>(left, kReadPiece));
+      input.Read(buffer, piece);
+      output.Take(buffer, piece);
+    }
     done += static_cast<std::int64_t>(piece);
   }
   return available;
@@ -88,7 +100,8 @@ class ChunkStreamDemux {
         options_(options),
         sink_(sink),
         size_(input.Size()),
-        buffer_(new unsigned char[kReadPiece]) {
+        buffer_(new unsigned char[kReadPiece]),
+        worker_(options.decodeAside) {
     if (options.movies)
       films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink,
                                             options.posters && !options.shareFilm);
@@ -101,10 +114,11 @@ class ChunkStreamDemux {
       Walk();
     } catch (const CommandError& error) {
       // The input itself failed: the outputs keep what they have.
-      sink_.Tell(path_, ErrorCause(error));
+      Tell(path_, ErrorCause(error));
       whole_ = false;
       cut_ = true;
     }
+    worker_.Drain();
     const bool anyFilm = films_ && films_->AnyFilm();
     if (films_) {
       films_->Finish(cut_);
@@ -134,7 +148,7 @@ class ChunkStreamDemux {
       sink_.Progress(position, size_);
       unsigned char header[kSsmpDataOffset];
       if (size_ - position < kChunkHeaderSize) {
-        sink_.Tell(path_, "cut short: the file ends inside a chunk header at offset " + Offset(position));
+        Tell(path_, "cut short: the file ends inside a chunk header at offset " + Offset(position));
         whole_ = false;
         cut_ = true;
         return;
@@ -144,9 +158,8 @@ class ChunkStreamDemux {
       const std::int32_t chunkSize = ReadBigEndian32(header + kChunkSizeOffset);
       sink_.ChunkMet(header, position, chunkSize);
       if (chunkSize < kChunkHeaderSize) {
-        sink_.Tell(path_, "the '" + IdText(header) + "' chunk at offset " + Offset(position) + " has size " +
-                              DecimalText(chunkSize) +
-                              ", less than its header; the rest of the file is not read");
+        Tell(path_, "the '" + IdText(header) + "' chunk at offset " + Offset(position) + " has size " +
+                        DecimalText(chunkSize) + ", less than its header; the rest of the file is not read");
         whole_ = false;
         cut_ = true;
         return;
@@ -154,6 +167,9 @@ class ChunkStreamDemux {
       const std::int64_t chunkEnd = position + chunkSize;
       if (IsId(header, "SNDS") && !SoundChunk(position, header)) return;
       if (films_ && IsId(header, "FILM") && chunkSize >= kFilmSubTypeOffset + 4) {
+        // A film's frames are written, and its messages told, after the
+        // sound before them.
+        worker_.Drain();
         if (size_ - position < kFilmSubTypeOffset + 4) return Cut(position, "FILM");
         input_.Read(header + kChunkHeaderSize, kFilmSubTypeOffset + 4 - kChunkHeaderSize);
         NoteTime(ReadBigEndian32(header + kFilmTimeOffset));
@@ -180,8 +196,8 @@ class ChunkStreamDemux {
     TimeMet(time);
     if (IsId(subId, "SHDR")) {
       if (size_ - start < kShdrEnd) {
-        sink_.Tell(path_, "cut short: the file ends inside the sound header at offset " + Offset(start) +
-                              "; stream " + DecimalText(stream) + " gets no output");
+        Tell(path_, "cut short: the file ends inside the sound header at offset " + Offset(start) +
+                        "; stream " + DecimalText(stream) + " gets no output");
         whole_ = false;
         cut_ = true;
         return false;
@@ -200,6 +216,8 @@ class ChunkStreamDemux {
   }
 
   void SoundHeader(std::int32_t stream, const unsigned char* fields) {
+    // It may end an output, start one and tell of both.
+    worker_.Drain();
     const auto at = [fields](std::int64_t offset) { return fields + (offset - kSndsFieldsEnd); };
     SoundFormat format;
     std::copy(at(kShdrCompressionTypeOffset), at(kShdrCompressionTypeOffset) + 4, format.compression);
@@ -228,8 +246,8 @@ class ChunkStreamDemux {
 
   bool SoundData(std::int64_t start, std::int32_t stream, std::int32_t time, std::int32_t length) {
     if (length < 0) {
-      sink_.Tell(path_, "the data block at offset " + Offset(start) + " gives the length " +
-                            DecimalText(length) + "; skipped");
+      Tell(path_, "the data block at offset " + Offset(start) + " gives the length " + DecimalText(length) +
+                      "; skipped");
       whole_ = false;
       return true;
     }
@@ -244,16 +262,20 @@ class ChunkStreamDemux {
     }
     if (!output) return start + kSsmpDataOffset + length <= size_ || (Cut(start, "SNDS"), false);
     lastData_[live->second] = time;
-    // The movies beside the sound take its samples as they are decoded.
-    if (films_)
+    // The movies beside the sound take its samples as they are decoded,
+    // on this thread; while no film runs, the worker decodes them.
+    const bool filmRuns = films_ && films_->AnyLive();
+    if (filmRuns) {
+      worker_.Drain();
       films_->SoundBegins(*output, live->second, time,
                           std::clamp<std::int64_t>(size_ - input_.Position(), 0, length));
-    const std::int64_t copied = CopyData(input_, length, size_, output, buffer_.get());
-    if (films_) films_->SoundEnds(*output);
+    }
+    const std::int64_t copied =
+        CopyData(input_, length, size_, *output, filmRuns ? nullptr : &worker_, buffer_.get());
+    if (filmRuns) films_->SoundEnds(*output);
     if (copied < length) {
-      sink_.Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) +
-                                     "; " + std::to_string(length - copied) +
-                                     " bytes missing, converted up to the cut");
+      Tell(output->Name(), "cut short: the file ends inside its data at offset " + Offset(start) + "; " +
+                               std::to_string(length - copied) + " bytes missing, converted up to the cut");
       cutInData_ = live->second;
       whole_ = false;
       cut_ = true;
@@ -269,7 +291,11 @@ class ChunkStreamDemux {
   void NoteTime(std::int32_t time) { latestTime_ = latestTime_ ? std::max(*latestTime_, time) : time; }
   void TimeMet(std::int32_t time) {
     NoteTime(time);
-    if (films_) films_->TimeMet(time);
+    if (films_ && films_->AnyLive()) {
+      // The films it ends are written, and told, after the sound before it.
+      worker_.Drain();
+      films_->TimeMet(time);
+    }
   }
 
   // Every sound still playing when the file ends early is shorter than its
@@ -287,9 +313,14 @@ class ChunkStreamDemux {
     }
   }
 
+  // What the walk tells comes after what the sound before it told.
+  void Tell(const std::string& name, const std::string& text) {
+    worker_.Drain();
+    sink_.Tell(name, text);
+  }
+
   void Cut(std::int64_t chunkStart, const std::string& idText) {
-    sink_.Tell(path_,
-               "cut short: the file ends inside the '" + idText + "' chunk at offset " + Offset(chunkStart));
+    Tell(path_, "cut short: the file ends inside the '" + idText + "' chunk at offset " + Offset(chunkStart));
     whole_ = false;
     cut_ = true;
   }
@@ -311,7 +342,8 @@ class ChunkStreamDemux {
   std::optional<std::int32_t> latestTime_;             // of the chunks met
   std::size_t cutInData_ = kNoOutput;                  // the output whose data the file ends in
   bool whole_ = true;
-  bool cut_ = false;  // the walk ended before the file's end
+  bool cut_ = false;     // the walk ended before the file's end
+  DecodeWorker worker_;  // last: stopped before the outputs whose jobs it holds go
 };
 
 // An IFF file: an AIFC (or AIFF) form's COMM chunk says how its SSND data
@@ -372,11 +404,20 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
   const std::int64_t length = std::max<std::int64_t>(0, ssndBody + ssndSize - dataStart);
 
   const std::unique_ptr<SoundOutput> output = StartOutput(*format, 0, options, sink, whole);
-  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadPiece]);
   std::int64_t copied = 0;
-  if (dataStart < size) {
-    input.Seek(dataStart);
-    copied = CopyData(input, length, size, output.get(), buffer.get());
+  {
+    DecodeWorker worker(options.decodeAside);
+    try {
+      if (dataStart < size) {
+        input.Seek(dataStart);
+        copied = CopyData(input, length, size, *output, &worker, nullptr);
+      }
+    } catch (const CommandError&) {
+      // What was read before the input failed is written.
+      worker.Drain();
+      throw;
+    }
+    worker.Drain();
   }
   if (copied < length) {
     sink.Tell(output->Name(), "cut short: the file ends inside the SSND data; " +

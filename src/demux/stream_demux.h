@@ -34,6 +34,9 @@ struct DemuxOptions {
   // film): no WAV, raw sound or movie.
   std::optional<std::size_t> shareFilm;
   bool posters = false;  // and its first key frame as BASEn.film.png
+  // The sound is decoded on a second thread beside the reading and writing,
+  // where there is one; the files and messages are the same without it.
+  bool decodeAside = true;
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "audio/sdx2.h"
@@ -397,6 +398,201 @@ TEST(StreamDemuxTest, AFolderThatRefusesTheOutputsIsToldAndTheOtherOutputsGoOn) 
       sink.told.front());
   const Bytes written = ReadAll(dir.File("out1.sound.wav"));
   EXPECT_EQ(StereoReference(kC), Bytes(written.begin() + 44, written.end()));
+}
+
+// Everything a conversion tells but its progress, in order, its folder taken
+// out of the names; the samples told as they are decoded, gathered by file.
+class TranscriptSink : public ConvertSink {
+ public:
+  explicit TranscriptSink(std::string folder) : folder_(std::move(folder)) {}
+  void Wrote(const std::string& path) override { lines.push_back("wrote " + Name(path)); }
+  void Tell(const std::string& name, const std::string& text) override {
+    lines.push_back("told " + Name(name) + ": " + text);
+  }
+  void Decoded(const std::string& wavPath, const unsigned char* pcm, std::size_t bytes, int) override {
+    Bytes& samples = decoded[Name(wavPath)];
+    samples.insert(samples.end(), pcm, pcm + bytes);
+  }
+  void SoundDone(const SoundFacts& facts) override {
+    lines.push_back("sound " + Name(facts.path) + " " + std::to_string(facts.frames));
+  }
+  void MovieDone(const MovieFacts& facts) override {
+    lines.push_back("movie " + Name(facts.path) + " " + std::to_string(facts.frames));
+  }
+  std::vector<std::string> lines;
+  std::map<std::string, Bytes> decoded;
+
+ private:
+  std::string Name(const std::string& path) const {
+    return path.starts_with(folder_) ? path.substr(folder_.size()) : path;
+  }
+  std::string folder_;
+};
+
+// A conversion as the user sees it: what it gave, told and wrote.
+struct Transcript {
+  bool whole = false;
+  std::vector<std::string> lines;
+  std::map<std::string, Bytes> decoded, files;
+  std::int64_t operations = 0;  // of the file layer, when a fault was armed
+};
+
+Transcript ConvertAside(const Bytes& file, bool aside, bool keepSound, std::int64_t failing = 0) {
+  TempDir dir;
+  const std::string input = dir.Write("in.str", file);
+  TranscriptSink sink(Utf8(dir.path()));
+  DemuxOptions options;
+  options.outputBase = input;
+  options.keepSound = keepSound;
+  options.decodeAside = aside;
+  Transcript out;
+  if (failing > 0) faults::FailOperation(failing, ENOSPC);
+  out.whole = DemuxFile(input, options, sink);
+  out.operations = faults::OperationsPerformed();
+  faults::Disarm();
+  out.lines = std::move(sink.lines);
+  out.decoded = std::move(sink.decoded);
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = Utf8(entry.path().filename());
+    if (name != "in.str") out.files[name] = ReadAll(Utf8(entry.path()));
+  }
+  return out;
+}
+
+void ExpectSameConversion(const Transcript& aside, const Transcript& here) {
+  EXPECT_EQ(here.whole, aside.whole);
+  EXPECT_EQ(here.lines, aside.lines);
+  EXPECT_EQ(here.decoded, aside.decoded) << "the samples as they are decoded";
+  EXPECT_EQ(here.files, aside.files) << "byte for byte";
+}
+
+// A stream's sound in the shapes below: its data cut into chunks of about
+// `chunk` bytes (a few more or fewer each time, so that frames straddle them).
+struct Voice {
+  StreamBuilder::Header header;
+  Output wav;
+  std::size_t chunk;
+};
+
+Voice MakeVoice(std::int32_t stream, const std::string& codec, int channels, std::size_t bytes,
+                std::size_t chunk) {
+  const std::string type = codec.starts_with("PCM") ? "NONE" : codec;
+  StreamBuilder::Header header =
+      Sized(Header(stream, 11025 * (stream + 1), channels, type), codec == "PCM8" ? 8 : 16);
+  return {header,
+          {"", static_cast<std::uint16_t>(channels), static_cast<std::uint32_t>(header.sampleRate),
+           PatternBytes(bytes, 40 + static_cast<std::uint32_t>(stream)), codec},
+          chunk};
+}
+
+// The voices' headers, then their data chunks in turn while any is left.
+void Interleave(StreamBuilder& b, std::vector<Voice>& voices) {
+  for (const Voice& voice : voices) b.Shdr(voice.header);
+  std::vector<std::size_t> at(voices.size(), 0);
+  for (std::size_t round = 0, left = voices.size(); left > 0; ++round) {
+    left = 0;
+    for (std::size_t i = 0; i < voices.size(); ++i) {
+      const Bytes& data = voices[i].wav.data;
+      if (at[i] >= data.size()) continue;
+      const std::size_t length = std::min(voices[i].chunk + round % 7, data.size() - at[i]);
+      b.Ssmp(Slice(data, at[i], length), static_cast<std::int32_t>(round), voices[i].header.stream);
+      at[i] += length;
+      ++left;
+    }
+  }
+}
+
+struct AsideCase {
+  std::string name;
+  Bytes file;
+  std::vector<Output> wavs;  // checked against the models
+  bool keepSound = false;
+};
+
+std::vector<AsideCase> AsideCases() {
+  std::vector<AsideCase> cases;
+  const auto add = [&cases](std::string name, std::vector<std::vector<Voice>> runs, bool keepSound = false) {
+    // Each run of voices follows the one before under the same stream
+    // numbers: its headers end the outputs before while their jobs are out.
+    StreamBuilder b;
+    std::vector<Output> wavs;
+    for (auto& voices : runs) {
+      for (Voice& voice : voices) {
+        voice.wav.suffix = std::to_string(wavs.size()) + ".sound.wav";
+        wavs.push_back(voice.wav);
+      }
+      Interleave(b, voices);
+    }
+    cases.push_back({std::move(name), b.bytes(), std::move(wavs), keepSound});
+  };
+  add("dense small chunks of SDX2 stereo", {{MakeVoice(0, "SDX2", 2, 1200000, 3600)}});
+  add("large chunks of ADP4 mono, and one larger than a job",
+      {{MakeVoice(0, "ADP4", 1, 700000, 65536)}, {MakeVoice(0, "ADP4", 1, 400000, 300000)}});
+  // Nine voices: more than the jobs alive at once.
+  add("every codec in mono and stereo, interleaved",
+      {{MakeVoice(0, "SDX2", 2, 600000, 3600), MakeVoice(1, "SDX2", 1, 300000, 1800),
+        MakeVoice(2, "CBD2", 2, 600000, 3600), MakeVoice(3, "CBD2", 1, 300000, 1801),
+        MakeVoice(4, "ADP4", 1, 200000, 900), MakeVoice(5, "PCM16", 2, 700000, 7200),
+        MakeVoice(6, "PCM16", 1, 500000, 3601), MakeVoice(7, "PCM8", 2, 600000, 3600),
+        MakeVoice(8, "PCM8", 1, 300001, 1799)}},
+      true);
+  add("streams in sequence under the same numbers, the raw data kept",
+      {{MakeVoice(0, "CBD2", 2, 700000, 20000), MakeVoice(1, "SDX2", 1, 300000, 4000)},
+       {MakeVoice(0, "SDX2", 1, 500000, 20000), MakeVoice(1, "ADP4", 1, 300000, 4000)}},
+      true);
+  {
+    AsideCase cut = cases.front();
+    cut.name = "a stream cut inside its data";
+    cut.file.resize(cut.file.size() - 1001);
+    cut.wavs.front().data.resize(cut.wavs.front().data.size() - 1001);
+    cases.push_back(cut);
+  }
+  {
+    // The film's sound is decoded as the movie takes it; before and after
+    // the film, aside.
+    const Bytes before = PatternBytes(800000, 50), during = PatternBytes(9000, 51),
+                after = PatternBytes(700000, 52);
+    StreamBuilder b;
+    b.Shdr(Header(0, 22050));
+    for (std::size_t at = 0; at < before.size(); at += 4000) b.Ssmp(Slice(before, at, 4000), 0);
+    b.Fhdr({.frameCount = 2, .time = 10});
+    b.Ssmp(Slice(during, 0, 4500), 10).FilmFrame({.data = CinepakLikeFrame(true, 1, 200, 1), .time = 10});
+    b.Ssmp(Slice(during, 4500, 4500), 30).FilmFrame({.data = CinepakLikeFrame(false, 1, 200, 2), .time = 30});
+    for (std::size_t at = 0; at < after.size(); at += 4000) b.Ssmp(Slice(after, at, 4000), 200);
+    cases.push_back(
+        {"a film beside the sound", b.bytes(), {{"0.sound.wav", 2, 22050, Concat({before, during, after})}}});
+  }
+  return cases;
+}
+
+TEST(StreamDemuxTest, DecodedAsideOrNotTheFilesAndMessagesAreTheSame) {
+  for (const AsideCase& c : AsideCases()) {
+    SCOPED_TRACE(c.name);
+    const Transcript aside = ConvertAside(c.file, true, c.keepSound);
+    ExpectSameConversion(aside, ConvertAside(c.file, false, c.keepSound));
+    for (const Output& wav : c.wavs) {
+      SCOPED_TRACE(wav.suffix);
+      ASSERT_EQ(1u, aside.files.count("in.str" + wav.suffix));
+      const Bytes& bytes = aside.files.at("in.str" + wav.suffix);
+      const Bytes model = ModelWavSamples(wav.codec, wav.channels, wav.data);
+      ASSERT_GE(bytes.size(), 44 + model.size());
+      EXPECT_EQ(model,
+                Bytes(bytes.begin() + 44, bytes.begin() + 44 + static_cast<std::ptrdiff_t>(model.size())));
+    }
+  }
+}
+
+TEST(StreamDemuxTest, AFileThatFailsHalfWayFailsAlikeDecodedAsideOrNot) {
+  const AsideCase c = AsideCases()[2];
+  const std::int64_t operations = ConvertAside(c.file, false, c.keepSound, std::int64_t{1} << 40).operations;
+  ASSERT_GT(operations, 100);
+  // The disk fills at a write, a read, an open or a rename anywhere along.
+  for (std::int64_t k = 1; k <= operations; k += operations / 17) {
+    SCOPED_TRACE(k);
+    const Transcript aside = ConvertAside(c.file, true, c.keepSound, k);
+    EXPECT_FALSE(aside.whole);
+    ExpectSameConversion(aside, ConvertAside(c.file, false, c.keepSound, k));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+#include "demux/decode_worker.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "core/platform.h"
+
+namespace morvane {
+
+namespace {
+
+// Jobs alive at once, being filled, decoded or written: a few streams
+// interleaved each fill their own while the worker decodes. Each holds
+// about 1.5 MB at most (an 8-bit WAV's job, its data and 16-bit samples).
+constexpr std::size_t kMostJobs = 8;
+
+}  // namespace
+
+DecodeWorker::DecodeWorker(bool threaded) : threaded_(threaded) {}
+
+DecodeWorker::~DecodeWorker() {
+  if (!thread_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    todo_.clear();
+    stop_ = true;
+  }
+  handed_.notify_one();
+  thread_.join();
+}
+
+unsigned char* DecodeWorker::Room(SoundOutput& output, std::size_t& room) {
+  const auto filling = std::find_if(alive_.rbegin(), alive_.rend(),
+                                    [&](Job* job) { return job->output == &output && !job->handedOver; });
+  Job* job = filling == alive_.rend() ? nullptr : *filling;
+  if (!job) {
+    if (alive_.size() >= kMostJobs) WriteOldest(true);
+    if (spare_.empty()) {
+      jobs_.push_back(std::make_unique<Job>());
+      spare_.push_back(jobs_.back().get());
+    }
+    job = spare_.back();
+    spare_.pop_back();
+    job->output = &output;
+    job->dataBytes = 0;
+    job->handedOver = job->decoded = false;
+    const std::size_t size = output.JobBytes();
+    if (job->dataRoom < size) {
+      job->data.reset(new unsigned char[size]);
+      job->dataRoom = size;
+    }
+    alive_.push_back(job);
+  }
+  room = job->dataRoom - job->dataBytes;
+  return job->data.get() + job->dataBytes;
+}
+
+void DecodeWorker::Filled(SoundOutput& output, std::size_t count) {
+  const auto filling = std::find_if(alive_.rbegin(), alive_.rend(),
+                                    [&](Job* job) { return job->output == &output && !job->handedOver; });
+  if (filling == alive_.rend()) return;
+  Job& job = **filling;
+  job.dataBytes += count;
+  if (job.dataBytes < job.dataRoom) return;
+  HandOver(job);
+  while (!alive_.empty() && WriteOldest(false)) {
+  }
+}
+
+void DecodeWorker::Drain() {
+  for (Job* job : alive_) {
+    if (!job->handedOver) HandOver(*job);
+  }
+  while (!alive_.empty()) WriteOldest(true);
+}
+
+void DecodeWorker::HandOver(Job& job) {
+  job.handedOver = true;
+  // Data kept undecoded has nothing to decode.
+  if (!job.output->Codec() || !StartThread()) {
+    job.output->Decode(job);
+    job.decoded = true;
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    todo_.push_back(&job);
+  }
+  handed_.notify_one();
+}
+
+bool DecodeWorker::WriteOldest(bool wait) {
+  Job& job = *alive_.front();
+  if (!job.handedOver) {
+    if (!wait) return false;
+    HandOver(job);
+  }
+  if (thread_.joinable()) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (wait) done_.wait(hold, [&job] { return job.decoded; });
+    if (!job.decoded) return false;
+  }
+  alive_.pop_front();
+  if (job.dataBytes > 0) job.output->Write(job);
+  job.output = nullptr;
+  spare_.push_back(&job);
+  return true;
+}
+
+bool DecodeWorker::StartThread() {
+  if (started_) return thread_.joinable();
+  started_ = true;
+  if (!threaded_ || std::thread::hardware_concurrency() < 2) return false;
+  try {
+    platform::StartWithEndSignalsHeld([this] { thread_ = std::thread([this] { Work(); }); });
+  } catch (const std::system_error&) {
+    // No thread to spare: the walk decodes as it goes.
+  }
+  return thread_.joinable();
+}
+
+void DecodeWorker::Work() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    handed_.wait(hold, [this] { return stop_ || !todo_.empty(); });
+    if (stop_) return;
+    Job& job = *todo_.front();
+    todo_.pop_front();
+    hold.unlock();
+    job.output->Decode(job);
+    hold.lock();
+    job.decoded = true;
+    done_.notify_one();
+  }
+}
+
+}  // namespace morvane
