@@ -19,9 +19,10 @@ void AdviseLargePages(const std::vector<unsigned char>& bytes);
 // the load. Without a second core, or on a system that cannot, the decode
 // simply meets the pages as before.
 //
-// This is the program's only helper thread. It touches nothing but the
-// reserved room of one image, through the system, and never the shared
-// state or the window; it is joined before the image is used.
+// One of the program's two helper threads (the other decodes the batch
+// converter's sound: DecodeWorker). It touches nothing but the reserved room
+// of one image, through the system, and never the shared state or the
+// window; it is joined before the image is used.
 class RoomPreparation {
  public:
   explicit RoomPreparation(const std::vector<unsigned char>& bytes);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 #include "core/platform.h"
 
@@ -101,9 +102,11 @@ bool DecodeWorker::WriteOldest(bool wait) {
     if (!job.decoded) return false;
   }
   alive_.pop_front();
-  if (job.dataBytes > 0) job.output->Write(job);
+  const std::exception_ptr failure = std::exchange(job.failure, nullptr);
+  if (!failure && job.dataBytes > 0) job.output->Write(job);
   job.output = nullptr;
   spare_.push_back(&job);
+  if (failure) std::rethrow_exception(failure);
   return true;
 }
 
@@ -127,7 +130,11 @@ void DecodeWorker::Work() {
     Job& job = *todo_.front();
     todo_.pop_front();
     hold.unlock();
-    job.output->Decode(job);
+    try {
+      job.output->Decode(job);
+    } catch (...) {
+      job.failure = std::current_exception();
+    }
     hold.lock();
     job.decoded = true;
     done_.notify_one();

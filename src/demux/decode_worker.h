@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -51,6 +52,9 @@ class DecodeWorker {
   struct Job : SoundJob {
     bool handedOver = false;
     bool decoded = false;  // under the lock while the worker runs
+    // What the decoding threw (no memory): thrown again on the walk's
+    // thread when the job's turn comes.
+    std::exception_ptr failure;
   };
 
   void HandOver(Job& job);
