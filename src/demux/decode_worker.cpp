@@ -63,22 +63,23 @@ void DecodeWorker::Filled(SoundOutput& output, std::size_t count) {
   Job& job = **filling;
   job.dataBytes += count;
   if (job.dataBytes < job.dataRoom) return;
-  HandOver(job);
+  HandOver(job, true);
   while (!alive_.empty() && WriteOldest(false)) {
   }
 }
 
 void DecodeWorker::Drain() {
   for (Job* job : alive_) {
-    if (!job->handedOver) HandOver(*job);
+    if (!job->handedOver) HandOver(*job, false);
   }
   while (!alive_.empty()) WriteOldest(true);
 }
 
-void DecodeWorker::HandOver(Job& job) {
+void DecodeWorker::HandOver(Job& job, bool full) {
   job.handedOver = true;
-  // Data kept undecoded has nothing to decode.
-  if (!job.output->Codec() || !StartThread()) {
+  // Data kept undecoded has nothing to decode. The worker starts with the
+  // first full job: a stream whose data fits in one is decoded here at once.
+  if (!job.output->Codec() || !(full ? StartThread() : thread_.joinable())) {
     job.output->Decode(job);
     job.decoded = true;
     return;
@@ -94,7 +95,7 @@ bool DecodeWorker::WriteOldest(bool wait) {
   Job& job = *alive_.front();
   if (!job.handedOver) {
     if (!wait) return false;
-    HandOver(job);
+    HandOver(job, false);
   }
   if (thread_.joinable()) {
     std::unique_lock<std::mutex> hold(lock_);

@@ -57,7 +57,9 @@ class DecodeWorker {
     std::exception_ptr failure;
   };
 
-  void HandOver(Job& job);
+  // `full`: the job is handed over because it is full, not because the walk
+  // waits for it.
+  void HandOver(Job& job, bool full);
   // Writes the oldest job, handing it over and waiting for it when `wait`;
   // gives false when it is not back yet.
   bool WriteOldest(bool wait);
