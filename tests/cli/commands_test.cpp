@@ -1,4 +1,4 @@
-// analyze, extract and wav as a user runs them: what each prints, its exit
+// analyze, extract and wav (and convert interrupted) as a user runs them: what each prints, its exit
 // status, and the files it writes.
 
 #include <gtest/gtest.h>
@@ -250,22 +250,38 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
 }
 
 TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
-  TempDir dir;
-  // 24 MB of sound: its WAV takes a while to write.
-  const std::string path = dir.Write("long.sound", PatternBytes(140 + 24'000'000, 3));
-  const Bytes earlier = PatternBytes(1000, 8);
-  const std::string wav = dir.Write("long.sound.wav", earlier);
-  for (const auto& [signalNumber, exitStatus] :
-       {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
-    SCOPED_TRACE(exitStatus);
-    const int status = InterruptWhileWriting(MORVANE_CLI_PATH, {"wav", path, "--rate", "22050"},
-                                             dir.path().string(), signalNumber)
-                           .status;
-    ASSERT_NE(-1, status) << "no temporary file appeared";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(exitStatus, WEXITSTATUS(status));
-    EXPECT_EQ(earlier, ReadAll(wav));
-    EXPECT_EQ((std::set<std::string>{"long.sound", "long.sound.wav"}), Names(dir.path()));
+  // 24 MB of sound: its WAV takes a while to write. convert decodes it on a
+  // second thread meanwhile, which the signal must not land on.
+  StreamBuilder stream;
+  stream.Shdr(Header(0, 22050, 1, "ADP4"));
+  for (int i = 0; i < 400; ++i) stream.Ssmp(PatternBytes(60000, static_cast<std::uint32_t>(i)));
+  struct Run {
+    std::string input, wav;
+    Bytes bytes;
+    std::vector<std::string> arguments;
+  };
+  const Run runs[] = {
+      {"long.sound", "long.sound.wav", PatternBytes(140 + 24'000'000, 3), {"wav", "--rate", "22050"}},
+      {"long.str", "long.str0.sound.wav", stream.bytes(), {"convert"}},
+  };
+  for (const Run& run : runs) {
+    TempDir dir;
+    const std::string path = dir.Write(run.input, run.bytes);
+    const Bytes earlier = PatternBytes(1000, 8);
+    const std::string wav = dir.Write(run.wav, earlier);
+    std::vector<std::string> arguments = run.arguments;
+    arguments.insert(arguments.begin() + 1, path);
+    for (const auto& [signalNumber, exitStatus] :
+         {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
+      SCOPED_TRACE(run.arguments.front() + " " + std::to_string(exitStatus));
+      const int status =
+          InterruptWhileWriting(MORVANE_CLI_PATH, arguments, dir.path().string(), signalNumber).status;
+      ASSERT_NE(-1, status) << "no temporary file appeared";
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(exitStatus, WEXITSTATUS(status));
+      EXPECT_EQ(earlier, ReadAll(wav));
+      EXPECT_EQ((std::set<std::string>{run.input, run.wav}), Names(dir.path()));
+    }
   }
 }
 
