@@ -44,7 +44,7 @@ unsigned char* DecodeWorker::Room(SoundOutput& output, std::size_t& room) {
     spare_.pop_back();
     job->output = &output;
     job->dataBytes = 0;
-    job->handedOver = job->decoded = false;
+    job->handedOver = job->aside = job->decoded = false;
     const std::size_t size = output.JobBytes();
     if (job->dataRoom < size) {
       job->data.reset(new unsigned char[size]);
@@ -79,16 +79,26 @@ void DecodeWorker::HandOver(Job& job, bool full) {
   job.handedOver = true;
   // Data kept undecoded has nothing to decode. The worker starts with the
   // first full job: a stream whose data fits in one is decoded here at once.
-  if (!job.output->Codec() || !(full ? StartThread() : thread_.joinable())) {
+  // A job the walk waits for is decoded here too when the worker holds none
+  // of its output's before it: a stream drained at every chunk (a film's
+  // frames between its sound) costs no round trip a chunk.
+  const bool aside = full ? StartThread() : thread_.joinable() && InFlight(*job.output);
+  if (!job.output->Codec() || !aside) {
     job.output->Decode(job);
     job.decoded = true;
     return;
   }
+  job.aside = true;
   {
     const std::lock_guard<std::mutex> hold(lock_);
     todo_.push_back(&job);
   }
   handed_.notify_one();
+}
+
+bool DecodeWorker::InFlight(const SoundOutput& output) const {
+  return std::any_of(alive_.begin(), alive_.end(),
+                     [&](const Job* job) { return job->output == &output && job->aside; });
 }
 
 bool DecodeWorker::WriteOldest(bool wait) {

@@ -51,6 +51,7 @@ class DecodeWorker {
  private:
   struct Job : SoundJob {
     bool handedOver = false;
+    bool aside = false;    // handed to the worker
     bool decoded = false;  // under the lock while the worker runs
     // What the decoding threw (no memory): thrown again on the walk's
     // thread when the job's turn comes.
@@ -63,6 +64,8 @@ class DecodeWorker {
   // Writes the oldest job, handing it over and waiting for it when `wait`;
   // gives false when it is not back yet.
   bool WriteOldest(bool wait);
+  // Whether the worker holds a job of the output not yet written.
+  bool InFlight(const SoundOutput& output) const;
   bool StartThread();
   void Work();
 
