@@ -45,14 +45,14 @@ unsigned char* DecodeWorker::Room(SoundOutput& output, std::size_t& room) {
     job->output = &output;
     job->dataBytes = 0;
     job->handedOver = job->aside = job->decoded = false;
-    const std::size_t size = output.JobBytes();
-    if (job->dataRoom < size) {
-      job->data.reset(new unsigned char[size]);
-      job->dataRoom = size;
+    job->size = output.JobBytes();
+    if (job->dataRoom < job->size) {
+      job->data.reset(new unsigned char[job->size]);
+      job->dataRoom = job->size;
     }
     alive_.push_back(job);
   }
-  room = job->dataRoom - job->dataBytes;
+  room = job->size - job->dataBytes;
   return job->data.get() + job->dataBytes;
 }
 
@@ -62,7 +62,7 @@ void DecodeWorker::Filled(SoundOutput& output, std::size_t count) {
   if (filling == alive_.rend()) return;
   Job& job = **filling;
   job.dataBytes += count;
-  if (job.dataBytes < job.dataRoom) return;
+  if (job.dataBytes < job.size) return;
   HandOver(job, true);
   while (!alive_.empty() && WriteOldest(false)) {
   }

@@ -50,6 +50,7 @@ class DecodeWorker {
 
  private:
   struct Job : SoundJob {
+    std::size_t size = 0;  // the data that fills it, for its output
     bool handedOver = false;
     bool aside = false;    // handed to the worker
     bool decoded = false;  // under the lock while the worker runs
