@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -101,13 +102,39 @@ TEST(SoundCodecTest, WorkedExamplesByHand) {
   }
 }
 
+// ADP4 data whose step index wanders up and down its whole range many
+// times, so that every index meets nibbles of every move on the way: five
+// nibbles in six move the index down by one, the others up by 2 to 8.
+// Fails the test unless the index met both ends.
+Bytes Adp4IndexWalk(std::size_t count) {
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245 + 12345) >> 16; };
+  int index = 0, lowest = 88, highest = 0;
+  Bytes data;
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned byte = 0;
+    for (int half = 0; half < 2; ++half) {
+      const unsigned nibble = (next() % 6 == 0 ? 4 + next() % 4 : next() % 4) | (next() % 2) * 8;
+      index = std::clamp(index + ((nibble & 4) != 0 ? 2 * static_cast<int>(nibble & 3) + 2 : -1), 0, 88);
+      lowest = std::min(lowest, index);
+      highest = std::max(highest, index);
+      byte = byte << 4 | nibble;
+    }
+    data.push_back(static_cast<unsigned char>(byte));
+  }
+  EXPECT_EQ(0, lowest);
+  EXPECT_EQ(88, highest);
+  return data;
+}
+
 TEST(SoundCodecTest, LongDataDecodesAsTheModelsWhereverItIsCut) {
   // Long enough for the decoders' runs of many bytes at a time, cut at
-  // every offset of such a run: noise, and a ramp that climbs and falls to
-  // both clamps of ADP4 and wraps CBD2 and SDX2.
+  // every offset of such a run: noise, a ramp that climbs and falls to
+  // both clamps of ADP4 and wraps CBD2 and SDX2, and ADP4's index walking
+  // its whole range.
   Bytes ramp;
   for (int i = 0; i < 600; ++i) ramp.push_back(static_cast<unsigned char>(i < 300 ? 0x77 : 0xFF));
-  for (const Bytes& data : {test::PatternBytes(4099, 7), ramp}) {
+  for (const Bytes& data : {test::PatternBytes(4099, 7), ramp, Adp4IndexWalk(60001)}) {
     for (const auto& [type, channels] : std::vector<std::pair<std::string, int>>{
              {"CBD2", 1}, {"CBD2", 2}, {"ADP4", 1}, {"SDX2", 1}, {"SDX2", 2}}) {
       SCOPED_TRACE(type + " " + std::to_string(channels));
