@@ -80,17 +80,16 @@ struct IndexRuns {
 };
 constexpr IndexRuns kIndexRuns = [] {
   IndexRuns runs;
-  std::array<int, kMostRows> lows{}, highs{};
+  // The row of each pair of bounds, once made: kMostRows when none yet.
+  std::array<std::uint8_t, 89 * 89> rowOfBounds{};
+  rowOfBounds.fill(kMostRows);
   const auto rowOf = [&](const IndexMoves& moves) {
-    std::size_t row = 0;
-    while (row < runs.rowCount && (lows[row] != moves.low || highs[row] != moves.high)) ++row;
-    if (row == runs.rowCount) {
-      lows[row] = moves.low;
-      highs[row] = moves.high;
+    std::uint8_t& row = rowOfBounds[static_cast<std::size_t>(moves.low * 89 + moves.high)];
+    if (row == kMostRows) {
+      row = static_cast<std::uint8_t>(runs.rowCount++);
       for (std::size_t v = 0; v < kRowLength; ++v)
         runs.rows[row * kRowLength + v] =
             static_cast<std::uint8_t>(std::clamp(static_cast<int>(v) - kRowBias, moves.low, moves.high));
-      ++runs.rowCount;
     }
     return static_cast<std::uint16_t>(row * kRowLength + static_cast<std::size_t>(moves.move + kRowBias));
   };
