@@ -192,6 +192,20 @@ void ByteFile::WriteSlow(const void* source, std::size_t count) {
   if (faults::detail::Tick()) faults::detail::Raise(path_);
   if (!writing_) RaiseNotOpen();
   if (count == 0) return;
+  if (behind_) {
+    // Through the buffer, which the second thread takes whole: the
+    // caller's memory may change once the call is over.
+    const auto* in = static_cast<const unsigned char*>(source);
+    while (count > 0) {
+      if (cursor_ == bufferSize_) Spill();
+      const std::size_t take = std::min(count, bufferSize_ - cursor_);
+      std::memcpy(buffer_.get() + cursor_, in, take);
+      cursor_ += take;
+      in += take;
+      count -= take;
+    }
+    return;
+  }
   if (count > bufferSize_ - cursor_) Flush();
   if (count >= bufferSize_) {
     WriteThrough(static_cast<const unsigned char*>(source), count, bufferStart_);
@@ -222,10 +236,10 @@ void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
   if (faults::detail::Tick()) faults::detail::Raise(destination.path_);
   if (!destination.writing_) destination.RaiseNotOpen();
 
-  unsigned char* const out = destination.buffer_.get();
   while (count > 0) {
-    if (destination.cursor_ == destination.bufferSize_) destination.Flush();
-    unsigned char* room = out + destination.cursor_;
+    if (destination.cursor_ == destination.bufferSize_) destination.Spill();
+    // Written behind, the buffer is another after each spill.
+    unsigned char* room = destination.buffer_.get() + destination.cursor_;
     const std::size_t roomSize = std::min(count, destination.bufferSize_ - destination.cursor_);
     std::size_t got = 0;
     if (cursor_ < end_) {
@@ -250,8 +264,36 @@ void ByteFile::CopyTo(ByteFile& destination, std::size_t count) {
   readAhead_.Copied();
 }
 
+void ByteFile::UseWriteBehind() {
+  if (writing_ && !behind_) behind_ = WriteBehind::Start(bufferSize_);
+}
+
+void ByteFile::Spill() {
+  if (!behind_) return Flush();
+  if (cursor_ == 0) return;
+  const int error = behind_->HandOver(handle_, buffer_, cursor_, bufferStart_);
+  if (error != 0) {
+    // As Flush: the bytes not written are dropped.
+    cursor_ = 0;
+    RaiseSystemError(error);
+  }
+  bufferStart_ += static_cast<std::int64_t>(cursor_);
+  cursor_ = 0;
+  knownSize_ = std::max(knownSize_, bufferStart_);
+}
+
+void ByteFile::WaitBehind() {
+  if (!behind_) return;
+  const int error = behind_->Wait();
+  if (error != 0) RaiseSystemError(error);
+}
+
 void ByteFile::Flush() {
   if (!writing_) return;
+  if (behind_) {
+    Spill();
+    return WaitBehind();
+  }
   std::size_t done = 0;
   while (done < cursor_) {
     int error = 0;
@@ -288,6 +330,9 @@ void ByteFile::Overwrite(std::int64_t position, const void* source, std::size_t 
 }
 
 void ByteFile::WriteThrough(const unsigned char* source, std::size_t count, std::int64_t position) {
+  // Straight to the disk, after every buffer handed over: an overwrite may
+  // fall in one of them.
+  WaitBehind();
   while (count > 0) {
     int error = 0;
     const std::int64_t put = platform::WriteAt(handle_, source, count, position, error);
@@ -356,6 +401,7 @@ void ByteFile::Close() {
     // Over an earlier file the bytes reach the disk before the name does, so
     // that a power cut leaves the earlier file or the whole new one.
     if (replacing_) error = platform::SyncData(handle_);
+    behind_.reset();
   }
   const int closing = platform::Close(handle_);
   if (error == 0) error = closing;
@@ -375,6 +421,7 @@ void ByteFile::CloseQuietly() noexcept {
     } catch (...) {
     }
   }
+  behind_.reset();
   platform::Close(handle_);
   handle_ = platform::kNoFile;
   reading_ = writing_ = false;
@@ -384,6 +431,7 @@ void ByteFile::CloseQuietly() noexcept {
 
 void ByteFile::Discard() noexcept {
   if (handle_ == platform::kNoFile) return;
+  behind_.reset();
   platform::Close(handle_);
   handle_ = platform::kNoFile;
   reading_ = writing_ = false;

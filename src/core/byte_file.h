@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/platform.h"
 #include "core/read_ahead.h"
+#include "core/write_behind.h"
 
 namespace morvane {
 
@@ -147,6 +148,14 @@ class ByteFile {
   bool Eof();
   std::int64_t Size();
 
+  // From now on the file's full buffers are written by a second thread
+  // while the next is filled (WriteBehind), where there is one: for a file
+  // written in long runs whose bytes cost something to make. A failed write
+  // is raised by the next call that writes a buffer, Flush or Close. For a
+  // file being created.
+  void UseWriteBehind();
+  bool WritesBehind() const noexcept { return behind_ != nullptr; }
+
   // Writes what is buffered; a file being written then holds all that was
   // given to it, or raises the failure ("Disk full") now.
   void Flush();
@@ -165,6 +174,11 @@ class ByteFile {
   // Takes the size of a file being read from the system again.
   void RefreshSize();
   void WriteSlow(const void* source, std::size_t count);
+  // Writes the buffer, or hands it to the second thread when the file
+  // writes behind.
+  void Spill();
+  // Waits for the writes handed over, and raises the failure of one.
+  void WaitBehind();
   // Writes the bytes at position straight to the file, past the buffer.
   void WriteThrough(const unsigned char* source, std::size_t count, std::int64_t position);
   [[noreturn]] void RaiseSystemError(int error) const;
@@ -198,6 +212,7 @@ class ByteFile {
   ReadAhead readAhead_;
   std::int64_t knownSize_ = 0;
   std::optional<FileRange> range_;
+  std::unique_ptr<WriteBehind> behind_;       // null: written as it goes
   std::unique_ptr<unsigned char[]> sectors_;  // raw sectors on their way to the data
   std::size_t sectorsSize_ = 0;
 };

@@ -35,7 +35,7 @@ unsigned char* DecodeWorker::Room(SoundOutput& output, std::size_t& room) {
                                     [&](Job* job) { return job->output == &output && !job->handedOver; });
   Job* job = filling == alive_.rend() ? nullptr : *filling;
   if (!job) {
-    if (alive_.size() >= kMostJobs) WriteOldest(true);
+    if (alive_.size() >= kMostJobs) WriteOldest();
     if (spare_.empty()) {
       jobs_.push_back(std::make_unique<Job>());
       spare_.push_back(jobs_.back().get());
@@ -62,17 +62,14 @@ void DecodeWorker::Filled(SoundOutput& output, std::size_t count) {
   if (filling == alive_.rend()) return;
   Job& job = **filling;
   job.dataBytes += count;
-  if (job.dataBytes < job.size) return;
-  HandOver(job, true);
-  while (!alive_.empty() && WriteOldest(false)) {
-  }
+  if (job.dataBytes >= job.size) HandOver(job, true);
 }
 
 void DecodeWorker::Drain() {
   for (Job* job : alive_) {
     if (!job->handedOver) HandOver(*job, false);
   }
-  while (!alive_.empty()) WriteOldest(true);
+  while (!alive_.empty()) WriteOldest();
 }
 
 void DecodeWorker::HandOver(Job& job, bool full) {
@@ -101,16 +98,12 @@ bool DecodeWorker::InFlight(const SoundOutput& output) const {
                      [&](const Job* job) { return job->output == &output && job->aside; });
 }
 
-bool DecodeWorker::WriteOldest(bool wait) {
+void DecodeWorker::WriteOldest() {
   Job& job = *alive_.front();
-  if (!job.handedOver) {
-    if (!wait) return false;
-    HandOver(job, false);
-  }
+  if (!job.handedOver) HandOver(job, false);
   if (thread_.joinable()) {
     std::unique_lock<std::mutex> hold(lock_);
-    if (wait) done_.wait(hold, [&job] { return job.decoded; });
-    if (!job.decoded) return false;
+    done_.wait(hold, [&job] { return job.decoded; });
   }
   alive_.pop_front();
   const std::exception_ptr failure = std::exchange(job.failure, nullptr);
@@ -118,7 +111,6 @@ bool DecodeWorker::WriteOldest(bool wait) {
   job.output = nullptr;
   spare_.push_back(&job);
   if (failure) std::rethrow_exception(failure);
-  return true;
 }
 
 bool DecodeWorker::StartThread() {

@@ -13,16 +13,18 @@
 
 namespace morvane {
 
-// The decoding of a pass's sound on a second core, beside the walk that
-// reads the stream and writes the outputs: the walk reads each output's data
-// straight into a job of its own, hands the job over when it is full, and
-// writes the samples of the jobs that have come back, so that a conversion
-// takes about the longer of the two rather than their sum.
+// The decoding of a pass's costly sound on a second core, beside the walk
+// that reads the stream and writes the outputs: the walk reads each such
+// output's data straight into a job of its own, hands the job over when it
+// is full, and writes the oldest job's samples when a new job finds too many
+// alive, so that a conversion takes about the longer of the two rather than
+// their sum.
 //
 // The worker touches nothing but the decoder of a job and the job's buffers:
 // every file operation, every error and every word to the sink stay on the
 // walk's thread. The jobs are written in the order their first data came,
-// whatever output they belong to, so the files are written, and fail, in the
+// whatever output they belong to, and at the same points of the walk
+// however fast the worker goes, so the files are written, and fail, in the
 // same order whether a second thread decodes them or not; the walk drains
 // the jobs before anything else writes or speaks (a header, a film, a cut,
 // the end).
@@ -42,8 +44,7 @@ class DecodeWorker {
   // Where the output's next data goes: `room` bytes (at least one) in its
   // job. Writes the oldest job first when too many are alive.
   unsigned char* Room(SoundOutput& output, std::size_t& room);
-  // `count` bytes went into the room given last; a full job is handed over,
-  // and the jobs come back are written.
+  // `count` bytes went into the room given last; a full job is handed over.
   void Filled(SoundOutput& output, std::size_t count);
   // Hands over every job begun, waits for them all and writes them.
   void Drain();
@@ -62,9 +63,8 @@ class DecodeWorker {
   // `full`: the job is handed over because it is full, not because the walk
   // waits for it.
   void HandOver(Job& job, bool full);
-  // Writes the oldest job, handing it over and waiting for it when `wait`;
-  // gives false when it is not back yet.
-  bool WriteOldest(bool wait);
+  // Writes the oldest job, handing it over and waiting for it.
+  void WriteOldest();
   // Whether the worker holds a job of the output not yet written.
   bool InFlight(const SoundOutput& output) const;
   bool StartThread();

@@ -74,6 +74,11 @@ void SoundOutput::Fail(ByteFile& file, const std::string& path, const std::strin
   sink_.Tell(path, cause);
 }
 
+void SoundOutput::WriteBehind() {
+  if (raw_.IsOpen()) raw_.UseWriteBehind();
+  if (wav_.IsOpen()) wav_.UseWriteBehind();
+}
+
 std::int64_t SoundOutput::FramesFor(std::int64_t count) const {
   return decoder_ ? decoder_->FramesFor(count) : 0;
 }

@@ -122,6 +122,12 @@ class SoundOutput {
   const std::string& Name() const { return wavPath_.empty() ? rawPath_ : wavPath_; }
   // Null when the data is kept undecoded.
   const SoundCodec* Codec() const { return codec_; }
+  // Whether its data is worth decoding on a second core (DecodeWorker);
+  // the others are decoded as they come (Take).
+  bool DecodedAside() const { return codec_ && codec_->costly; }
+  // Its files are written by a second thread from now on, where there is
+  // one (ByteFile::UseWriteBehind).
+  void WriteBehind();
   std::int32_t Rate() const { return rate_; }
   int Channels() const { return channels_; }
   // The whole sample frames the next `count` bytes of data decode into.

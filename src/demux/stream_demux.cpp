@@ -58,17 +58,21 @@ std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t 
     sink.Tell(rawPath, FormatText(used) + ": kept undecoded" + (why.empty() ? "" : " (" + why + ")"));
     whole = false;
   }
-  return std::make_unique<SoundOutput>(codec, used, keepRaw ? rawPath : std::string(),
-                                       options.outputBase + std::to_string(number) + kWavSuffix, sink);
+  auto output = std::make_unique<SoundOutput>(codec, used, keepRaw ? rawPath : std::string(),
+                                              options.outputBase + std::to_string(number) + kWavSuffix, sink);
+  if (options.secondCore && !output->DecodedAside()) output->WriteBehind();
+  return output;
 }
 
 // Copies `length` bytes at the input's position into the output, as far as
-// the file goes: read straight into the output's jobs, or through `buffer`
-// and decoded at once when `worker` is null (a movie takes the samples as
-// they come). Gives the bytes copied.
+// the file goes: a costly codec's data is read straight into the output's
+// jobs for `worker`; any other's, or all when `worker` is null (a movie
+// takes the samples as they come), goes through `buffer` and is decoded at
+// once. Gives the bytes copied.
 std::int64_t CopyData(ByteFile& input, std::int64_t length, std::int64_t fileSize, SoundOutput& output,
                       DecodeWorker* worker, unsigned char* buffer) {
   const std::int64_t available = std::max<std::int64_t>(0, std::min(length, fileSize - input.Position()));
+  if (!output.DecodedAside()) worker = nullptr;
   for (std::int64_t done = 0; done < available;) {
     const std::int64_t left = available - done;
     std::size_t piece = 0;
@@ -101,7 +105,7 @@ class ChunkStreamDemux {
         sink_(sink),
         size_(input.Size()),
         buffer_(new unsigned char[kReadPiece]),
-        worker_(options.decodeAside) {
+        worker_(options.secondCore) {
     if (options.movies)
       films_ = std::make_unique<FilmRoutes>(input, path, options.outputBase, sink,
                                             options.posters && !options.shareFilm);
@@ -406,11 +410,12 @@ bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& opt
   const std::unique_ptr<SoundOutput> output = StartOutput(*format, 0, options, sink, whole);
   std::int64_t copied = 0;
   {
-    DecodeWorker worker(options.decodeAside);
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadPiece]);
+    DecodeWorker worker(options.secondCore);
     try {
       if (dataStart < size) {
         input.Seek(dataStart);
-        copied = CopyData(input, length, size, *output, &worker, nullptr);
+        copied = CopyData(input, length, size, *output, &worker, buffer.get());
       }
     } catch (const CommandError&) {
       // What was read before the input failed is written.

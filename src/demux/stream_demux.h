@@ -34,9 +34,11 @@ struct DemuxOptions {
   // film): no WAV, raw sound or movie.
   std::optional<std::size_t> shareFilm;
   bool posters = false;  // and its first key frame as BASEn.film.png
-  // The sound is decoded on a second thread beside the reading and writing,
-  // where there is one; the files and messages are the same without it.
-  bool decodeAside = true;
+  // A second thread, where there is one, decodes the costly codecs' sound
+  // beside the reading and writing, and writes the other outputs' files
+  // beside the reading and decoding; the files and messages are the same
+  // without it.
+  bool secondCore = true;
 };
 
 // The batch conversion of one file: a stream's sound headers each start an

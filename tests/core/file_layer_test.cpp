@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "core/byte_file.h"
+#include "core/errors.h"
 #include "core/read_ahead.h"
 #include "support/temp_dir.h"
 
@@ -14,6 +21,18 @@ namespace {
 
 using test::Bytes;
 using test::TempDir;
+
+// A file created for writing, as it goes or written behind by a second
+// thread; the two hold the same bytes whatever is done to them.
+void OpenToWrite(ByteFile& file, const std::string& path, bool behind) {
+  file.Open(path, ByteFile::Mode::kCreate);
+  if (!behind) return;
+  file.UseWriteBehind();
+  // Where there is a second core the road below is really taken.
+  if (std::thread::hardware_concurrency() >= 2) {
+    EXPECT_TRUE(file.WritesBehind());
+  }
+}
 
 TEST(ByteFileTest, ReadsAcrossSeeksAndBufferRefills) {
   TempDir dir;
@@ -93,19 +112,23 @@ TEST(ByteFileTest, OperationsOnAClosedFileAreError103) {
 }
 
 TEST(ByteFileTest, WritesSmallPiecesAndReplacesAnExistingFile) {
-  TempDir dir;
-  const std::string path = dir.Write("out.bin", test::PatternBytes(1000, 1));
-  ByteFile file;
-  file.Open(path, ByteFile::Mode::kCreate);
-  Bytes expected;
-  for (int i = 0; i < 100000; ++i) {
-    const unsigned char piece[3] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 7};
-    file.Write(piece, 3);
-    expected.insert(expected.end(), piece, piece + 3);
+  for (const bool behind : {false, true}) {
+    SCOPED_TRACE(behind);
+    TempDir dir;
+    const std::string path = dir.Write("out.bin", test::PatternBytes(1000, 1));
+    ByteFile file;
+    OpenToWrite(file, path, behind);
+    Bytes expected;
+    // Over four buffers, so that the second thread holds as many as it takes.
+    for (int i = 0; i < 1000000; ++i) {
+      const unsigned char piece[3] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 7};
+      file.Write(piece, 3);
+      expected.insert(expected.end(), piece, piece + 3);
+    }
+    EXPECT_EQ(3000000, file.Position());
+    file.Close();
+    EXPECT_EQ(expected, test::ReadAll(path));
   }
-  EXPECT_EQ(300000, file.Position());
-  file.Close();
-  EXPECT_EQ(expected, test::ReadAll(path));
 }
 
 // Overwriting an earlier stretch leaves the position alone, whether the
@@ -119,25 +142,28 @@ TEST(ByteFileTest, OverwriteChangesEarlierBytesWhereverTheyAre) {
   // 1.5 MB written in 1000-byte pieces: the first buffers are on the disk,
   // the last ones still in memory.
   constexpr std::size_t kWritten = 1500000;
-  for (const Case& c :
-       {Case{0, 8}, Case{600000, 4}, Case{kWritten - 10, 10}, Case{1048570, 20}, Case{100, 700000}}) {
-    TempDir dir;
-    const std::string path = dir.File("out.bin");
-    ByteFile file;
-    file.Open(path, ByteFile::Mode::kCreate);
-    Bytes expected = test::PatternBytes(kWritten, 3);
-    for (std::size_t at = 0; at < kWritten; at += 1000) file.Write(expected.data() + at, 1000);
-    const Bytes patch = test::PatternBytes(c.count, 9);
-    file.Overwrite(c.at, patch.data(), patch.size());
-    std::copy(patch.begin(), patch.end(), expected.begin() + c.at);
-    EXPECT_EQ(static_cast<std::int32_t>(kWritten), file.Position()) << c.at;
-    const unsigned char tail[3] = {1, 2, 3};
-    file.Write(tail, 3);
-    expected.insert(expected.end(), tail, tail + 3);
-    EXPECT_THROW(file.Overwrite(kWritten, patch.data(), 4), CommandError);
-    file.Close();
-    EXPECT_EQ(expected, test::ReadAll(path)) << c.at << " " << c.count;
-  }
+  for (const bool behind : {false, true})
+    for (const Case& c :
+         {Case{0, 8}, Case{600000, 4}, Case{kWritten - 10, 10}, Case{1048570, 20}, Case{100, 700000}}) {
+      SCOPED_TRACE(behind);
+      TempDir dir;
+      const std::string path = dir.File("out.bin");
+      ByteFile file;
+      // Written behind, the buffers before the last may still be on their way.
+      OpenToWrite(file, path, behind);
+      Bytes expected = test::PatternBytes(kWritten, 3);
+      for (std::size_t at = 0; at < kWritten; at += 1000) file.Write(expected.data() + at, 1000);
+      const Bytes patch = test::PatternBytes(c.count, 9);
+      file.Overwrite(c.at, patch.data(), patch.size());
+      std::copy(patch.begin(), patch.end(), expected.begin() + c.at);
+      EXPECT_EQ(static_cast<std::int32_t>(kWritten), file.Position()) << c.at;
+      const unsigned char tail[3] = {1, 2, 3};
+      file.Write(tail, 3);
+      expected.insert(expected.end(), tail, tail + 3);
+      EXPECT_THROW(file.Overwrite(kWritten, patch.data(), 4), CommandError);
+      file.Close();
+      EXPECT_EQ(expected, test::ReadAll(path)) << c.at << " " << c.count;
+    }
 }
 
 // An interrupted batch holds two outputs of each of its streams at once:
@@ -196,11 +222,52 @@ TEST(ByteFileTest, InjectedFaultFailsTheKthOperation) {
   faults::Disarm();
 }
 
+#ifndef _WIN32
+// A write the system refuses (the file size limit here, as a full disk
+// would): written behind, it is raised by a later call, with the same text,
+// and the file keeps what fitted and nothing after it, as written as it goes.
+TEST(ByteFileTest, ASystemFailureWrittenBehindIsRaisedLaterAndKeepsWhatFitted) {
+  constexpr rlim_t kLimit = 1000000;
+  rlimit before{};
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &before));
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = before;
+  limited.rlim_cur = kLimit;
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limited));
+  const Bytes data = test::PatternBytes(3000000, 5);
+  std::string texts[2];
+  for (const bool behind : {false, true}) {
+    SCOPED_TRACE(behind);
+    TempDir dir;
+    const std::string path = dir.File("out.bin");
+    ByteFile file;
+    OpenToWrite(file, path, behind);
+    std::size_t at = 0;
+    try {
+      for (; at < data.size(); at += 1000) file.Write(data.data() + at, 1000);
+      file.Close();
+    } catch (const CommandError& error) {
+      texts[behind] = ErrorCause(error);
+      file.CloseQuietly();
+    }
+    // Behind, the failure may be learnt as late as the close.
+    if (!behind) {
+      EXPECT_LT(at, data.size()) << "raised at the write that failed";
+    }
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + kLimit), test::ReadAll(path));
+  }
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_NE("", texts[0]);
+  EXPECT_EQ(texts[0], texts[1]);
+}
+#endif
+
 // CopyTo moves bytes as Read then Write would: from the position on, after
 // what the read buffer holds, into what the write buffer holds.
 TEST(ByteFileTest, CopyToMovesExactlyTheBytesAReadAndAWriteWould) {
   TempDir dir;
-  const Bytes data = test::PatternBytes(400000, 21);
+  const Bytes data = test::PatternBytes(1200000, 21);
   const std::string in = dir.Write("in.bin", data);
   struct Case {
     const char* name;
@@ -212,37 +279,39 @@ TEST(ByteFileTest, CopyToMovesExactlyTheBytesAReadAndAWriteWould) {
       {"a few bytes", 7, 0, 3},
       {"after a read, from the buffer on into the file", 100, 4, 70000},
       {"more than both buffers", 0, 1, 300000},
-      {"up to the last byte", 399000, 0, 1000},
+      {"over the destination's buffer twice", 3, 0, 1100000},
+      {"up to the last byte", 1199000, 0, 1000},
       {"nothing", 50, 0, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string out = dir.File("out.bin");
-    ByteFile source;
-    ByteFile destination;
-    source.Open(in, ByteFile::Mode::kRead);
-    destination.Open(out, ByteFile::Mode::kCreate);
-    destination.Write("head", 4);
-    source.Seek(c.seekTo);
-    Bytes first(c.readFirst);
-    if (c.readFirst > 0) source.Read(first.data(), first.size());
-    source.CopyTo(destination, c.count);
-    const auto after = static_cast<std::int64_t>(c.seekTo + c.readFirst + c.count);
-    EXPECT_EQ(after, source.Position());
-    // The read goes on right after what was copied.
-    if (after < static_cast<std::int64_t>(data.size())) {
-      unsigned char next;
-      source.Read(&next, 1);
-      EXPECT_EQ(data[static_cast<std::size_t>(after)], next);
+  for (const bool behind : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name + std::string(behind ? ", written behind" : ""));
+      const std::string out = dir.File("out.bin");
+      ByteFile source;
+      ByteFile destination;
+      source.Open(in, ByteFile::Mode::kRead);
+      OpenToWrite(destination, out, behind);
+      destination.Write("head", 4);
+      source.Seek(c.seekTo);
+      Bytes first(c.readFirst);
+      if (c.readFirst > 0) source.Read(first.data(), first.size());
+      source.CopyTo(destination, c.count);
+      const auto after = static_cast<std::int64_t>(c.seekTo + c.readFirst + c.count);
+      EXPECT_EQ(after, source.Position());
+      // The read goes on right after what was copied.
+      if (after < static_cast<std::int64_t>(data.size())) {
+        unsigned char next;
+        source.Read(&next, 1);
+        EXPECT_EQ(data[static_cast<std::size_t>(after)], next);
+      }
+      destination.Write("tail", 4);
+      destination.Close();
+      Bytes expected = {'h', 'e', 'a', 'd'};
+      const auto from = data.begin() + c.seekTo + static_cast<std::ptrdiff_t>(c.readFirst);
+      expected.insert(expected.end(), from, from + static_cast<std::ptrdiff_t>(c.count));
+      expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+      EXPECT_EQ(expected, test::ReadAll(out));
     }
-    destination.Write("tail", 4);
-    destination.Close();
-    Bytes expected = {'h', 'e', 'a', 'd'};
-    const auto from = data.begin() + c.seekTo + static_cast<std::ptrdiff_t>(c.readFirst);
-    expected.insert(expected.end(), from, from + static_cast<std::ptrdiff_t>(c.count));
-    expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
-    EXPECT_EQ(expected, test::ReadAll(out));
-  }
 }
 
 TEST(ByteFileTest, CopyToFailsWholeOnAShortFileAndOnAClosedDestination) {

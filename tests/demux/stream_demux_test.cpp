@@ -444,7 +444,7 @@ Transcript ConvertAside(const Bytes& file, bool aside, bool keepSound, std::int6
   DemuxOptions options;
   options.outputBase = input;
   options.keepSound = keepSound;
-  options.decodeAside = aside;
+  options.secondCore = aside;
   Transcript out;
   if (failing > 0) faults::FailOperation(failing, ENOSPC);
   out.whole = DemuxFile(input, options, sink);

@@ -48,11 +48,19 @@ std::size_t SoundDecoder::Decode(const unsigned char* in, std::size_t count, uns
 const std::vector<SoundCodec>& SoundCodecs() {
   // Uncompressed data is named "NONE", four zero bytes or four blanks.
   static const std::vector<SoundCodec> codecs = {
-      {"SDX2", {"SDX2", nullptr}, 0, 2, 1, 1, 16, MakeSdx2Decoder},
-      {"CBD2", {"CBD2", nullptr}, 0, 2, 1, 1, 16, MakeCbd2Decoder},
-      {"ADP4", {"ADP4", nullptr}, 0, 1, 1, 2, 16, MakeAdp4Decoder},
-      {"uncompressed 16-bit", {"NONE", "\0\0\0\0", "    ", nullptr}, 16, 2, 2, 1, 16, MakePcm16Decoder},
-      {"uncompressed 8-bit", {"NONE", "\0\0\0\0", "    ", nullptr}, 8, 2, 1, 1, 8, MakePcm8Decoder},
+      {"SDX2", {"SDX2", nullptr}, 0, 2, 1, 1, 16, MakeSdx2Decoder, false},
+      {"CBD2", {"CBD2", nullptr}, 0, 2, 1, 1, 16, MakeCbd2Decoder, false},
+      {"ADP4", {"ADP4", nullptr}, 0, 1, 1, 2, 16, MakeAdp4Decoder, true},
+      {"uncompressed 16-bit",
+       {"NONE", "\0\0\0\0", "    ", nullptr},
+       16,
+       2,
+       2,
+       1,
+       16,
+       MakePcm16Decoder,
+       false},
+      {"uncompressed 8-bit", {"NONE", "\0\0\0\0", "    ", nullptr}, 8, 2, 1, 1, 8, MakePcm8Decoder, false},
   };
   return codecs;
 }

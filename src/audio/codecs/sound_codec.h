@@ -62,6 +62,10 @@ struct SoundCodec {
   int channelBytes, channelSamples;  // a channel's bytes, and the samples they make
   int wavBits;                       // 16, or 8 (written unsigned; widened x256 elsewhere)
   std::unique_ptr<SoundDecoder> (*makeDecoder)(int channels);
+  // Decoding costs more than the system's copy of the samples it makes: a
+  // conversion decodes it on a second core while it writes, where the
+  // others are decoded as they are read and written by a second core.
+  bool costly;
 };
 
 // Every codec, in the table's order.
