@@ -250,11 +250,16 @@ TEST(WavCommandTest, TheRateTextIsReadAsTheRateBoxIsRead) {
 }
 
 TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
-  // 24 MB of sound: its WAV takes a while to write. convert decodes it on a
-  // second thread meanwhile, which the signal must not land on.
-  StreamBuilder stream;
+  // 24 MB of sound: its WAV takes a while to write. convert decodes ADP4 on
+  // a second thread meanwhile, and has CBD2's WAV written by one, which the
+  // signal must not land on.
+  StreamBuilder stream, cheap;
   stream.Shdr(Header(0, 22050, 1, "ADP4"));
-  for (int i = 0; i < 400; ++i) stream.Ssmp(PatternBytes(60000, static_cast<std::uint32_t>(i)));
+  cheap.Shdr(Header(0, 22050, 2, "CBD2"));
+  for (int i = 0; i < 400; ++i) {
+    stream.Ssmp(PatternBytes(60000, static_cast<std::uint32_t>(i)));
+    cheap.Ssmp(PatternBytes(60000, static_cast<std::uint32_t>(i)));
+  }
   struct Run {
     std::string input, wav;
     Bytes bytes;
@@ -263,6 +268,7 @@ TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
   const Run runs[] = {
       {"long.sound", "long.sound.wav", PatternBytes(140 + 24'000'000, 3), {"wav", "--rate", "22050"}},
       {"long.str", "long.str0.sound.wav", stream.bytes(), {"convert"}},
+      {"cheap.str", "cheap.str0.sound.wav", cheap.bytes(), {"convert"}},
   };
   for (const Run& run : runs) {
     TempDir dir;
@@ -273,7 +279,7 @@ TEST(WavCommandTest, AnInterruptedConversionLeavesTheEarlierWavIntact) {
     arguments.insert(arguments.begin() + 1, path);
     for (const auto& [signalNumber, exitStatus] :
          {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
-      SCOPED_TRACE(run.arguments.front() + " " + std::to_string(exitStatus));
+      SCOPED_TRACE(run.input + " " + std::to_string(exitStatus));
       const int status =
           InterruptWhileWriting(MORVANE_CLI_PATH, arguments, dir.path().string(), signalNumber).status;
       ASSERT_NE(-1, status) << "no temporary file appeared";
