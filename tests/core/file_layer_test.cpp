@@ -306,10 +306,11 @@ TEST(ByteFileTest, CopyToMovesExactlyTheBytesAReadAndAWriteWould) {
       }
       destination.Write("tail", 4);
       destination.Close();
-      Bytes expected = {'h', 'e', 'a', 'd'};
+      Bytes expected(c.count + 8);
       const auto from = data.begin() + c.seekTo + static_cast<std::ptrdiff_t>(c.readFirst);
-      expected.insert(expected.end(), from, from + static_cast<std::ptrdiff_t>(c.count));
-      expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+      std::copy_n("head", 4, expected.begin());
+      std::copy(from, from + static_cast<std::ptrdiff_t>(c.count), expected.begin() + 4);
+      std::copy_n("tail", 4, expected.end() - 4);
       EXPECT_EQ(expected, test::ReadAll(out));
     }
 }
