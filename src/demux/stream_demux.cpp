@@ -8,18 +8,17 @@
 #include <vector>
 
 #include "analysis/chunk_layout.h"
-#include "analysis/iff_form.h"
 #include "core/errors.h"
 #include "core/support.h"
 #include "demux/decode_worker.h"
 #include "demux/film_routes.h"
+#include "demux/form_demux.h"
+#include "demux/sound_start.h"
 
 namespace morvane {
 
 namespace {
 
-// Sound data is read this much at a time.
-constexpr std::size_t kReadPiece = 64 * 1024;
 // Streams that may be open at once; each holds two file buffers.
 constexpr std::size_t kMostLiveStreams = 32;
 // Every output file alive is one the end of the program can remove.
@@ -34,61 +33,6 @@ std::string Offset(std::int64_t offset) { return std::to_string(offset); }
 
 std::uint32_t BigEndianU32(const unsigned char* bytes) {
   return static_cast<std::uint32_t>(ReadBigEndian32(bytes));
-}
-
-std::string FormatText(const SoundFormat& format) {
-  return "compression type '" + IdText(format.compression) + "', " + DecimalText(format.channels) +
-         (format.channels == 1 ? " channel" : " channels") + ", " + DecimalText(format.rate) + " Hz";
-}
-
-// Starts the output of a header: decoded when it can be, raw otherwise.
-// Data kept undecoded is no whole conversion.
-std::unique_ptr<SoundOutput> StartOutput(const SoundFormat& format, std::size_t number,
-                                         const DemuxOptions& options, ConvertSink& sink, bool& whole) {
-  SoundFormat used = format;
-  if (options.rate) used.rate = *options.rate;
-  std::string why;
-  const SoundCodec* codec = FindSoundCodec(used, why);
-  const std::string rawPath = options.outputBase + std::to_string(number) + kSoundSuffix;
-  // Only a film shared: the sound is decoded for it, and written nowhere.
-  if (options.shareFilm)
-    return std::make_unique<SoundOutput>(codec, used, std::string(), std::string(), sink);
-  const bool keepRaw = options.keepSound || codec == nullptr;
-  if (codec == nullptr) {
-    sink.Tell(rawPath, FormatText(used) + ": kept undecoded" + (why.empty() ? "" : " (" + why + ")"));
-    whole = false;
-  }
-  auto output = std::make_unique<SoundOutput>(codec, used, keepRaw ? rawPath : std::string(),
-                                              options.outputBase + std::to_string(number) + kWavSuffix, sink);
-  if (options.secondCore && !output->DecodedAside()) output->WriteBehind();
-  return output;
-}
-
-// Copies `length` bytes at the input's position into the output, as far as
-// the file goes: a costly codec's data is read straight into the output's
-// jobs for `worker`; any other's, or all when `worker` is null (a movie
-// takes the samples as they come), goes through `buffer` and is decoded at
-// once. Gives the bytes copied.
-std::int64_t CopyData(ByteFile& input, std::int64_t length, std::int64_t fileSize, SoundOutput& output,
-                      DecodeWorker* worker, unsigned char* buffer) {
-  const std::int64_t available = std::max<std::int64_t>(0, std::min(length, fileSize - input.Position()));
-  if (!output.DecodedAside()) worker = nullptr;
-  for (std::int64_t done = 0; done < available;) {
-    const std::int64_t left = available - done;
-    std::size_t piece = 0;
-    if (worker) {
-      unsigned char* room = worker->Room(output, piece);
-      piece = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(piece), left));
-      input.Read(room, piece);
-      worker->Filled(output, piece);
-    } else {
-      piece = static_cast<std::size_t>(std::min<std::int64_t>(left, kReadPiece));
-      input.Read(buffer, piece);
-      output.Take(buffer, piece);
-    }
-    done += static_cast<std::int64_t>(piece);
-  }
-  return available;
 }
 
 // Data blocks met before any header of their stream.
@@ -349,90 +293,6 @@ class ChunkStreamDemux {
   bool cut_ = false;     // the walk ended before the file's end
   DecodeWorker worker_;  // last: stopped before the outputs whose jobs it holds go
 };
-
-// An IFF file: an AIFC (or AIFF) form's COMM chunk says how its SSND data
-// is coded; that data becomes output 0.
-bool DemuxForm(ByteFile& input, const std::string& path, const DemuxOptions& options, ConvertSink& sink) {
-  const std::int64_t size = input.Size();
-  if (size < kFormFirstChunk) {
-    sink.Tell(path, "cut short: the FORM file ends before its form type");
-    return false;
-  }
-  unsigned char head[kFormFirstChunk];
-  input.Seek(0);
-  input.Read(head, sizeof head);
-  const unsigned char* formType = head + kFormTypeOffset;
-  const bool aifc = IsId(formType, "AIFC");
-  if (!aifc && !IsId(formType, "AIFF")) {
-    sink.Tell(path, "a FORM file of type '" + IdText(formType) + "', which holds no sound this tool decodes");
-    return false;
-  }
-  const std::int64_t formEnd = std::min<std::int64_t>(size, kIffHeaderSize + BigEndianU32(head + 4));
-  std::optional<SoundFormat> format;
-  std::int64_t ssndBody = -1, ssndSize = 0;
-  bool whole = true;
-  IffChunks chunks(input, formEnd);
-  for (IffChunk chunk; chunks.Next(chunk);) {
-    if (IsId(chunk.id, "COMM") && !format) {
-      const std::optional<CommonChunk> comm = ReadCommonChunk(input, chunk, aifc);
-      if (!comm || (aifc && !comm->hasCompression)) {
-        sink.Tell(path, "the COMM chunk at offset " + Offset(chunk.start) + " is cut short");
-        return false;
-      }
-      format.emplace();
-      format->channels = comm->channels;
-      format->sampleSize = comm->sampleSize;
-      format->rate = ExtendedRate(comm->rate);
-      std::copy(comm->compression, comm->compression + 4, format->compression);
-    } else if (IsId(chunk.id, "SSND") && ssndBody < 0) {
-      ssndBody = chunk.body;
-      ssndSize = chunk.bodySize;
-    }
-  }
-  if (!format) {
-    sink.Tell(path, "a FORM file without a COMM chunk: nothing says how its sound is coded");
-    return false;
-  }
-  if (ssndBody < 0) {
-    sink.Tell(path, "a FORM file without an SSND chunk: it holds no sound");
-    return false;
-  }
-  if (size - ssndBody < kSsndDataOffset) {
-    sink.Tell(path, "cut short: the file ends inside the SSND chunk's header");
-    return false;
-  }
-  unsigned char ssndHead[kSsndDataOffset];
-  input.Seek(ssndBody);
-  input.Read(ssndHead, sizeof ssndHead);
-  const std::int64_t dataStart = ssndBody + kSsndDataOffset + BigEndianU32(ssndHead);
-  const std::int64_t length = std::max<std::int64_t>(0, ssndBody + ssndSize - dataStart);
-
-  const std::unique_ptr<SoundOutput> output = StartOutput(*format, 0, options, sink, whole);
-  std::int64_t copied = 0;
-  {
-    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadPiece]);
-    DecodeWorker worker(options.secondCore);
-    try {
-      if (dataStart < size) {
-        input.Seek(dataStart);
-        copied = CopyData(input, length, size, *output, &worker, buffer.get());
-      }
-    } catch (const CommandError&) {
-      // What was read before the input failed is written.
-      worker.Drain();
-      throw;
-    }
-    worker.Drain();
-  }
-  if (copied < length) {
-    sink.Tell(output->Name(), "cut short: the file ends inside the SSND data; " +
-                                  std::to_string(length - copied) +
-                                  " bytes missing, converted up to the cut");
-    whole = false;
-  }
-  if (!output->Finish()) whole = false;
-  return whole;
-}
 
 }  // namespace
 
