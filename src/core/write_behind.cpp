@@ -33,7 +33,7 @@ class BehindWriter {
     {
       std::unique_lock<std::mutex> hold(lock_);
       done_.wait(hold, [&file] { return file.inFlight_ < WriteBehind::kMostInFlight || file.error_ != 0; });
-      if (file.error_ != 0) return std::exchange(file.error_, 0);
+      if (file.error_ != 0) return file.error_;
       ++file.inFlight_;
       todo_.push_back(Task{&file, handle, std::move(buffer), count, position});
       if (!file.spare_.empty()) {
@@ -49,7 +49,7 @@ class BehindWriter {
   int Wait(WriteBehind& file) noexcept {
     std::unique_lock<std::mutex> hold(lock_);
     done_.wait(hold, [&file] { return file.inFlight_ == 0; });
-    return std::exchange(file.error_, 0);
+    return file.error_;
   }
 
  private:

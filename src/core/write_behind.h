@@ -16,8 +16,8 @@ namespace morvane {
 //
 // A failed write ends the file's writing: the buffers handed over after it
 // are dropped, so that what fitted stays on disk and nothing lands past a
-// hole, and its error is given back at the next hand-over or wait, on the
-// thread that owns the file.
+// hole, and its error is given back by every later hand-over or wait, on
+// the thread that owns the file.
 class WriteBehind {
  public:
   // Buffers of a file in the writer's hands at once; the filling thread
@@ -36,9 +36,8 @@ class WriteBehind {
 
   // Hands `buffer`'s first `count` bytes over to be written at `position`
   // of `file`, and puts an empty buffer in its place. Gives the error of an
-  // earlier write that failed (the platform's error number, and it is then
-  // forgotten), 0 when none did; `buffer` is then kept and nothing is
-  // handed over.
+  // earlier write that failed (the platform's error number), 0 when none
+  // did; `buffer` is then kept and nothing is handed over.
   int HandOver(platform::FileHandle file, std::unique_ptr<unsigned char[]>& buffer, std::size_t count,
                std::int64_t position);
   // Waits until every buffer handed over is written or dropped; gives the
@@ -50,7 +49,7 @@ class WriteBehind {
   std::size_t bufferSize_;
   // Under the writer's lock.
   int inFlight_ = 0;
-  int error_ = 0;
+  int error_ = 0;  // of the first failed write, for good
   std::vector<std::unique_ptr<unsigned char[]>> spare_;
 };
 
