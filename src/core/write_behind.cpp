@@ -30,19 +30,26 @@ class BehindWriter {
 
   int HandOver(WriteBehind& file, platform::FileHandle handle, std::unique_ptr<unsigned char[]>& buffer,
                std::size_t count, std::int64_t position) {
+    std::unique_ptr<unsigned char[]> next;
     {
       std::unique_lock<std::mutex> hold(lock_);
       done_.wait(hold, [&file] { return file.inFlight_ < WriteBehind::kMostInFlight || file.error_ != 0; });
       if (file.error_ != 0) return file.error_;
-      ++file.inFlight_;
-      todo_.push_back(Task{&file, handle, std::move(buffer), count, position});
       if (!file.spare_.empty()) {
-        buffer = std::move(file.spare_.back());
+        next = std::move(file.spare_.back());
         file.spare_.pop_back();
       }
     }
+    // The buffer to fill next is had before this one is let go: without
+    // memory, nothing has been handed over.
+    if (!next) next.reset(new unsigned char[file.bufferSize_]);
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      ++file.inFlight_;
+      todo_.push_back(Task{&file, handle, std::move(buffer), count, position});
+    }
     work_.notify_one();
-    if (!buffer) buffer.reset(new unsigned char[file.bufferSize_]);
+    buffer = std::move(next);
     return 0;
   }
 
